@@ -1,0 +1,713 @@
+/*
+ * ORVA — an embeddable scripting language for C++ hosts.
+ *
+ * This is the one public header of liborva.so. A host compiles script text with
+ * ORVACompile, runs the resulting ORVA_Program with run(), registers its own functions
+ * in an ORVA_Environment, exposes its objects through classes derived from ORVA_Class,
+ * and keeps compiled scripts in an ORVA_Library that scripts load with "use".
+ *
+ * Ownership in one paragraph: a function or constructor that receives a pointer to store
+ * takes it over (ORVA_Variable::setValue, ORVA_Array::set, ORVA_Library::addScript, the
+ * constant of an ORVA_Instruction, the environment, arguments and local set given to run);
+ * accessors lend pointers that stay owned by their container (getValue, get, next,
+ * getValueAsCString, getResult). Texts are wchar_t strings allocated with malloc and
+ * released with free by their owner. docs/embedding.md says more.
+ */
+#ifndef ORVA_H
+#define ORVA_H
+
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+#include <mutex>
+
+#define ORVA_VERSION_MAJOR 0
+#define ORVA_VERSION_MINOR 1
+#define ORVA_VERSION_PATCH 0
+#define ORVA_VERSION_STRING "0.1.0"
+
+#if defined(ORVA_BUILDING_LIBRARY)
+#define ORVA_API __attribute__((visibility("default")))
+#else
+#define ORVA_API
+#endif
+
+class ORVA_Value;
+class ORVA_Variable;
+class ORVA_VariableSystem;
+class ORVA_Array;
+class ORVA_Iterator;
+class ORVA_Stack;
+class ORVA_Class;
+class ORVA_Object;
+class ORVA_Instruction;
+class ORVA_Program;
+class ORVA_Environment;
+class ORVA_Library;
+class KWMPMessage;
+
+/* Data type codes. The order matters: string-capable is 4 and above, numeric 5 and above,
+   integer 6 and above, unsigned 8 and above. */
+enum ORVA_DataType {
+   ORVA_DT_NULL = 0,
+   ORVA_DT_OBJECT = 1,
+   ORVA_DT_ARRAY = 2,
+   ORVA_DT_ITERATOR = 3,
+   ORVA_DT_STRING = 4,
+   ORVA_DT_REAL = 5,
+   ORVA_DT_INT32 = 6,
+   ORVA_DT_INT64 = 7,
+   ORVA_DT_UINT32 = 8,
+   ORVA_DT_UINT64 = 9
+};
+
+/* The names scripts see for the data types ("null" ... "uint64"), indexed by code. */
+extern ORVA_API const wchar_t *const g_orvaDataTypeNames[10];
+
+/* The value of a code address that points nowhere: an open forward jump, a function
+   that was not found, no instruction being executed. */
+static const uint32_t ORVA_INVALID_ADDRESS = 0xFFFFFFFF;
+
+/* Opcodes of the virtual machine, numbered 0 to 56. */
+enum ORVA_Opcode {
+   NOP = 0, RET, JMP, CALL_ADDR, CALL_NAME, PUSH_CONST, PUSH_VAR, EXIT, POP, SET,
+   ADD, SUB, MUL, DIV, REM, EQ, NE, LT, LE, GT, GE, BITAND, BITOR, BITXOR, AND, OR,
+   LSHIFT, RSHIFT, NRET, JZ, PRINT, CONCAT, BIND, INC, DEC, NEG, NOT, BITNOT, CAST,
+   AGET, INCP, DECP, JNZ, LIKE, ILIKE, MATCH, IMATCH, CASE, ARRAY, EGET, ESET, ASET,
+   NAME, FOREACH, NEXT, GLOBAL, GARRAY,
+   ORVA_OPCODE_COUNT
+};
+
+/* Runtime error codes; ORVA_Program::getErrorText gives "Error %d in line %d: %s". */
+enum ORVA_ErrorCode {
+   ORVA_ERR_DATA_STACK_UNDERFLOW = 1,
+   ORVA_ERR_CONTROL_STACK_UNDERFLOW = 2,
+   ORVA_ERR_NOT_A_NUMBER = 3,
+   ORVA_ERR_BAD_ARITHMETIC_CONVERSION = 4,
+   ORVA_ERR_NULL_VALUE = 5,
+   ORVA_ERR_INTERNAL = 6,
+   ORVA_ERR_NO_MAIN = 7,
+   ORVA_ERR_CONTROL_STACK_OVERFLOW = 8,
+   ORVA_ERR_DIVIDE_BY_ZERO = 9,
+   ORVA_ERR_REAL_OPERATION = 10,
+   ORVA_ERR_FUNCTION_NOT_FOUND = 11,
+   ORVA_ERR_INVALID_ARGUMENT_COUNT = 12,
+   ORVA_ERR_TYPE_CAST = 13,
+   ORVA_ERR_NOT_AN_OBJECT = 14,
+   ORVA_ERR_UNKNOWN_ATTRIBUTE = 15,
+   ORVA_ERR_MODULE_NOT_FOUND = 16,
+   ORVA_ERR_NOT_A_STRING = 17,
+   ORVA_ERR_BAD_REGEXP = 18,
+   ORVA_ERR_NOT_AN_INTEGER = 19,
+   ORVA_ERR_INVALID_OBJECT_OPERATION = 20,
+   ORVA_ERR_BAD_CLASS = 21,
+   ORVA_ERR_VARIABLE_EXISTS = 22,
+   ORVA_ERR_INDEX_NOT_INTEGER = 23,
+   ORVA_ERR_NOT_AN_ARRAY = 24,
+   ORVA_ERR_ASSIGNMENT_TO_CONSTANT = 25,
+   ORVA_ERR_NAMED_PARAMETER_REQUIRED = 26
+};
+
+/* ------------------------------------------------------------------------------------
+ * Values and variables
+ * ------------------------------------------------------------------------------------ */
+
+/* The one runtime value: one of ten data types, a number or a reference, a lazily formed
+   and cached text form, and an optional name (named call arguments). Text that reads as a
+   number becomes that number at once and keeps the text it was made from. */
+class ORVA_API ORVA_Value
+{
+public:
+   ORVA_Value();
+   ORVA_Value(const ORVA_Value *src);
+   ORVA_Value(ORVA_Object *object);
+   ORVA_Value(ORVA_Array *array);
+   ORVA_Value(ORVA_Iterator *iterator);
+   ORVA_Value(int32_t number);
+   ORVA_Value(uint32_t number);
+   ORVA_Value(int64_t number);
+   ORVA_Value(uint64_t number);
+   ORVA_Value(long long number) : ORVA_Value(static_cast<int64_t>(number)) {}
+   ORVA_Value(unsigned long long number) : ORVA_Value(static_cast<uint64_t>(number)) {}
+   ORVA_Value(double number);
+   ORVA_Value(const wchar_t *text);
+   ORVA_Value(const char *text);
+   ORVA_Value(const wchar_t *text, uint32_t length);
+   ~ORVA_Value();
+
+   ORVA_Value(const ORVA_Value &) = delete;
+   ORVA_Value &operator=(const ORVA_Value &) = delete;
+
+   int getDataType() const { return m_dataType; }
+   const wchar_t *getName() const { return m_name; }
+   void setName(const wchar_t *name);
+
+   bool isNull() const { return m_dataType == ORVA_DT_NULL; }
+   bool isObject() const { return m_dataType == ORVA_DT_OBJECT; }
+   bool isObject(const wchar_t *className) const;
+   bool isArray() const { return m_dataType == ORVA_DT_ARRAY; }
+   bool isIterator() const { return m_dataType == ORVA_DT_ITERATOR; }
+   bool isReal() const { return m_dataType == ORVA_DT_REAL; }
+   bool isString() const { return m_dataType >= ORVA_DT_STRING; }
+   bool isNumeric() const { return m_dataType >= ORVA_DT_REAL; }
+   bool isInteger() const { return m_dataType >= ORVA_DT_INT32; }
+   bool isUnsigned() const { return m_dataType >= ORVA_DT_UINT32; }
+
+   ORVA_Object *getValueAsObject() const;
+   ORVA_Array *getValueAsArray() const;
+   ORVA_Iterator *getValueAsIterator() const;
+   const wchar_t *getValueAsCString();
+   const wchar_t *getValueAsString(uint32_t *length);
+   int32_t getValueAsInt32() const;
+   uint32_t getValueAsUInt32() const;
+   int64_t getValueAsInt64() const;
+   uint64_t getValueAsUInt64() const;
+   double getValueAsReal() const;
+
+   bool convert(int dataType);
+   void set(int32_t number);
+
+   /* Operations that compute in place; the caller has already checked and converted the
+      operands (both of one data type for binary operations). */
+   void concatenate(const wchar_t *text, uint32_t length);
+   void increment();
+   void decrement();
+   void negate();
+   void bitNot();
+   bool isZero() const;
+   bool isNonZero() const;
+   int EQ(const ORVA_Value *other) const;
+   int LT(const ORVA_Value *other) const;
+   int LE(const ORVA_Value *other) const;
+   int GT(const ORVA_Value *other) const;
+   int GE(const ORVA_Value *other) const;
+   void add(const ORVA_Value *other);
+   void sub(const ORVA_Value *other);
+   void mul(const ORVA_Value *other);
+   void div(const ORVA_Value *other);
+   void rem(const ORVA_Value *other);
+   void bitAnd(const ORVA_Value *other);
+   void bitOr(const ORVA_Value *other);
+   void bitXor(const ORVA_Value *other);
+   void lshift(int count);
+   void rshift(int count);
+
+protected:
+   void invalidateString();
+   void updateNumber();
+   void updateString();
+
+private:
+   void releaseReference();
+   void setText(wchar_t *text, uint32_t length);
+
+   uint32_t m_stringLength;
+   wchar_t *m_string;
+   wchar_t *m_name;
+   uint8_t m_dataType;
+   bool m_stringValid;
+   union
+   {
+      int32_t int32;
+      uint32_t uint32;
+      int64_t int64;
+      uint64_t uint64;
+      double real;
+      ORVA_Object *object;
+      ORVA_Array *array;
+      ORVA_Iterator *iterator;
+   } m_content;
+};
+
+/* A named value, optionally constant. */
+class ORVA_API ORVA_Variable
+{
+public:
+   ORVA_Variable(const wchar_t *name);
+   ORVA_Variable(const wchar_t *name, ORVA_Value *value, bool constant);
+   ORVA_Variable(ORVA_Variable *src);
+   ~ORVA_Variable();
+
+   ORVA_Variable(const ORVA_Variable &) = delete;
+   ORVA_Variable &operator=(const ORVA_Variable &) = delete;
+
+   const wchar_t *getName() const { return m_name; }
+   ORVA_Value *getValue() const { return m_value; }
+   bool isConstant() const { return m_constant; }
+   void setValue(ORVA_Value *value);
+
+private:
+   wchar_t *m_name;
+   ORVA_Value *m_value;
+   bool m_constant;
+};
+
+/* An ordered set of variables, searched by exact, case-sensitive name; the oldest
+   variable of a name wins. */
+class ORVA_API ORVA_VariableSystem
+{
+public:
+   ORVA_VariableSystem(bool constant = false);
+   ORVA_VariableSystem(ORVA_VariableSystem *src);
+   ~ORVA_VariableSystem();
+
+   ORVA_VariableSystem(const ORVA_VariableSystem &) = delete;
+   ORVA_VariableSystem &operator=(const ORVA_VariableSystem &) = delete;
+
+   ORVA_Variable *find(const wchar_t *name) const;
+   ORVA_Variable *create(const wchar_t *name, ORVA_Value *value);
+   void merge(ORVA_VariableSystem *src);
+   bool isConstant() const { return m_constant; }
+   uint32_t getCount() const { return m_count; }
+   ORVA_Variable *getByIndex(uint32_t index) const { return index < m_count ? m_variables[index] : nullptr; }
+
+private:
+   void append(ORVA_Variable *variable);
+   void rehash();
+
+   uint32_t m_count;
+   ORVA_Variable **m_variables;
+   bool m_constant;
+   uint32_t m_allocated;
+   /* Open-addressing index over m_variables (slot = variable position + 1, 0 = empty),
+      so lookups stay cheap for large sets; null while the set is small. */
+   uint32_t *m_index;
+   uint32_t m_indexSize;
+};
+
+/* ------------------------------------------------------------------------------------
+ * Arrays, iterators and the stack
+ * ------------------------------------------------------------------------------------ */
+
+/* Sparse array indexed by int32, kept sorted by index and shared by reference count. */
+class ORVA_API ORVA_Array
+{
+public:
+   ORVA_Array();
+   ORVA_Array(ORVA_Array *src);
+   ~ORVA_Array();
+
+   ORVA_Array(const ORVA_Array &) = delete;
+   ORVA_Array &operator=(const ORVA_Array &) = delete;
+
+   ORVA_Value *get(int index) const;
+   ORVA_Value *getByPosition(int position) const;
+   void set(int index, ORVA_Value *value);
+   int size() const { return m_size; }
+   void incRefCount() { m_refCount++; }
+   void decRefCount() { m_refCount--; }
+   int isUnused() const { return m_refCount <= 0; }
+
+private:
+   struct Element
+   {
+      int32_t index;
+      ORVA_Value *value;
+   };
+   int find(int index, bool *found) const;
+
+   int32_t m_refCount;
+   int32_t m_size;
+   int32_t m_allocated;
+   Element *m_elements;
+};
+
+/* Walks an array in ascending index order for foreach. */
+class ORVA_API ORVA_Iterator
+{
+public:
+   ORVA_Iterator(const wchar_t *variableName, ORVA_Array *array);
+   ~ORVA_Iterator();
+
+   ORVA_Iterator(const ORVA_Iterator &) = delete;
+   ORVA_Iterator &operator=(const ORVA_Iterator &) = delete;
+
+   ORVA_Value *next();
+   const wchar_t *getVariableName() const { return m_variableName; }
+   void incRefCount() { m_refCount++; }
+   void decRefCount() { m_refCount--; }
+   int isUnused() const { return m_refCount <= 0; }
+
+   /* Takes the loop variable's name and the array from the top of a data stack of
+      ORVA_Value pointers and pushes an iterator value; returns 0 or a runtime error code
+      (1, 24 or 17). */
+   static int createIterator(ORVA_Stack *stack);
+
+private:
+   int32_t m_refCount;
+   wchar_t *m_variableName;
+   ORVA_Array *m_array;
+   int32_t m_position;
+};
+
+/* Growable stack of untyped pointers; it never owns what its slots point to. */
+class ORVA_API ORVA_Stack
+{
+public:
+   ORVA_Stack();
+   ~ORVA_Stack();
+
+   ORVA_Stack(const ORVA_Stack &) = delete;
+   ORVA_Stack &operator=(const ORVA_Stack &) = delete;
+
+   void push(void *item)
+   {
+      if (m_size == m_capacity)
+         grow();
+      m_slots[m_size++] = item;
+   }
+   void *pop() { return m_size > 0 ? m_slots[--m_size] : nullptr; }
+   void *peek() const { return m_size > 0 ? m_slots[m_size - 1] : nullptr; }
+   void **peekList(int n) const { return &m_slots[m_size - n]; }
+   int getSize() const { return m_size; }
+
+private:
+   void grow();
+
+   int32_t m_capacity;
+   int32_t m_size;
+   void **m_slots;
+};
+
+/* ------------------------------------------------------------------------------------
+ * Classes and objects
+ * ------------------------------------------------------------------------------------ */
+
+/* Base of every class whose objects scripts can hold. A derived class writes its name
+   into m_name (at most 63 characters) and overrides the attribute operations. */
+class ORVA_API ORVA_Class
+{
+public:
+   ORVA_Class();
+   virtual ~ORVA_Class();
+
+   const wchar_t *getName() const { return m_name; }
+
+   /* Returns a new value the caller owns, or null when there is no such attribute. */
+   virtual ORVA_Value *getAttr(ORVA_Object *object, const wchar_t *attribute);
+   /* Returns non-zero when the attribute was set; value stays the caller's. */
+   virtual int setAttr(ORVA_Object *object, const wchar_t *attribute, ORVA_Value *value);
+   /* Called once per host object, when its last reference goes; releases the data. */
+   virtual void onObjectDelete(ORVA_Object *object);
+
+protected:
+   wchar_t m_name[64];
+};
+
+/* One reference to a host object: its class and a counted handle on the host's data. */
+class ORVA_API ORVA_Object
+{
+public:
+   ORVA_Object(ORVA_Class *objectClass, void *data);
+   ORVA_Object(ORVA_Object *src);
+   ~ORVA_Object();
+
+   ORVA_Object(const ORVA_Object &) = delete;
+   ORVA_Object &operator=(const ORVA_Object &) = delete;
+
+   ORVA_Class *getClass() const { return m_objectClass; }
+   void *getData() const;
+
+private:
+   struct Handle;
+   ORVA_Class *m_objectClass;
+   Handle *m_handle;
+};
+
+/* ------------------------------------------------------------------------------------
+ * Messages of the product family's client/server protocol
+ * ------------------------------------------------------------------------------------ */
+
+/* Numbered 32-bit integer and wide-string fields. Setting a field again replaces it. */
+class ORVA_API KWMPMessage
+{
+public:
+   KWMPMessage();
+   ~KWMPMessage();
+
+   KWMPMessage(const KWMPMessage &) = delete;
+   KWMPMessage &operator=(const KWMPMessage &) = delete;
+
+   void SetVariable(uint32_t id, uint32_t value);
+   void SetVariable(uint32_t id, const wchar_t *value);
+
+   /* Number of fields stored. */
+   uint32_t GetFieldCount() const;
+   bool IsFieldSet(uint32_t id) const;
+   /* The integer field, or 0 when it is absent or a string. */
+   uint32_t GetVariableLong(uint32_t id) const;
+   /* The string field (owned by the message), or null when it is absent or an integer. */
+   const wchar_t *GetVariableStr(uint32_t id) const;
+
+private:
+   struct Fields;
+   Fields *m_fields;
+};
+
+/* ------------------------------------------------------------------------------------
+ * Instructions and programs
+ * ------------------------------------------------------------------------------------ */
+
+/* One instruction of the virtual machine. Names are given as UTF-8 char strings allocated
+   with malloc; the instruction converts them and frees the argument. It owns its name or
+   constant operand. */
+class ORVA_API ORVA_Instruction
+{
+public:
+   ORVA_Instruction(int line, int opcode);
+   ORVA_Instruction(int line, int opcode, ORVA_Value *constant);
+   ORVA_Instruction(int line, int opcode, char *name);
+   ORVA_Instruction(int line, int opcode, char *name, int intOperand);
+   ORVA_Instruction(int line, int opcode, uint32_t address);
+   ORVA_Instruction(int line, int opcode, int intOperand);
+   ORVA_Instruction(const ORVA_Instruction *src);
+   ~ORVA_Instruction();
+
+   ORVA_Instruction(const ORVA_Instruction &) = delete;
+   ORVA_Instruction &operator=(const ORVA_Instruction &) = delete;
+
+   int getOpcode() const { return m_opcode; }
+   int getLine() const { return m_sourceLine; }
+   int getIntOperand() const { return m_intOperand; }
+   uint32_t getAddress() const { return m_operand.addr; }
+   const wchar_t *getNameOperand() const { return m_operand.name; }
+   ORVA_Value *getConstant() const { return m_operand.constant; }
+
+private:
+   friend class ORVA_Program;
+   void releaseOperand();
+
+   int32_t m_opcode;
+   union
+   {
+      ORVA_Value *constant;
+      wchar_t *name;
+      uint32_t addr;
+      void *raw;
+   } m_operand;
+   int32_t m_intOperand;
+   int32_t m_sourceLine;
+   /* Engine-private lookup cache of the variable a name operand refers to (see the
+      engine); reset whenever the sets it points into change. */
+   mutable void *m_cache;
+};
+
+struct ORVA_FunctionEntry
+{
+   wchar_t name[64];
+   uint32_t address;
+};
+
+struct ORVA_ModuleEntry
+{
+   wchar_t name[260];
+   uint32_t codeStart;
+   uint32_t codeSize;
+   uint32_t functionStart;
+   uint32_t functionCount;
+};
+
+/* A compiled script: code, function table, preload list, variable sets, and the result or
+   error text of the last run. Not safe for concurrent runs; lock/unlock are for hosts
+   that share one program between threads. */
+class ORVA_API ORVA_Program
+{
+public:
+   ORVA_Program();
+   ~ORVA_Program();
+
+   ORVA_Program(const ORVA_Program &) = delete;
+   ORVA_Program &operator=(const ORVA_Program &) = delete;
+
+   /* Building */
+   void addInstruction(ORVA_Instruction *instruction);
+   void resolveLastJump(int opcode);
+   void createJumpAt(uint32_t position, uint32_t target);
+   /* Returns 1, or 0 for a duplicate name with the message in errorBuffer (at most
+      errorBufferSize bytes including the terminator). */
+   int addFunction(const char *name, uint32_t address, char *errorBuffer, size_t errorBufferSize = 256);
+   void addPreload(char *name);
+   void resolveFunctions();
+   void optimize();
+   void removeInstructions(uint32_t start, int count);
+
+   /* Inspection */
+   void dump(FILE *file);
+   uint32_t getCodeSize() const { return m_codeSize; }
+   ORVA_Instruction *getInstruction(uint32_t address) const { return address < m_codeSize ? m_instructions[address] : nullptr; }
+   uint32_t getFunctionCount() const { return m_functionCount; }
+   const ORVA_FunctionEntry *getFunction(uint32_t index) const { return index < m_functionCount ? &m_functions[index] : nullptr; }
+   uint32_t getPreloadCount() const { return m_preloadCount; }
+   const wchar_t *getPreload(uint32_t index) const { return index < m_preloadCount ? m_preloadList[index] : nullptr; }
+   const wchar_t *getErrorText() const;
+   ORVA_Value *getResult() const { return m_result; }
+
+   /* Running */
+   int run(ORVA_Environment *environment, uint32_t argc, ORVA_Value **argv,
+           ORVA_VariableSystem *localSet = nullptr, ORVA_VariableSystem **globalSetReceiver = nullptr,
+           ORVA_VariableSystem *constantSet = nullptr, const wchar_t *entryPoint = nullptr);
+   void setGlobalVariable(const wchar_t *name, ORVA_Value *value);
+   ORVA_Variable *findGlobalVariable(const wchar_t *name) const;
+   void trace(int level, const wchar_t *text);
+   ORVA_Environment *getEnvironment() const { return m_environment; }
+
+   /* Links a compiled module into the running program (called by the environment while
+      a run loads its modules). The module is only read. */
+   void useModule(ORVA_Program *module, const wchar_t *name);
+
+   void lock() { m_lock->lock(); }
+   void unlock() { m_lock->unlock(); }
+
+protected:
+   void execute();
+   void callFunction(int argc);
+   uint32_t getFunctionAddress(const wchar_t *name) const;
+   ORVA_Variable *findVariable(const wchar_t *name);
+   ORVA_Variable *findOrCreateVariable(const wchar_t *name);
+   ORVA_Variable *createVariable(const wchar_t *name);
+   void error(int code);
+   void doBinaryOperation(int opcode);
+   void doUnaryOperation(int opcode);
+   int matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignoreCase);
+   void relocateCode(uint32_t start, uint32_t length, uint32_t shift);
+   uint32_t getFinalJumpDestination(uint32_t position) const;
+
+private:
+   friend class ORVA_Engine;
+
+   std::recursive_mutex *m_lock;
+   ORVA_Environment *m_environment;
+   ORVA_Instruction **m_instructions;
+   uint32_t m_codeSize;
+   uint32_t m_currentPosition;
+   uint32_t m_preloadCount;
+   wchar_t **m_preloadList;
+   uint32_t m_callDepth;
+   ORVA_Stack *m_dataStack;
+   ORVA_Stack *m_controlStack;
+   int32_t m_bindCounter;
+   ORVA_VariableSystem *m_constants;
+   ORVA_VariableSystem *m_globals;
+   ORVA_VariableSystem *m_locals;
+   uint32_t m_functionCount;
+   ORVA_FunctionEntry *m_functions;
+   uint32_t m_moduleCount;
+   ORVA_ModuleEntry *m_modules;
+   ORVA_Value *m_result;
+   wchar_t *m_errorText;
+
+   /* Room the arrays above have; they grow geometrically. */
+   uint32_t m_codeAllocated;
+   uint32_t m_functionsAllocated;
+   /* Engine-private run state (see src/vm/engine.cpp). */
+   void *m_runState;
+};
+
+/* ------------------------------------------------------------------------------------
+ * The environment
+ * ------------------------------------------------------------------------------------ */
+
+/* A function scripts can call. The handler reads argv[0..argc-1] (owned by the engine:
+   never destroy or return them), stores a new value in *result and returns 0; returns -1
+   to end the run with *result as its result; any other return is a runtime error code. */
+typedef int (*ORVA_Handler)(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *program);
+
+struct ORVA_ExtFunction
+{
+   wchar_t name[64];
+   ORVA_Handler handler;
+   int numArgs; /* -1: any number */
+};
+
+/* What a running program sees of the world: the function table (32 built-ins first, then
+   the host's), the output stream, the script library and the print/trace hooks. run()
+   deletes the environment it was given when it ends. */
+class ORVA_API ORVA_Environment
+{
+public:
+   ORVA_Environment();
+   virtual ~ORVA_Environment();
+
+   ORVA_Environment(const ORVA_Environment &) = delete;
+   ORVA_Environment &operator=(const ORVA_Environment &) = delete;
+
+   void registerFunctionSet(uint32_t count, const ORVA_ExtFunction *functions);
+   const ORVA_ExtFunction *findFunction(const wchar_t *name) const;
+   uint32_t getFunctionCount() const { return m_functionCount; }
+
+   /* Finds, compiles and links a module into the running program; 1 linked, 0 not. */
+   int useModule(ORVA_Program *program, const wchar_t *name);
+
+   virtual void print(ORVA_Value *value);
+   virtual void trace(int level, const wchar_t *text);
+
+   void setIO(FILE *in, FILE *out) { m_stdIn = in; m_stdOut = out; }
+   FILE *getStdIn() const { return m_stdIn; }
+   FILE *getStdOut() const { return m_stdOut; }
+   void setLibrary(ORVA_Library *library) { m_library = library; }
+   ORVA_Library *getLibrary() const { return m_library; }
+
+private:
+   uint32_t m_functionCount;
+   ORVA_ExtFunction *m_functions;
+   ORVA_Library *m_library;
+   FILE *m_stdIn;
+   FILE *m_stdOut;
+};
+
+/* ------------------------------------------------------------------------------------
+ * The script library
+ * ------------------------------------------------------------------------------------ */
+
+/* Compiled scripts kept by name (unique, case-insensitive) and id, in insertion order.
+   The library owns the programs it accepts. */
+class ORVA_API ORVA_Library
+{
+public:
+   ORVA_Library();
+   ~ORVA_Library();
+
+   ORVA_Library(const ORVA_Library &) = delete;
+   ORVA_Library &operator=(const ORVA_Library &) = delete;
+
+   void lock() { m_lock->lock(); }
+   void unlock() { m_lock->unlock(); }
+
+   int addScript(uint32_t id, const wchar_t *name, ORVA_Program *program);
+   void deleteScript(const wchar_t *name);
+   void deleteScript(uint32_t id);
+   ORVA_Program *findScript(const wchar_t *name) const;
+   void fillMessage(KWMPMessage *message) const;
+   uint32_t getCount() const { return m_count; }
+
+private:
+   void deleteInternal(int position);
+
+   uint32_t m_count;
+   ORVA_Program **m_programs;
+   wchar_t **m_names;
+   uint32_t *m_ids;
+   std::recursive_mutex *m_lock;
+};
+
+/* ------------------------------------------------------------------------------------
+ * Entry points
+ * ------------------------------------------------------------------------------------ */
+
+extern "C" {
+
+/* Compiles source text into a program the caller owns, or returns null and copies the
+   first error ("Error in line %d: %s") into errorText (at most bufferSize characters
+   including the terminator) when errorText is not null. */
+ORVA_API ORVA_Program *ORVACompile(const wchar_t *source, wchar_t *errorText, int bufferSize);
+
+/* Reads a UTF-8 script file into a new wide string (release with free), or null. The
+   file's size in bytes is written to *size before reading. */
+ORVA_API wchar_t *ORVALoadFile(const wchar_t *fileName, uint32_t *size);
+
+/* The library's version, "MAJOR.MINOR.PATCH". */
+ORVA_API const char *ORVAGetVersion(void);
+
+}
+
+#endif

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages ORVA needs to build and test, and only those that are missing.
+# Safe to run again: when everything is present it does nothing.
+set -euo pipefail
+
+packages=(cmake make g++ bison flex libtre-dev libgtest-dev pkg-config)
+if [ "${ORVA_EXTRA_PACKAGES:-}" != "" ]; then
+  read -r -a extra <<<"$ORVA_EXTRA_PACKAGES"
+  packages+=("${extra[@]}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "install-deps: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

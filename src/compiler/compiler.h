@@ -1,0 +1,102 @@
+// The compiler's internal interfaces: the compiler object of one compilation, the lexer
+// class, and the functions that tie the flex scanner and the bison parser together.
+//
+// Flow: ORVACompile -> ORVA_Compiler::compile -> ORVA_Lexer over the UTF-8 source ->
+// scanner context (flex, reentrant) -> parse() (bison) whose actions append instructions
+// to the ORVA_Program -> resolveFunctions -> optimize.
+#ifndef ORVA_COMPILER_H
+#define ORVA_COMPILER_H
+
+#include <orva.h>
+#include "platform/platform.h"
+
+class ORVA_Compiler;
+
+// Longest string constant the scanner accepts, in bytes: long enough for any literal a
+// script needs, and a fixed buffer per compilation.
+constexpr int kMaxStringConstant = 8192;
+
+// One slot of the parser's value stack; the scanner fills it for tokens that carry a value.
+union ORVA_TokenValue
+{
+   char *text;                       // identifiers, strings, function names (malloc'ed UTF-8)
+   int32_t int32;
+   uint32_t uint32;
+   int64_t int64;
+   uint64_t uint64;
+   double real;
+   ORVA_Value *constant;             // Constant
+   ORVA_Instruction *instruction;    // SimpleStatementKeyword
+   int number;                       // BuiltinType, ParameterList
+};
+
+// Owns the UTF-8 source of one compilation, feeds the scanner, counts lines and collects
+// string constants.
+class ORVA_Lexer
+{
+public:
+   ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source);
+   virtual ~ORVA_Lexer();
+
+   ORVA_Lexer(const ORVA_Lexer &) = delete;
+   ORVA_Lexer &operator=(const ORVA_Lexer &) = delete;
+
+   // The scanner's read hook: copies up to maxSize bytes of the source into buffer.
+   int readInput(char *buffer, int maxSize);
+   // Reports a lexical error to the compiler (which adds the line).
+   void error(const char *message);
+
+   int getCurrentLine() const { return m_currentLine; }
+
+   // State the scanner's actions work on.
+   char *m_sourceText;
+   int32_t m_sourceSize;
+   int32_t m_readPos;
+   ORVA_Compiler *m_compiler;
+   int32_t m_currentLine;
+   int32_t m_commentLevel;
+   int32_t m_stringSize;
+   char m_stringBuffer[kMaxStringConstant + 1];
+};
+
+// Scanner context (flex reentrant scanner) bound to a lexer.
+void *createScanner(ORVA_Lexer *lexer);
+void destroyScanner(void *scanner);
+// Next token number; 0 at end of input; -1 after a lexical error (already reported).
+int nextToken(ORVA_TokenValue *value, void *scanner);
+
+// Runs the parser: 0 accepted, 1 syntax error, 2 "memory exhausted".
+int parse(ORVA_Compiler *compiler, ORVA_Lexer *lexer, void *scanner, ORVA_Program *program);
+
+// The compiler object of one compilation.
+class ORVA_Compiler
+{
+public:
+   ORVA_Compiler();
+   ~ORVA_Compiler();
+
+   ORVA_Compiler(const ORVA_Compiler &) = delete;
+   ORVA_Compiler &operator=(const ORVA_Compiler &) = delete;
+
+   // Compiles the source; returns a resolved and optimized program or null.
+   ORVA_Program *compile(const wchar_t *source);
+   // Records a compile error ("Error in line %d: %s"); only the first one is kept.
+   void error(const char *message);
+   const wchar_t *getErrorText() const { return m_errorText; }
+
+   // Code-generation helpers used by the parser's actions.
+   void pushAddr(uint32_t address);
+   uint32_t popAddr();
+   uint32_t peekAddr() const;
+   void newBreakList();
+   void closeBreakList(ORVA_Program *program);
+   int getCurrentLine() const { return m_lexer != nullptr ? m_lexer->getCurrentLine() : 0; }
+
+   wchar_t *m_errorText;
+   ORVA_Lexer *m_lexer;
+   ORVA_Stack *m_addrStack;
+   ORVA_Stack *m_breakStack;
+   int32_t m_idListOpcode;
+};
+
+#endif
