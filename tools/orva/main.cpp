@@ -1,1 +1,305 @@
-int main() { return 0; }
+// orva: compile and run ORVA scripts from the command line.
+//
+// This is the reference host: it uses only the public API (orva.h) and shows what every
+// embedder does — compile, attach an environment, run with arguments, report errors.
+#include <orva.h>
+
+#include <dirent.h>
+#include <getopt.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+   "usage: orva [options] FILE [ARG...]\n"
+   "       orva [options] -e TEXT [ARG...]\n"
+   "\n"
+   "Compiles and runs an ORVA script. Each ARG becomes an argument of the script ($1, $2, ...).\n"
+   "FILE may be - to read the script from standard input.\n"
+   "\n"
+   "options:\n"
+   "  -e TEXT            run TEXT instead of a file\n"
+   "  -L, --library DIR  compile every *.orva file in DIR into the script library, so that\n"
+   "                     'use NAME;' finds DIR/NAME.orva first\n"
+   "      --entry NAME   start at function NAME instead of main (or the top-level code)\n"
+   "      --check        compile only and report errors\n"
+   "      --dump         write the compiled program's listing to standard output; do not run\n"
+   "  -h, --help         show this help\n"
+   "      --version      show the version\n"
+   "\n"
+   "Exit status: 1 on a compile or runtime error; otherwise 0, or the low 8 bits of the\n"
+   "script's result when it is an integer (exit 3; or return 3; at top level).\n";
+
+struct Options
+{
+   std::string inlineText;
+   bool haveInlineText = false;
+   std::string libraryDir;
+   std::string entry;
+   bool check = false;
+   bool dump = false;
+   std::string scriptName;      // file name, "-" or "-e"
+   std::vector<std::string> args;
+};
+
+std::wstring toWide(const std::string &text)
+{
+   std::mbstate_t state{};
+   const char *src = text.c_str();
+   size_t length = std::mbsrtowcs(nullptr, &src, 0, &state);
+   if (length == static_cast<size_t>(-1))
+      return std::wstring(text.begin(), text.end());
+   std::wstring result(length, L'\0');
+   src = text.c_str();
+   state = std::mbstate_t{};
+   std::mbsrtowcs(&result[0], &src, length, &state);
+   return result;
+}
+
+std::string toNarrow(const wchar_t *text)
+{
+   std::string result;
+   if (text == nullptr)
+      return result;
+   std::mbstate_t state{};
+   char buffer[MB_LEN_MAX];
+   for (; *text != 0; text++)
+   {
+      size_t n = std::wcrtomb(buffer, *text, &state);
+      if (n == static_cast<size_t>(-1))
+         result += '?';
+      else
+         result.append(buffer, n);
+   }
+   return result;
+}
+
+void reportError(const std::string &where, const std::string &text)
+{
+   std::fflush(stdout);
+   std::cerr << where << ": " << text << std::endl;
+}
+
+// Parses the command line; returns -1 to go on, or an exit status.
+int parseOptions(int argc, char **argv, Options &options)
+{
+   enum { kEntry = 1000, kCheck, kDump, kVersion };
+   static const struct option longOptions[] = {
+      {"library", required_argument, nullptr, 'L'},
+      {"entry", required_argument, nullptr, kEntry},
+      {"check", no_argument, nullptr, kCheck},
+      {"dump", no_argument, nullptr, kDump},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0}};
+
+   int c;
+   // '+': stop at the script name, so the script's own arguments may start with '-'.
+   while ((c = getopt_long(argc, argv, "+e:L:h", longOptions, nullptr)) != -1)
+   {
+      switch (c)
+      {
+         case 'e':
+            options.inlineText = optarg;
+            options.haveInlineText = true;
+            break;
+         case 'L': options.libraryDir = optarg; break;
+         case kEntry: options.entry = optarg; break;
+         case kCheck: options.check = true; break;
+         case kDump: options.dump = true; break;
+         case 'h': std::cout << kUsage; return 0;
+         case kVersion: std::cout << "orva " << ORVAGetVersion() << std::endl; return 0;
+         default: std::cerr << kUsage; return 2;
+      }
+   }
+   if (!options.haveInlineText)
+   {
+      if (optind >= argc)
+      {
+         std::cerr << kUsage;
+         return 2;
+      }
+      options.scriptName = argv[optind++];
+   }
+   else
+   {
+      options.scriptName = "-e";
+   }
+   options.args.assign(argv + optind, argv + argc);
+   return -1;
+}
+
+// Reads the script text; returns false (after reporting) when it cannot.
+bool loadScript(const Options &options, std::wstring &source)
+{
+   if (options.haveInlineText)
+   {
+      source = toWide(options.inlineText);
+      return true;
+   }
+   if (options.scriptName == "-")
+   {
+      std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+      std::replace(text.begin(), text.end(), '\0', ' ');
+      source = toWide(text);
+      return true;
+   }
+   uint32_t size = 0;
+   wchar_t *text = ORVALoadFile(toWide(options.scriptName).c_str(), &size);
+   if (text == nullptr)
+   {
+      reportError(options.scriptName, std::string("cannot read file: ") + std::strerror(errno));
+      return false;
+   }
+   source = text;
+   std::free(text);
+   return true;
+}
+
+ORVA_Program *compile(const std::wstring &source, const std::string &where)
+{
+   wchar_t errorText[1024];
+   ORVA_Program *program = ORVACompile(source.c_str(), errorText, 1024);
+   if (program == nullptr)
+      reportError(where, toNarrow(errorText));
+   return program;
+}
+
+// Compiles every *.orva file of a folder into a library, ids in file-name order.
+// Returns null (after reporting) when a module does not compile.
+ORVA_Library *loadLibrary(const std::string &folder)
+{
+   DIR *dir = opendir(folder.c_str());
+   if (dir == nullptr)
+   {
+      reportError(folder, std::string("cannot open library folder: ") + std::strerror(errno));
+      return nullptr;
+   }
+   std::vector<std::string> files;
+   while (struct dirent *entry = readdir(dir))
+   {
+      std::string name = entry->d_name;
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".orva") == 0)
+         files.push_back(name);
+   }
+   closedir(dir);
+   std::sort(files.begin(), files.end());
+
+   ORVA_Library *library = new ORVA_Library();
+   uint32_t id = 0;
+   for (const std::string &file : files)
+   {
+      std::string path = folder + "/" + file;
+      uint32_t size = 0;
+      wchar_t *text = ORVALoadFile(toWide(path).c_str(), &size);
+      ORVA_Program *module = text != nullptr ? compile(text, path) : nullptr;
+      std::free(text);
+      if (module == nullptr)
+      {
+         delete library;
+         return nullptr;
+      }
+      std::wstring name = toWide(file.substr(0, file.size() - 5));
+      if (!library->addScript(++id, name.c_str(), module))
+         delete module;   // a name that differs only in case from an earlier file
+   }
+   return library;
+}
+
+// A run failed because a module could not be loaded: say which one and why, since the
+// library's own error text cannot.
+void explainModuleFailure(ORVA_Program *program, ORVA_Library *library)
+{
+   for (uint32_t i = 0; i < program->getPreloadCount(); i++)
+   {
+      const wchar_t *name = program->getPreload(i);
+      if (library != nullptr && library->findScript(name) != nullptr)
+         continue;
+      std::string file = toNarrow(name) + ".orva";
+      uint32_t size = 0;
+      wchar_t *text = ORVALoadFile(toWide(file).c_str(), &size);
+      if (text == nullptr)
+      {
+         reportError(file, "module not found");
+         continue;
+      }
+      ORVA_Program *module = compile(text, file);
+      std::free(text);
+      delete module;
+   }
+}
+
+int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *library)
+{
+   ORVA_Environment *environment = new ORVA_Environment();
+   environment->setIO(stdin, stdout);
+   environment->setLibrary(library);
+
+   std::vector<ORVA_Value *> args;
+   for (const std::string &arg : options.args)
+      args.push_back(new ORVA_Value(arg.c_str()));
+
+   std::wstring entry = toWide(options.entry);
+   // run takes over the environment and the argument values.
+   int rc = program->run(environment, static_cast<uint32_t>(args.size()), args.data(), nullptr, nullptr,
+                         nullptr, options.entry.empty() ? nullptr : entry.c_str());
+   std::fflush(stdout);
+   if (rc != 0)
+   {
+      reportError(options.scriptName, toNarrow(program->getErrorText()));
+      if (std::wcsstr(program->getErrorText(), L"Error 16 ") == program->getErrorText())
+         explainModuleFailure(program, library);
+      return 1;
+   }
+   ORVA_Value *result = program->getResult();
+   if (result != nullptr && result->isInteger())
+      return result->getValueAsInt32() & 0xFF;
+   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+   // Script files and arguments are UTF-8 whatever the user's locale says.
+   std::setlocale(LC_CTYPE, "C.UTF-8");
+
+   Options options;
+   int status = parseOptions(argc, argv, options);
+   if (status >= 0)
+      return status;
+
+   std::wstring source;
+   if (!loadScript(options, source))
+      return 1;
+   ORVA_Program *program = compile(source, options.scriptName);
+   if (program == nullptr)
+      return 1;
+
+   if (options.dump)
+      program->dump(stdout);
+   if (options.dump || options.check)
+   {
+      delete program;
+      return 0;
+   }
+
+   ORVA_Library *library = nullptr;
+   if (!options.libraryDir.empty() && (library = loadLibrary(options.libraryDir)) == nullptr)
+   {
+      delete program;
+      return 1;
+   }
+   status = runProgram(program, options, library);
+   delete program;
+   delete library;
+   return status;
+}
