@@ -1,0 +1,68 @@
+// ORVA_Lexer: the source text of one compilation in UTF-8, handed to the flex scanner
+// (lexer.l) on request, plus the state the scanner's actions keep between tokens (line
+// counter, comment depth, string constant being collected).
+#include "compiler/compiler.h"
+#include "lexer.hpp"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+// A null source compiles as an empty one.
+ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source)
+   : m_sourceText(nullptr), m_sourceSize(0), m_readPos(0), m_compiler(compiler),
+     m_currentLine(1), m_commentLevel(0), m_stringSize(0)
+{
+   m_stringBuffer[0] = 0;
+   if (source == nullptr)
+      return;
+   m_sourceText = UTF8StringFromWideString(source);
+   if (m_sourceText == nullptr)
+      throw std::bad_alloc();
+   size_t length = strlen(m_sourceText);
+   if (length > static_cast<size_t>(INT32_MAX))
+   {
+      // Offsets are 32-bit: a source this large cannot be scanned.
+      free(m_sourceText);
+      m_sourceText = nullptr;
+      throw std::bad_alloc();
+   }
+   m_sourceSize = static_cast<int32_t>(length);
+}
+
+ORVA_Lexer::~ORVA_Lexer()
+{
+   free(m_sourceText);
+}
+
+int ORVA_Lexer::readInput(char *buffer, int maxSize)
+{
+   int32_t available = m_sourceSize - m_readPos;
+   int count = maxSize < available ? maxSize : available;
+   if (count <= 0)
+      return 0;
+   memcpy(buffer, m_sourceText + m_readPos, static_cast<size_t>(count));
+   m_readPos += count;
+   return count;
+}
+
+void ORVA_Lexer::error(const char *message)
+{
+   m_compiler->error(message);
+}
+
+// The scanner functions carry the "orvaScan" prefix set in lexer.l.
+void *createScanner(ORVA_Lexer *lexer)
+{
+   yyscan_t scanner = nullptr;
+   if (orvaScanlex_init_extra(lexer, &scanner) != 0)
+      throw std::bad_alloc();
+   return scanner;
+}
+
+void destroyScanner(void *scanner)
+{
+   if (scanner != nullptr)
+      orvaScanlex_destroy(scanner);
+}
