@@ -1,0 +1,106 @@
+// ORVA_Array: a sparse array of values indexed by int32.
+//
+// The elements are one list of (index, value) records sorted by index, so lookups are a
+// binary search and foreach walks the list in order. A new index is inserted at its sorted
+// place (binary search, then the tail moves up one record), which gives the same order as
+// appending and sorting. The list grows by 32 records at a time and never shrinks.
+#include "orva.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+const int32_t kArrayGrowth = 32;
+}
+
+ORVA_Array::ORVA_Array() : m_refCount(0), m_size(0), m_allocated(0), m_elements(nullptr)
+{
+}
+
+// A copy of the top level: every element value is copied with the value copy constructor,
+// so an element that is itself an array is shared, not copied.
+ORVA_Array::ORVA_Array(ORVA_Array *src) : ORVA_Array()
+{
+   if (src == nullptr || src->m_size == 0)
+      return;
+   m_elements = static_cast<Element *>(malloc(sizeof(Element) * src->m_size));
+   if (m_elements == nullptr)
+      return;
+   m_allocated = src->m_size;
+   for (int32_t i = 0; i < src->m_size; i++)
+   {
+      m_elements[i].index = src->m_elements[i].index;
+      m_elements[i].value = (src->m_elements[i].value != nullptr) ? new ORVA_Value(src->m_elements[i].value) : nullptr;
+   }
+   m_size = src->m_size;
+}
+
+ORVA_Array::~ORVA_Array()
+{
+   for (int32_t i = 0; i < m_size; i++)
+      delete m_elements[i].value;
+   free(m_elements);
+}
+
+// Binary search: the position of index when *found, else the position where it belongs.
+int ORVA_Array::find(int index, bool *found) const
+{
+   int low = 0, high = m_size;
+   while (low < high)
+   {
+      int middle = low + (high - low) / 2;
+      if (m_elements[middle].index < index)
+         low = middle + 1;
+      else if (m_elements[middle].index > index)
+         high = middle;
+      else
+      {
+         *found = true;
+         return middle;
+      }
+   }
+   *found = false;
+   return low;
+}
+
+ORVA_Value *ORVA_Array::get(int index) const
+{
+   bool found;
+   int position = find(index, &found);
+   return found ? m_elements[position].value : nullptr;
+}
+
+ORVA_Value *ORVA_Array::getByPosition(int position) const
+{
+   return (position >= 0 && position < m_size) ? m_elements[position].value : nullptr;
+}
+
+void ORVA_Array::set(int index, ORVA_Value *value)
+{
+   bool found;
+   int position = find(index, &found);
+   if (found)
+   {
+      if (m_elements[position].value != value)
+         delete m_elements[position].value;
+      m_elements[position].value = value;
+      return;
+   }
+
+   if (m_size == m_allocated)
+   {
+      Element *elements = static_cast<Element *>(realloc(m_elements, sizeof(Element) * (m_allocated + kArrayGrowth)));
+      if (elements == nullptr)
+      {
+         // Out of memory: the array cannot take the value, and it owns it now.
+         delete value;
+         return;
+      }
+      m_elements = elements;
+      m_allocated += kArrayGrowth;
+   }
+   memmove(&m_elements[position + 1], &m_elements[position], sizeof(Element) * (m_size - position));
+   m_elements[position].index = index;
+   m_elements[position].value = value;
+   m_size++;
+}

@@ -1,0 +1,548 @@
+// ORVA_Value: construction, destruction, conversion and reading.
+//
+// A value holds a data type code, an 8-byte content (a number or a reference) and a cached
+// text form. Text is the source of truth only for strings; for numbers it is formed lazily
+// by updateString on the first request and cached until the number or the type changes
+// (invalidateString), so arithmetic never formats text. A value made from text runs number
+// recognition (updateNumber) once, and when the text reads as a number the value takes that
+// number while keeping the text it was made from (0x1A stays "0x1A" until changed).
+//
+// Ownership: the value owns its text and name (malloc'ed), its ORVA_Object instance, and one
+// reference on its array or iterator; releaseReference gives these up.
+//
+// Decisions where the language leaves a choice:
+// - A real read or converted as an integer is truncated toward zero and saturates at the
+//   bounds of the target (int32 for int32, int64 for the other integer forms, which then keep
+//   their low 32 bits where asked); NaN reads as 0. No conversion is undefined.
+// - "%f" text is formed in full, however long ("1e300" gives 301 digits before the point);
+//   infinities read "inf" and "-inf", every NaN reads "nan". Formatting and recognition use
+//   '.' whatever the host's locale.
+// - Converting a value that holds an object, array or iterator to a number releases the
+//   reference first, exactly as the destructor would, so nothing leaks.
+#include "orva.h"
+#include "platform/platform.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+const wchar_t *const g_orvaDataTypeNames[10] = {
+   L"null", L"object", L"array", L"iterator", L"string",
+   L"real", L"int32", L"int64", L"uint32", L"uint64"
+};
+
+namespace {
+
+// Enough for any integer and for the longest "%f" form of a double (309 digits, sign,
+// point and six decimals).
+const size_t kNumberTextCapacity = 336;
+
+wchar_t *emptyText()
+{
+   wchar_t *text = static_cast<wchar_t *>(malloc(sizeof(wchar_t)));
+   if (text != nullptr)
+      text[0] = 0;
+   return text;
+}
+
+// Truncation toward zero, saturating; NaN gives 0.
+int64_t realToInt64(double number)
+{
+   if (std::isnan(number))
+      return 0;
+   if (number >= 9223372036854775808.0)
+      return std::numeric_limits<int64_t>::max();
+   if (number <= -9223372036854775808.0)
+      return std::numeric_limits<int64_t>::min();
+   return static_cast<int64_t>(number);
+}
+
+int32_t realToInt32(double number)
+{
+   if (std::isnan(number))
+      return 0;
+   if (number >= 2147483648.0)
+      return std::numeric_limits<int32_t>::max();
+   if (number <= -2147483649.0)
+      return std::numeric_limits<int32_t>::min();
+   return static_cast<int32_t>(number);
+}
+
+}
+
+/* ---------------------------------------------------------------------------------------
+ * Construction and destruction
+ * --------------------------------------------------------------------------------------- */
+
+ORVA_Value::ORVA_Value()
+   : m_stringLength(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false)
+{
+   m_content.uint64 = 0;
+}
+
+ORVA_Value::ORVA_Value(const ORVA_Value *src) : ORVA_Value()
+{
+   if (src == nullptr)
+      return;
+   m_dataType = src->m_dataType;
+   switch (m_dataType)
+   {
+      case ORVA_DT_OBJECT:
+         m_content.object = (src->m_content.object != nullptr) ? new ORVA_Object(src->m_content.object) : nullptr;
+         break;
+      case ORVA_DT_ARRAY:
+         m_content.array = src->m_content.array;
+         if (m_content.array != nullptr)
+            m_content.array->incRefCount();
+         break;
+      case ORVA_DT_ITERATOR:
+         m_content.iterator = src->m_content.iterator;
+         if (m_content.iterator != nullptr)
+            m_content.iterator->incRefCount();
+         break;
+      default:
+         m_content.uint64 = src->m_content.uint64;
+         break;
+   }
+   if (src->m_stringValid && src->m_string != nullptr)
+   {
+      m_string = static_cast<wchar_t *>(qv_memdup(src->m_string, (src->m_stringLength + 1) * sizeof(wchar_t)));
+      if (m_string != nullptr)
+      {
+         m_stringLength = src->m_stringLength;
+         m_stringValid = true;
+      }
+   }
+   if (src->m_name != nullptr)
+      m_name = qv_wcsdup(src->m_name);
+}
+
+ORVA_Value::ORVA_Value(ORVA_Object *object) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_OBJECT;
+   m_content.object = object;
+}
+
+ORVA_Value::ORVA_Value(ORVA_Array *array) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_ARRAY;
+   m_content.array = array;
+   if (array != nullptr)
+      array->incRefCount();
+}
+
+ORVA_Value::ORVA_Value(ORVA_Iterator *iterator) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_ITERATOR;
+   m_content.iterator = iterator;
+   if (iterator != nullptr)
+      iterator->incRefCount();
+}
+
+ORVA_Value::ORVA_Value(int32_t number) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_INT32;
+   m_content.int32 = number;
+}
+
+ORVA_Value::ORVA_Value(uint32_t number) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_UINT32;
+   m_content.uint32 = number;
+}
+
+ORVA_Value::ORVA_Value(int64_t number) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_INT64;
+   m_content.int64 = number;
+}
+
+ORVA_Value::ORVA_Value(uint64_t number) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_UINT64;
+   m_content.uint64 = number;
+}
+
+ORVA_Value::ORVA_Value(double number) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_REAL;
+   m_content.real = number;
+}
+
+ORVA_Value::ORVA_Value(const wchar_t *text) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_STRING;
+   if (text == nullptr)
+      text = L"";
+   size_t length = wcslen(text);
+   setText(static_cast<wchar_t *>(qv_memdup(text, (length + 1) * sizeof(wchar_t))), static_cast<uint32_t>(length));
+   updateNumber();
+}
+
+ORVA_Value::ORVA_Value(const char *text) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_STRING;
+   wchar_t *wide = WideStringFromUTF8String(text != nullptr ? text : "");
+   setText(wide, wide != nullptr ? static_cast<uint32_t>(wcslen(wide)) : 0);
+   updateNumber();
+}
+
+ORVA_Value::ORVA_Value(const wchar_t *text, uint32_t length) : ORVA_Value()
+{
+   m_dataType = ORVA_DT_STRING;
+   wchar_t *copy = static_cast<wchar_t *>(malloc((static_cast<size_t>(length) + 1) * sizeof(wchar_t)));
+   if (copy != nullptr)
+   {
+      if (text != nullptr)
+         memcpy(copy, text, static_cast<size_t>(length) * sizeof(wchar_t));
+      else
+         memset(copy, 0, static_cast<size_t>(length) * sizeof(wchar_t));
+      copy[length] = 0;
+   }
+   setText(copy, copy != nullptr ? length : 0);
+   updateNumber();
+}
+
+ORVA_Value::~ORVA_Value()
+{
+   free(m_name);
+   free(m_string);
+   releaseReference();
+}
+
+// Stores text as the cached text form; a null text (allocation failure) becomes the empty
+// text so a string value always has a text.
+void ORVA_Value::setText(wchar_t *text, uint32_t length)
+{
+   free(m_string);
+   if (text == nullptr)
+   {
+      text = emptyText();
+      length = 0;
+   }
+   m_string = text;
+   m_stringLength = (text != nullptr) ? length : 0;
+   m_stringValid = (text != nullptr);
+}
+
+// Gives up the object instance or the array/iterator reference the value holds; the data
+// type is left for the caller to change.
+void ORVA_Value::releaseReference()
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_OBJECT:
+         delete m_content.object;
+         break;
+      case ORVA_DT_ARRAY:
+         if (m_content.array != nullptr)
+         {
+            m_content.array->decRefCount();
+            if (m_content.array->isUnused())
+               delete m_content.array;
+         }
+         break;
+      case ORVA_DT_ITERATOR:
+         if (m_content.iterator != nullptr)
+         {
+            m_content.iterator->decRefCount();
+            if (m_content.iterator->isUnused())
+               delete m_content.iterator;
+         }
+         break;
+      default:
+         return;
+   }
+   m_content.uint64 = 0;
+}
+
+void ORVA_Value::setName(const wchar_t *name)
+{
+   free(m_name);
+   m_name = qv_wcsdup(name);
+}
+
+/* ---------------------------------------------------------------------------------------
+ * Text form and number recognition
+ * --------------------------------------------------------------------------------------- */
+
+void ORVA_Value::invalidateString()
+{
+   free(m_string);
+   m_string = nullptr;
+   m_stringLength = 0;
+   m_stringValid = false;
+}
+
+// Number recognition on the cached text: a whole-text integer in C base-0 form becomes
+// int32 (or int64 beyond the int32 range), else a whole-text decimal real becomes real. The
+// text is kept either way.
+void ORVA_Value::updateNumber()
+{
+   if (m_string == nullptr)
+      return;
+
+   wchar_t *end;
+   int64_t integer = qv_wcstoll(m_string, &end, 0);
+   if (*end == 0 && static_cast<size_t>(end - m_string) == m_stringLength)
+   {
+      if (integer >= std::numeric_limits<int32_t>::min() && integer <= std::numeric_limits<int32_t>::max())
+      {
+         m_dataType = ORVA_DT_INT32;
+         m_content.uint64 = 0;
+         m_content.int32 = static_cast<int32_t>(integer);
+      }
+      else
+      {
+         m_dataType = ORVA_DT_INT64;
+         m_content.int64 = integer;
+      }
+      return;
+   }
+
+   double real = qv_wcstod(m_string, &end);
+   if (end != m_string && *end == 0 && static_cast<size_t>(end - m_string) == m_stringLength)
+   {
+      m_dataType = ORVA_DT_REAL;
+      m_content.real = real;
+   }
+}
+
+// Forms the text of the number: "%f" for real, signed or unsigned decimal for the integers,
+// the empty text for everything else.
+void ORVA_Value::updateString()
+{
+   char buffer[kNumberTextCapacity];
+   char *last = buffer + sizeof(buffer);
+   char *end = buffer;
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         if (std::isnan(m_content.real))
+         {
+            memcpy(buffer, "nan", 3);
+            end = buffer + 3;
+         }
+         else
+         {
+            end = std::to_chars(buffer, last, m_content.real, std::chars_format::fixed, 6).ptr;
+         }
+         break;
+      case ORVA_DT_INT32:
+         end = std::to_chars(buffer, last, m_content.int32).ptr;
+         break;
+      case ORVA_DT_INT64:
+         end = std::to_chars(buffer, last, m_content.int64).ptr;
+         break;
+      case ORVA_DT_UINT32:
+         end = std::to_chars(buffer, last, m_content.uint32).ptr;
+         break;
+      case ORVA_DT_UINT64:
+         end = std::to_chars(buffer, last, m_content.uint64).ptr;
+         break;
+      default:
+         break;
+   }
+
+   size_t length = static_cast<size_t>(end - buffer);
+   wchar_t *text = static_cast<wchar_t *>(malloc((length + 1) * sizeof(wchar_t)));
+   if (text != nullptr)
+   {
+      for (size_t i = 0; i < length; i++)
+         text[i] = static_cast<wchar_t>(buffer[i]);
+      text[length] = 0;
+   }
+   setText(text, static_cast<uint32_t>(length));
+}
+
+/* ---------------------------------------------------------------------------------------
+ * Reading
+ * --------------------------------------------------------------------------------------- */
+
+bool ORVA_Value::isObject(const wchar_t *className) const
+{
+   if (m_dataType != ORVA_DT_OBJECT || m_content.object == nullptr || className == nullptr)
+      return false;
+   ORVA_Class *objectClass = m_content.object->getClass();
+   if (objectClass == nullptr)
+      return false;
+   // The class name lives in a buffer of 64 characters; never read past it, even when a
+   // derived class left it without a terminator.
+   const wchar_t *name = objectClass->getName();
+   for (int i = 0; i < 64; i++)
+   {
+      if (name[i] != className[i])
+         return false;
+      if (name[i] == 0)
+         return true;
+   }
+   return className[64] == 0;
+}
+
+ORVA_Object *ORVA_Value::getValueAsObject() const
+{
+   return m_dataType == ORVA_DT_OBJECT ? m_content.object : nullptr;
+}
+
+ORVA_Array *ORVA_Value::getValueAsArray() const
+{
+   return m_dataType == ORVA_DT_ARRAY ? m_content.array : nullptr;
+}
+
+ORVA_Iterator *ORVA_Value::getValueAsIterator() const
+{
+   return m_dataType == ORVA_DT_ITERATOR ? m_content.iterator : nullptr;
+}
+
+const wchar_t *ORVA_Value::getValueAsCString()
+{
+   if (m_dataType < ORVA_DT_STRING && m_dataType != ORVA_DT_ITERATOR)
+      return nullptr;
+   if (!m_stringValid)
+      updateString();
+   return m_string;
+}
+
+const wchar_t *ORVA_Value::getValueAsString(uint32_t *length)
+{
+   const wchar_t *text = getValueAsCString();
+   if (length != nullptr)
+      *length = (text != nullptr) ? m_stringLength : 0;
+   return text;
+}
+
+int32_t ORVA_Value::getValueAsInt32() const
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         return realToInt32(m_content.real);
+      case ORVA_DT_INT32:
+      case ORVA_DT_UINT32:
+         return m_content.int32;
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64:
+         return static_cast<int32_t>(static_cast<uint32_t>(m_content.uint64));
+      default:
+         return 0;
+   }
+}
+
+uint32_t ORVA_Value::getValueAsUInt32() const
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         return static_cast<uint32_t>(static_cast<uint64_t>(realToInt64(m_content.real)));
+      case ORVA_DT_INT32:
+      case ORVA_DT_UINT32:
+         return m_content.uint32;
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64:
+         return static_cast<uint32_t>(m_content.uint64);
+      default:
+         return 0;
+   }
+}
+
+int64_t ORVA_Value::getValueAsInt64() const
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         return realToInt64(m_content.real);
+      case ORVA_DT_INT32:
+         return m_content.int32;
+      case ORVA_DT_UINT32:
+         return static_cast<int64_t>(m_content.uint32);
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64:
+         return m_content.int64;
+      default:
+         return 0;
+   }
+}
+
+uint64_t ORVA_Value::getValueAsUInt64() const
+{
+   return static_cast<uint64_t>(getValueAsInt64());
+}
+
+double ORVA_Value::getValueAsReal() const
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         return m_content.real;
+      case ORVA_DT_INT32:
+         return m_content.int32;
+      case ORVA_DT_UINT32:
+         return m_content.uint32;
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64:
+         // uint64 is read as a signed 64-bit number, as the language defines it.
+         return static_cast<double>(m_content.int64);
+      default:
+         return 0.0;
+   }
+}
+
+/* ---------------------------------------------------------------------------------------
+ * Conversion
+ * --------------------------------------------------------------------------------------- */
+
+bool ORVA_Value::convert(int dataType)
+{
+   if (dataType == m_dataType)
+      return true;
+   if (dataType == ORVA_DT_STRING)
+   {
+      if (m_dataType == ORVA_DT_NULL)
+      {
+         // A string without cached text: its text form is the empty text.
+         m_dataType = ORVA_DT_STRING;
+         invalidateString();
+      }
+      // Strings and numbers already have a text form; references stay what they are.
+      return true;
+   }
+   if (dataType < ORVA_DT_REAL || dataType > ORVA_DT_UINT64)
+      return false;
+   if (dataType == ORVA_DT_REAL && m_dataType == ORVA_DT_UINT64)
+      return false;
+
+   // Read the number first: the readers give 0 for every non-numeric type.
+   double real = getValueAsReal();
+   int64_t wide = getValueAsInt64();
+   releaseReference();
+   invalidateString();
+   m_content.uint64 = 0;
+   switch (dataType)
+   {
+      case ORVA_DT_REAL:
+         m_content.real = real;
+         break;
+      case ORVA_DT_INT32:
+         m_content.int32 = (m_dataType == ORVA_DT_REAL) ? realToInt32(real) : static_cast<int32_t>(static_cast<uint32_t>(wide));
+         break;
+      case ORVA_DT_UINT32:
+         m_content.uint32 = static_cast<uint32_t>(static_cast<uint64_t>(wide));
+         break;
+      default:
+         m_content.int64 = wide;
+         break;
+   }
+   m_dataType = static_cast<uint8_t>(dataType);
+   return true;
+}
+
+void ORVA_Value::set(int32_t number)
+{
+   releaseReference();
+   invalidateString();
+   m_dataType = ORVA_DT_INT32;
+   m_content.uint64 = 0;
+   m_content.int32 = number;
+}

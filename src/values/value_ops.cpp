@@ -1,0 +1,355 @@
+// ORVA_Value operations that compute in place: concatenation, increment and decrement,
+// negation, complement, zero tests, comparisons, arithmetic, bitwise operations and shifts.
+//
+// The caller (the operator dispatch) has checked the data types and converted both operands
+// of a binary operation to one type; `other` is read in the receiver's representation.
+// Integer arithmetic wraps: it is done on the unsigned representation, so no operation has
+// undefined behaviour. Receivers an operation does not apply to (null, object, array,
+// iterator, string) keep their type, number and text. Division and remainder by an integer
+// zero leave the receiver unchanged (the dispatch reports the error before calling), and
+// int32 -2147483648 / -1 wraps to -2147483648 with remainder 0, as int64 does.
+#include "orva.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+/* ---------------------------------------------------------------------------------------
+ * Concatenation
+ * --------------------------------------------------------------------------------------- */
+
+// Appends length characters of text (zero characters included) to the receiver's text form
+// and runs number recognition on the result. An array, iterator or object receiver has the
+// empty text form: its reference is released and it becomes the appended text.
+void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
+{
+   if (m_dataType < ORVA_DT_STRING)
+   {
+      releaseReference();
+      m_dataType = ORVA_DT_STRING;
+      invalidateString();
+   }
+   if (!m_stringValid)
+      updateString();
+   if (m_string == nullptr)
+      return;
+   if (text == nullptr)
+      length = 0;
+
+   // The appended text may be the receiver's own text; keep it reachable across realloc.
+   bool ownText = (text >= m_string && text <= m_string + m_stringLength);
+   size_t offset = ownText ? static_cast<size_t>(text - m_string) : 0;
+
+   size_t newLength = static_cast<size_t>(m_stringLength) + length;
+   if (newLength > std::numeric_limits<uint32_t>::max() - 1)
+      return;
+   wchar_t *joined = static_cast<wchar_t *>(realloc(m_string, (newLength + 1) * sizeof(wchar_t)));
+   if (joined == nullptr)
+      return;
+   if (ownText)
+      text = joined + offset;
+   memmove(joined + m_stringLength, text, static_cast<size_t>(length) * sizeof(wchar_t));
+   joined[newLength] = 0;
+   m_string = joined;
+   m_stringLength = static_cast<uint32_t>(newLength);
+   m_stringValid = true;
+
+   m_dataType = ORVA_DT_STRING;
+   m_content.uint64 = 0;
+   updateNumber();
+}
+
+/* ---------------------------------------------------------------------------------------
+ * Unary operations
+ * --------------------------------------------------------------------------------------- */
+
+void ORVA_Value::increment()
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL: m_content.real += 1.0; break;
+      case ORVA_DT_INT32: m_content.int32 = static_cast<int32_t>(m_content.uint32 + 1u); break;
+      case ORVA_DT_UINT32: m_content.uint32++; break;
+      case ORVA_DT_INT64: m_content.int64 = static_cast<int64_t>(m_content.uint64 + 1u); break;
+      case ORVA_DT_UINT64: m_content.uint64++; break;
+      default: return;
+   }
+   invalidateString();
+}
+
+void ORVA_Value::decrement()
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL: m_content.real -= 1.0; break;
+      case ORVA_DT_INT32: m_content.int32 = static_cast<int32_t>(m_content.uint32 - 1u); break;
+      case ORVA_DT_UINT32: m_content.uint32--; break;
+      case ORVA_DT_INT64: m_content.int64 = static_cast<int64_t>(m_content.uint64 - 1u); break;
+      case ORVA_DT_UINT64: m_content.uint64--; break;
+      default: return;
+   }
+   invalidateString();
+}
+
+// Unsigned types become signed: uint32 5 negated is int32 -5.
+void ORVA_Value::negate()
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         m_content.real = -m_content.real;
+         break;
+      case ORVA_DT_INT32:
+      case ORVA_DT_UINT32:
+         m_content.int32 = static_cast<int32_t>(0u - m_content.uint32);
+         m_dataType = ORVA_DT_INT32;
+         break;
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64:
+         m_content.int64 = static_cast<int64_t>(0u - m_content.uint64);
+         m_dataType = ORVA_DT_INT64;
+         break;
+      default:
+         return;
+   }
+   invalidateString();
+}
+
+void ORVA_Value::bitNot()
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL: break;
+      case ORVA_DT_INT32:
+      case ORVA_DT_UINT32: m_content.uint32 = ~m_content.uint32; break;
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64: m_content.uint64 = ~m_content.uint64; break;
+      default: return;
+   }
+   invalidateString();
+}
+
+bool ORVA_Value::isZero() const
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL: return m_content.real == 0.0;
+      case ORVA_DT_INT32:
+      case ORVA_DT_UINT32: return m_content.uint32 == 0;
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64: return m_content.uint64 == 0;
+      default: return false;
+   }
+}
+
+bool ORVA_Value::isNonZero() const
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL: return !(m_content.real == 0.0);   // NaN is non-zero
+      case ORVA_DT_INT32:
+      case ORVA_DT_UINT32: return m_content.uint32 != 0;
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64: return m_content.uint64 != 0;
+      default: return false;
+   }
+}
+
+/* ---------------------------------------------------------------------------------------
+ * Comparisons: 1 or 0; a non-numeric receiver gives 0, NaN makes every comparison 0.
+ * --------------------------------------------------------------------------------------- */
+
+#define ORVA_COMPARE(method, op)                                                        \
+   int ORVA_Value::method(const ORVA_Value *other) const                                \
+   {                                                                                    \
+      switch (m_dataType)                                                               \
+      {                                                                                 \
+         case ORVA_DT_REAL: return m_content.real op other->m_content.real;             \
+         case ORVA_DT_INT32: return m_content.int32 op other->m_content.int32;          \
+         case ORVA_DT_INT64: return m_content.int64 op other->m_content.int64;          \
+         case ORVA_DT_UINT32: return m_content.uint32 op other->m_content.uint32;       \
+         case ORVA_DT_UINT64: return m_content.uint64 op other->m_content.uint64;       \
+         default: return 0;                                                             \
+      }                                                                                 \
+   }
+
+ORVA_COMPARE(EQ, ==)
+ORVA_COMPARE(LT, <)
+ORVA_COMPARE(LE, <=)
+ORVA_COMPARE(GT, >)
+ORVA_COMPARE(GE, >=)
+
+#undef ORVA_COMPARE
+
+/* ---------------------------------------------------------------------------------------
+ * Arithmetic and bitwise operations
+ * --------------------------------------------------------------------------------------- */
+
+// Wrapping add, sub and mul: computed on the unsigned bits, which also serve the signed types.
+#define ORVA_WRAPPING(method, op)                                                             \
+   void ORVA_Value::method(const ORVA_Value *other)                                           \
+   {                                                                                          \
+      switch (m_dataType)                                                                     \
+      {                                                                                       \
+         case ORVA_DT_REAL: m_content.real = m_content.real op other->m_content.real; break;  \
+         case ORVA_DT_INT32:                                                                  \
+         case ORVA_DT_UINT32: m_content.uint32 = m_content.uint32 op other->m_content.uint32; break; \
+         case ORVA_DT_INT64:                                                                  \
+         case ORVA_DT_UINT64: m_content.uint64 = m_content.uint64 op other->m_content.uint64; break; \
+         default: return;                                                                     \
+      }                                                                                       \
+      invalidateString();                                                                     \
+   }
+
+ORVA_WRAPPING(add, +)
+ORVA_WRAPPING(sub, -)
+ORVA_WRAPPING(mul, *)
+
+#undef ORVA_WRAPPING
+
+void ORVA_Value::div(const ORVA_Value *other)
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         m_content.real = m_content.real / other->m_content.real;
+         break;
+      case ORVA_DT_INT32:
+         if (other->m_content.int32 == 0)
+            return;
+         if (other->m_content.int32 == -1)
+            m_content.int32 = static_cast<int32_t>(0u - m_content.uint32);
+         else
+            m_content.int32 /= other->m_content.int32;
+         break;
+      case ORVA_DT_INT64:
+         if (other->m_content.int64 == 0)
+            return;
+         if (other->m_content.int64 == -1)
+            m_content.int64 = static_cast<int64_t>(0u - m_content.uint64);
+         else
+            m_content.int64 /= other->m_content.int64;
+         break;
+      case ORVA_DT_UINT32:
+         if (other->m_content.uint32 == 0)
+            return;
+         m_content.uint32 /= other->m_content.uint32;
+         break;
+      case ORVA_DT_UINT64:
+         if (other->m_content.uint64 == 0)
+            return;
+         m_content.uint64 /= other->m_content.uint64;
+         break;
+      default:
+         return;
+   }
+   invalidateString();
+}
+
+// The remainder has the sign of the dividend; a real receiver keeps its number.
+void ORVA_Value::rem(const ORVA_Value *other)
+{
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         break;
+      case ORVA_DT_INT32:
+         if (other->m_content.int32 == 0)
+            return;
+         m_content.int32 = (other->m_content.int32 == -1) ? 0 : m_content.int32 % other->m_content.int32;
+         break;
+      case ORVA_DT_INT64:
+         if (other->m_content.int64 == 0)
+            return;
+         m_content.int64 = (other->m_content.int64 == -1) ? 0 : m_content.int64 % other->m_content.int64;
+         break;
+      case ORVA_DT_UINT32:
+         if (other->m_content.uint32 == 0)
+            return;
+         m_content.uint32 %= other->m_content.uint32;
+         break;
+      case ORVA_DT_UINT64:
+         if (other->m_content.uint64 == 0)
+            return;
+         m_content.uint64 %= other->m_content.uint64;
+         break;
+      default:
+         return;
+   }
+   invalidateString();
+}
+
+// Bitwise operations on the integers; a real receiver keeps its number and loses its text.
+#define ORVA_BITWISE(method, op)                                                              \
+   void ORVA_Value::method(const ORVA_Value *other)                                           \
+   {                                                                                          \
+      switch (m_dataType)                                                                     \
+      {                                                                                       \
+         case ORVA_DT_REAL: break;                                                            \
+         case ORVA_DT_INT32:                                                                  \
+         case ORVA_DT_UINT32: m_content.uint32 = m_content.uint32 op other->m_content.uint32; break; \
+         case ORVA_DT_INT64:                                                                  \
+         case ORVA_DT_UINT64: m_content.uint64 = m_content.uint64 op other->m_content.uint64; break; \
+         default: return;                                                                     \
+      }                                                                                       \
+      invalidateString();                                                                     \
+   }
+
+ORVA_BITWISE(bitAnd, &)
+ORVA_BITWISE(bitOr, |)
+ORVA_BITWISE(bitXor, ^)
+
+#undef ORVA_BITWISE
+
+/* ---------------------------------------------------------------------------------------
+ * Shifts: 32-bit types use count modulo 32; 64-bit types use the low 8 bits of the count,
+ * and a count of 64 to 255 shifts everything out (sign bits remain for rshift of int64).
+ * --------------------------------------------------------------------------------------- */
+
+void ORVA_Value::lshift(int count)
+{
+   unsigned bits32 = static_cast<unsigned>(count) & 31u;
+   unsigned bits64 = static_cast<unsigned>(count) & 255u;
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         break;
+      case ORVA_DT_INT32:
+      case ORVA_DT_UINT32:
+         m_content.uint32 = m_content.uint32 << bits32;
+         break;
+      case ORVA_DT_INT64:
+      case ORVA_DT_UINT64:
+         m_content.uint64 = (bits64 < 64) ? m_content.uint64 << bits64 : 0;
+         break;
+      default:
+         return;
+   }
+   invalidateString();
+}
+
+void ORVA_Value::rshift(int count)
+{
+   unsigned bits32 = static_cast<unsigned>(count) & 31u;
+   unsigned bits64 = static_cast<unsigned>(count) & 255u;
+   switch (m_dataType)
+   {
+      case ORVA_DT_REAL:
+         break;
+      case ORVA_DT_INT32:
+         m_content.int32 = m_content.int32 >> bits32;   // arithmetic
+         break;
+      case ORVA_DT_UINT32:
+         m_content.uint32 = m_content.uint32 >> bits32;
+         break;
+      case ORVA_DT_INT64:
+         m_content.int64 = (bits64 < 64) ? m_content.int64 >> bits64 : (m_content.int64 < 0 ? -1 : 0);
+         break;
+      case ORVA_DT_UINT64:
+         m_content.uint64 = (bits64 < 64) ? m_content.uint64 >> bits64 : 0;
+         break;
+      default:
+         return;
+   }
+   invalidateString();
+}

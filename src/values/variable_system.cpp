@@ -1,0 +1,167 @@
+// ORVA_VariableSystem: an ordered set of variables.
+//
+// Variables are kept in creation order and never removed; a set may hold two variables of
+// one name, and find always returns the older one. Small sets (a script function's locals)
+// are searched linearly. Once a set grows past kLinearSearchLimit variables, an
+// open-addressing hash index over the positions is built, so the large sets a host may pass
+// in stay O(1) to search. The index keeps, for each name, only the position of the oldest
+// variable of that name: inserting a duplicate finds the older entry and leaves it.
+#include "orva.h"
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Up to this many variables a linear scan is as fast as hashing.
+const uint32_t kLinearSearchLimit = 8;
+
+uint32_t hashName(const wchar_t *name)
+{
+   uint32_t hash = 2166136261u;   // FNV-1a
+   for (; *name != 0; name++)
+   {
+      hash ^= static_cast<uint32_t>(*name);
+      hash *= 16777619u;
+   }
+   return hash;
+}
+
+}
+
+ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
+   : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0)
+{
+}
+
+ORVA_VariableSystem::ORVA_VariableSystem(ORVA_VariableSystem *src) : ORVA_VariableSystem(src->m_constant)
+{
+   for (uint32_t i = 0; i < src->m_count; i++)
+      append(new ORVA_Variable(src->m_variables[i]));
+}
+
+ORVA_VariableSystem::~ORVA_VariableSystem()
+{
+   for (uint32_t i = 0; i < m_count; i++)
+      delete m_variables[i];
+   free(m_variables);
+   free(m_index);
+}
+
+ORVA_Variable *ORVA_VariableSystem::find(const wchar_t *name) const
+{
+   if (name == nullptr)
+      return nullptr;
+   if (m_index == nullptr)
+   {
+      for (uint32_t i = 0; i < m_count; i++)
+      {
+         if (wcscmp(m_variables[i]->getName(), name) == 0)
+            return m_variables[i];
+      }
+      return nullptr;
+   }
+   uint32_t mask = m_indexSize - 1;
+   for (uint32_t slot = hashName(name) & mask; m_index[slot] != 0; slot = (slot + 1) & mask)
+   {
+      ORVA_Variable *variable = m_variables[m_index[slot] - 1];
+      if (wcscmp(variable->getName(), name) == 0)
+         return variable;
+   }
+   return nullptr;
+}
+
+ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *value)
+{
+   ORVA_Variable *variable = new ORVA_Variable(name, value != nullptr ? value : new ORVA_Value(), m_constant);
+   append(variable);
+   return variable;
+}
+
+// Adds copies of src's variables whose names are not here yet; existing variables keep
+// their values, and the copies take this set's constant flag.
+void ORVA_VariableSystem::merge(ORVA_VariableSystem *src)
+{
+   if (src == nullptr || src == this)
+      return;
+   for (uint32_t i = 0; i < src->m_count; i++)
+   {
+      ORVA_Variable *variable = src->m_variables[i];
+      if (find(variable->getName()) == nullptr)
+         create(variable->getName(), new ORVA_Value(variable->getValue()));
+   }
+}
+
+void ORVA_VariableSystem::append(ORVA_Variable *variable)
+{
+   if (m_count == m_allocated)
+   {
+      uint32_t allocated = m_allocated > 0 ? m_allocated * 2 : 4;
+      ORVA_Variable **variables =
+         static_cast<ORVA_Variable **>(realloc(m_variables, sizeof(ORVA_Variable *) * allocated));
+      if (variables == nullptr)
+      {
+         delete variable;
+         return;
+      }
+      m_variables = variables;
+      m_allocated = allocated;
+   }
+   m_variables[m_count++] = variable;
+
+   if (m_index != nullptr && m_count * 2 <= m_indexSize)
+   {
+      uint32_t mask = m_indexSize - 1;
+      uint32_t slot = hashName(variable->getName()) & mask;
+      for (; m_index[slot] != 0; slot = (slot + 1) & mask)
+      {
+         if (wcscmp(m_variables[m_index[slot] - 1]->getName(), variable->getName()) == 0)
+            return;   // an older variable of this name keeps the entry
+      }
+      m_index[slot] = m_count;
+   }
+   else if (m_count > kLinearSearchLimit)
+   {
+      rehash();
+   }
+}
+
+// Rebuilds the index at a load factor of at most one half, inserting in creation order so
+// that the oldest variable of each name takes the entry.
+void ORVA_VariableSystem::rehash()
+{
+   uint32_t size = 16;
+   while (size < m_count * 2)
+      size *= 2;
+   uint32_t *index = static_cast<uint32_t *>(calloc(size, sizeof(uint32_t)));
+   if (index == nullptr)
+   {
+      // Without memory for an index, linear search still gives the right answers.
+      free(m_index);
+      m_index = nullptr;
+      m_indexSize = 0;
+      return;
+   }
+   free(m_index);
+   m_index = index;
+   m_indexSize = size;
+
+   uint32_t mask = size - 1;
+   for (uint32_t i = 0; i < m_count; i++)
+   {
+      const wchar_t *name = m_variables[i]->getName();
+      uint32_t slot = hashName(name) & mask;
+      bool duplicate = false;
+      for (; m_index[slot] != 0; slot = (slot + 1) & mask)
+      {
+         if (wcscmp(m_variables[m_index[slot] - 1]->getName(), name) == 0)
+         {
+            duplicate = true;
+            break;
+         }
+      }
+      if (!duplicate)
+         m_index[slot] = i + 1;
+   }
+}
