@@ -1,0 +1,220 @@
+// The peephole optimizer and the code-address bookkeeping it shares with module linking.
+//
+// optimize() runs four passes: fold the negation of numeric constants, turn jumps past the
+// end into returns, short-cut chains of jumps, and delete jumps to the next instruction.
+// Its results are defined by removeInstructions() applied one instruction at a time, but
+// doing that literally moves the rest of the code on every removal, which is quadratic in
+// the size of the script. The passes therefore mark what they remove and compact the code
+// once, mapping every old address a to a - (number of removed positions below a). That
+// mapping is exactly what the one-at-a-time removals compose to, and neither pass looks at
+// an address that an earlier removal of the same pass would have changed (see each pass),
+// so the outcome is identical.
+//
+// Decisions of ours:
+// - A conditional jump (JZ, JNZ) to the next instruction stays: it still has to pop and
+//   test its condition value, and keeping it keeps the "Condition value is not a number"
+//   error of a non-numeric condition.
+// - A cycle of JMPs in a hand-built program is left as it is: getFinalJumpDestination
+//   gives up after as many steps as the code has instructions and returns the position it
+//   started from, so the jump that led into the cycle is not changed.
+// - relocateCode leaves the "no address" value 0xFFFFFFFF alone instead of wrapping it
+//   around into the code it was moved past.
+#include <cstring>
+#include <vector>
+
+#include "vm/opcodes.h"
+
+// Deletes count instructions from start on and moves every later address down. Does
+// nothing for a count below 1 or a range that reaches the last instruction, so the last
+// instruction is never removed. Addresses at or below start stay: a jump to the first
+// removed instruction lands on the one that followed the range.
+void ORVA_Program::removeInstructions(uint32_t start, int count)
+{
+   if (count <= 0 || static_cast<uint64_t>(start) + static_cast<uint64_t>(count) >= m_codeSize)
+      return;
+   uint32_t removed = static_cast<uint32_t>(count);
+   for (uint32_t i = start; i < start + removed; i++)
+      delete m_instructions[i];
+   memmove(&m_instructions[start], &m_instructions[start + removed],
+           (m_codeSize - start - removed) * sizeof(ORVA_Instruction *));
+   m_codeSize -= removed;
+
+   for (uint32_t i = 0; i < m_codeSize; i++)
+   {
+      ORVA_Instruction *instruction = m_instructions[i];
+      if (carriesAddress(instruction->m_opcode) && instruction->m_operand.addr > start)
+         instruction->m_operand.addr -= removed;
+   }
+   for (uint32_t i = 0; i < m_functionCount; i++)
+   {
+      if (m_functions[i].address > start)
+         m_functions[i].address -= removed;
+   }
+}
+
+// Adds shift to the address of every JMP, JZ, JNZ and CALL_ADDR from start on, for length
+// instructions or up to the end of the code.
+void ORVA_Program::relocateCode(uint32_t start, uint32_t length, uint32_t shift)
+{
+   uint64_t end = static_cast<uint64_t>(start) + length;
+   if (end > m_codeSize)
+      end = m_codeSize;
+   for (uint64_t i = start; i < end; i++)
+   {
+      ORVA_Instruction *instruction = m_instructions[i];
+      if (carriesAddress(instruction->m_opcode) && instruction->m_operand.addr != ORVA_INVALID_ADDRESS)
+         instruction->m_operand.addr += shift;
+   }
+}
+
+// Follows unconditional jumps from position to the first position that does not hold a
+// JMP. A chain that has not ended after code-size steps is a cycle; then position itself
+// is returned.
+uint32_t ORVA_Program::getFinalJumpDestination(uint32_t position) const
+{
+   uint32_t current = position;
+   uint32_t steps = 0;
+   while (current < m_codeSize && m_instructions[current]->m_opcode == JMP)
+   {
+      if (steps++ >= m_codeSize)
+         return position;
+      current = m_instructions[current]->m_operand.addr;
+   }
+   return current;
+}
+
+void ORVA_Program::optimize()
+{
+   // Drops the marked instructions in one sweep and maps every address as the removals
+   // one by one would have moved it.
+   auto compact = [this](const std::vector<uint8_t> &removed) {
+      uint32_t size = m_codeSize;
+      std::vector<uint32_t> removedBelow(static_cast<size_t>(size) + 1, 0);
+      for (uint32_t i = 0; i < size; i++)
+         removedBelow[i + 1] = removedBelow[i] + removed[i];
+      if (removedBelow[size] == 0)
+         return;
+
+      uint32_t kept = 0;
+      for (uint32_t i = 0; i < size; i++)
+      {
+         if (removed[i])
+            delete m_instructions[i];
+         else
+            m_instructions[kept++] = m_instructions[i];
+      }
+      m_codeSize = kept;
+
+      auto mapAddress = [&](uint32_t address) {
+         return address - removedBelow[address < size ? address : size];
+      };
+      for (uint32_t i = 0; i < m_codeSize; i++)
+      {
+         ORVA_Instruction *instruction = m_instructions[i];
+         if (carriesAddress(instruction->m_opcode))
+            instruction->m_operand.addr = mapAddress(instruction->m_operand.addr);
+      }
+      for (uint32_t i = 0; i < m_functionCount; i++)
+         m_functions[i].address = mapAddress(m_functions[i].address);
+   };
+
+   // Pass 1: PUSH_CONST of a real, int32 or int64 followed by NEG becomes the negated
+   // constant. The NEG is never a PUSH_CONST, so marking it instead of removing it at once
+   // visits the same pairs; a NEG in the last position stays.
+   if (m_codeSize > 1)
+   {
+      std::vector<uint8_t> removed(m_codeSize, 0);
+      for (uint32_t p = 0; p + 1 < m_codeSize; p++)
+      {
+         ORVA_Instruction *instruction = m_instructions[p];
+         if (instruction->m_opcode != PUSH_CONST || m_instructions[p + 1]->m_opcode != NEG || p + 2 >= m_codeSize)
+            continue;
+         ORVA_Value *constant = instruction->m_operand.constant;
+         if (constant == nullptr)
+            continue;
+         int type = constant->getDataType();
+         if (type == ORVA_DT_REAL || type == ORVA_DT_INT32 || type == ORVA_DT_INT64)
+         {
+            constant->negate();
+            removed[p + 1] = 1;
+         }
+      }
+      compact(removed);
+   }
+
+   // Pass 2: a JMP past the end of the code (also one never resolved) ends the function.
+   for (uint32_t i = 0; i < m_codeSize; i++)
+   {
+      ORVA_Instruction *instruction = m_instructions[i];
+      if (instruction->m_opcode == JMP && instruction->m_operand.addr >= m_codeSize)
+         instruction->m_opcode = NRET;
+   }
+
+   // Pass 3: a jump to a JMP goes straight to the end of the chain. Each chain is walked
+   // once: the end found for a position is remembered for every position on the way.
+   // Positions that lead into a cycle are marked and their jumps left unchanged.
+   {
+      enum : uint8_t { Unknown, OnPath, Resolved, Cyclic };
+      std::vector<uint8_t> state(m_codeSize, Unknown);
+      std::vector<uint32_t> destination(m_codeSize, 0);
+      std::vector<uint32_t> path;
+      auto finalDestination = [&](uint32_t start) -> uint32_t {
+         uint32_t current = start;
+         path.clear();
+         uint8_t outcome = Resolved;
+         uint32_t end = 0;
+         for (;;)
+         {
+            if (current >= m_codeSize || m_instructions[current]->m_opcode != JMP)
+            {
+               end = current;
+               break;
+            }
+            if (state[current] == Resolved)
+            {
+               end = destination[current];
+               break;
+            }
+            if (state[current] == Cyclic || state[current] == OnPath)
+            {
+               outcome = Cyclic;
+               break;
+            }
+            state[current] = OnPath;
+            path.push_back(current);
+            current = m_instructions[current]->m_operand.addr;
+         }
+         for (uint32_t position : path)
+         {
+            state[position] = outcome;
+            destination[position] = end;
+         }
+         return (outcome == Resolved) ? end : start;
+      };
+
+      for (uint32_t i = 0; i < m_codeSize; i++)
+      {
+         ORVA_Instruction *instruction = m_instructions[i];
+         if (!isJump(instruction->m_opcode))
+            continue;
+         uint32_t target = instruction->m_operand.addr;
+         if (target < m_codeSize && m_instructions[target]->m_opcode == JMP)
+            instruction->m_operand.addr = finalDestination(target);
+      }
+   }
+
+   // Pass 4: a JMP to the next instruction is removed (the last instruction stays). All
+   // earlier removals lie below the jump being examined, so "target is its own position
+   // plus one" reads the same before and after they are applied.
+   if (m_codeSize > 1)
+   {
+      std::vector<uint8_t> removed(m_codeSize, 0);
+      for (uint32_t i = 0; i + 1 < m_codeSize; i++)
+      {
+         ORVA_Instruction *instruction = m_instructions[i];
+         if (instruction->m_opcode == JMP && instruction->m_operand.addr == i + 1)
+            removed[i] = 1;
+      }
+      compact(removed);
+   }
+}
