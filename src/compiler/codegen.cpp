@@ -14,7 +14,8 @@
 //
 // A switch keeps its value on the data stack while its cases run. A `continue` inside a
 // switch leaves the switch for the loop's continue target, so it first drops the value of
-// every switch it leaves (one POP 1 each); the break lists record which of them are switches.
+// every switch it leaves (one POP 1 each); the compiler counts the switches open inside
+// each open loop.
 #include "compiler/codegen.h"
 
 #include <cstdint>
@@ -22,13 +23,6 @@
 #include <cstring>
 
 namespace {
-
-// One open loop or switch and the break placeholders found in it so far.
-struct BreakList
-{
-   Queue placeholders;
-   bool isSwitch = false;
-};
 
 void *addressToSlot(uint32_t address)
 {
@@ -59,22 +53,21 @@ void registerFunction(ORVA_Compiler *compiler, ORVA_Program *program, const char
       compiler->error(message);
 }
 
-BreakList *topBreakList(ORVA_Compiler *compiler)
+Queue *topBreakList(ORVA_Compiler *compiler)
 {
-   return static_cast<BreakList *>(compiler->m_breakStack->peek());
+   return static_cast<Queue *>(compiler->m_breakStack->peek());
 }
 
-// Number of switches between the innermost loop and the current statement.
-int enclosingSwitchCount(ORVA_Compiler *compiler)
+// A loop body starts: it is the continue target of the switches opened inside it.
+void openLoop(ORVA_Compiler *compiler)
 {
-   int size = compiler->m_breakStack->getSize();
-   if (size == 0)
-      return 0;
-   void **lists = compiler->m_breakStack->peekList(size);
-   int count = 0;
-   for (int i = size - 1; i >= 0 && static_cast<BreakList *>(lists[i])->isSwitch; i--)
-      count++;
-   return count;
+   compiler->m_openSwitches.push_back(0);
+}
+
+void closeLoop(ORVA_Compiler *compiler)
+{
+   if (!compiler->m_openSwitches.empty())
+      compiler->m_openSwitches.pop_back();
 }
 
 }  // namespace
@@ -104,18 +97,18 @@ uint32_t ORVA_Compiler::peekAddr() const
 
 void ORVA_Compiler::newBreakList()
 {
-   m_breakStack->push(new BreakList());
+   m_breakStack->push(new Queue());
 }
 
 void ORVA_Compiler::closeBreakList(ORVA_Program *program)
 {
    if (m_breakStack->getSize() == 0)
       return;
-   BreakList *list = static_cast<BreakList *>(m_breakStack->pop());
+   Queue *list = static_cast<Queue *>(m_breakStack->pop());
    uint32_t here = program->getCodeSize();
-   for (int n = list->placeholders.Size(); n > 0; n--)
+   for (int n = list->Size(); n > 0; n--)
    {
-      uint32_t address = slotToAddress(list->placeholders.Get());
+      uint32_t address = slotToAddress(list->Get());
       if (address < here)
          program->createJumpAt(address, here);
    }
@@ -125,7 +118,7 @@ void ORVA_Compiler::closeBreakList(ORVA_Program *program)
 void discardOpenBreakLists(ORVA_Compiler *compiler)
 {
    while (compiler->m_breakStack->getSize() > 0)
-      delete static_cast<BreakList *>(compiler->m_breakStack->pop());
+      delete static_cast<Queue *>(compiler->m_breakStack->pop());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -277,6 +270,7 @@ void genLoopStart(ORVA_Compiler *compiler, ORVA_Program *program)
 {
    compiler->pushAddr(program->getCodeSize());
    compiler->newBreakList();
+   openLoop(compiler);
 }
 
 void genWhileEnd(ORVA_Compiler *compiler, ORVA_Program *program)
@@ -284,12 +278,14 @@ void genWhileEnd(ORVA_Compiler *compiler, ORVA_Program *program)
    genJump(compiler, program, JMP, compiler->popAddr());
    program->resolveLastJump(JZ);
    compiler->closeBreakList(program);
+   closeLoop(compiler);
 }
 
 void genDoEnd(ORVA_Compiler *compiler, ORVA_Program *program)
 {
    genJump(compiler, program, JNZ, compiler->popAddr());
    compiler->closeBreakList(program);
+   closeLoop(compiler);
 }
 
 // for (i; c; n) s lays out as
@@ -314,6 +310,7 @@ void genForIncrement(ORVA_Compiler *compiler, ORVA_Program *program)
    genJump(compiler, program, JMP, compiler->popAddr());
    compiler->pushAddr(increment);
    compiler->newBreakList();
+   openLoop(compiler);
    program->resolveLastJump(JMP);
 }
 
@@ -322,6 +319,7 @@ void genForEnd(ORVA_Compiler *compiler, ORVA_Program *program)
    genJump(compiler, program, JMP, compiler->popAddr());
    program->resolveLastJump(JZ);
    compiler->closeBreakList(program);
+   closeLoop(compiler);
 }
 
 // foreach (v : e) s lays out as
@@ -336,6 +334,7 @@ void genForEachStart(ORVA_Compiler *compiler, ORVA_Program *program)
    genOp(compiler, program, FOREACH);
    compiler->pushAddr(program->getCodeSize());
    compiler->newBreakList();
+   openLoop(compiler);
    genOp(compiler, program, NEXT);
    genForwardJump(compiler, program, JZ);
 }
@@ -345,6 +344,7 @@ void genForEachEnd(ORVA_Compiler *compiler, ORVA_Program *program)
    genJump(compiler, program, JMP, compiler->popAddr());
    program->resolveLastJump(JZ);
    compiler->closeBreakList(program);
+   closeLoop(compiler);
    genPop(compiler, program);
 }
 
@@ -352,11 +352,14 @@ void genForEachEnd(ORVA_Compiler *compiler, ORVA_Program *program)
 void genSwitchStart(ORVA_Compiler *compiler)
 {
    compiler->newBreakList();
-   topBreakList(compiler)->isSwitch = true;
+   if (!compiler->m_openSwitches.empty())
+      compiler->m_openSwitches.back()++;
 }
 
 void genSwitchEnd(ORVA_Compiler *compiler, ORVA_Program *program)
 {
+   if (!compiler->m_openSwitches.empty())
+      compiler->m_openSwitches.back()--;
    compiler->closeBreakList(program);
    genPop(compiler, program);
 }
@@ -382,7 +385,7 @@ void genBreak(ORVA_Compiler *compiler, ORVA_Program *program)
       compiler->error("\"break\" statement can be used only within loops and \"switch\" statements");
       return;
    }
-   topBreakList(compiler)->placeholders.Put(addressToSlot(program->getCodeSize()));
+   topBreakList(compiler)->Put(addressToSlot(program->getCodeSize()));
    genOp(compiler, program, NOP);
 }
 
@@ -393,7 +396,8 @@ void genContinue(ORVA_Compiler *compiler, ORVA_Program *program)
       compiler->error("\"continue\" statement can be used only within loops");
       return;
    }
-   for (int n = enclosingSwitchCount(compiler); n > 0; n--)
+   int switchesLeft = compiler->m_openSwitches.empty() ? 0 : compiler->m_openSwitches.back();
+   for (int n = switchesLeft; n > 0; n--)
       genPop(compiler, program);
    genJump(compiler, program, JMP, compiler->peekAddr());
 }

@@ -10,6 +10,8 @@
 #include <orva.h>
 #include "platform/platform.h"
 
+#include <vector>
+
 class ORVA_Compiler;
 
 // Longest string constant the scanner accepts, in bytes: long enough for any literal a
@@ -97,6 +99,9 @@ public:
    ORVA_Stack *m_addrStack;
    ORVA_Stack *m_breakStack;
    int32_t m_idListOpcode;
+   // One entry per open loop, innermost last: how many switches are open inside it. A
+   // continue leaves that many switches and drops each one's value from the data stack.
+   std::vector<int32_t> m_openSwitches;
 };
 
 #endif

@@ -427,7 +427,5 @@ static int yyreport_syntax_error(const yypcontext_t *context, ORVA_Compiler *com
 
 int parse(ORVA_Compiler *compiler, ORVA_Lexer *lexer, void *scanner, ORVA_Program *program)
 {
-   int result = yyparse(compiler, lexer, scanner, program);
-   discardOpenBreakLists(compiler);
-   return result;
+   return yyparse(compiler, lexer, scanner, program);
 }
