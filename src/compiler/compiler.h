@@ -85,6 +85,9 @@ public:
    // Records a compile error ("Error in line %d: %s"); only the first one is kept.
    void error(const char *message);
    const wchar_t *getErrorText() const { return m_errorText; }
+   // Copies text ("(null)" when null) into a caller's buffer of bufferSize characters,
+   // cut to bufferSize - 1 characters and terminated; does nothing for a null buffer.
+   static void copyErrorText(wchar_t *buffer, int bufferSize, const wchar_t *text);
 
    // Code-generation helpers used by the parser's actions.
    void pushAddr(uint32_t address);

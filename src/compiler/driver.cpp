@@ -6,6 +6,7 @@
 // Nothing thrown inside (allocation failures, a scanner failure) leaves the library: the
 // entry points catch it and report a failed compilation or a failed load instead.
 #include "compiler/compiler.h"
+#include "compiler/codegen.h"
 
 #include <sys/stat.h>
 
@@ -47,21 +48,6 @@ struct FreeDeleter
    void operator()(void *block) const { free(block); }
 };
 
-// Truncating wide copy: at most bufferSize - 1 characters and a terminating zero.
-void copyErrorText(wchar_t *buffer, int bufferSize, const wchar_t *text)
-{
-   if (buffer == nullptr || bufferSize <= 0)
-      return;
-   if (text == nullptr)
-      text = L"(null)";
-   size_t limit = static_cast<size_t>(bufferSize) - 1;
-   size_t length = wcslen(text);
-   if (length > limit)
-      length = limit;
-   wmemcpy(buffer, text, length);
-   buffer[length] = 0;
-}
-
 // Records why a compilation was abandoned, unless an earlier error already explains it.
 void reportAbort(ORVA_Compiler *compiler, const char *message)
 {
@@ -88,15 +74,14 @@ ORVA_Compiler::ORVA_Compiler()
    m_addrStack = addrStack.release();
 }
 
-// A compilation that stopped inside a loop or switch leaves its break lists on the stack;
-// they are released here.
+// Break lists still open (a compilation abandoned inside a loop or switch) are released
+// with the stack.
 ORVA_Compiler::~ORVA_Compiler()
 {
    free(m_errorText);
    delete m_lexer;
    delete m_addrStack;
-   while (m_breakStack->getSize() > 0)
-      delete static_cast<Queue *>(m_breakStack->pop());
+   discardOpenBreakLists(this);
    delete m_breakStack;
 }
 
@@ -129,6 +114,22 @@ void ORVA_Compiler::error(const char *message)
    m_errorText = WideStringFromMBString(text);
 }
 
+// Truncating wide copy: at most bufferSize - 1 characters and a terminating zero; a
+// size of 0 or less leaves the buffer alone.
+void ORVA_Compiler::copyErrorText(wchar_t *buffer, int bufferSize, const wchar_t *text)
+{
+   if (buffer == nullptr || bufferSize <= 0)
+      return;
+   if (text == nullptr)
+      text = L"(null)";
+   size_t limit = static_cast<size_t>(bufferSize) - 1;
+   size_t length = wcslen(text);
+   if (length > limit)
+      length = limit;
+   wmemcpy(buffer, text, length);
+   buffer[length] = 0;
+}
+
 extern "C" ORVA_API ORVA_Program *ORVACompile(const wchar_t *source, wchar_t *errorText, int bufferSize)
 {
    std::unique_ptr<ORVA_Compiler> compiler;
@@ -152,7 +153,7 @@ extern "C" ORVA_API ORVA_Program *ORVACompile(const wchar_t *source, wchar_t *er
    }
 
    if (program == nullptr)
-      copyErrorText(errorText, bufferSize, compiler != nullptr ? compiler->getErrorText() : nullptr);
+      ORVA_Compiler::copyErrorText(errorText, bufferSize, compiler != nullptr ? compiler->getErrorText() : nullptr);
    return program;
 }
 

@@ -1,0 +1,237 @@
+// The exported entry points: ORVACompile with its error buffer, ORVALoadFile and
+// ORVAGetVersion.
+#include <gtest/gtest.h>
+
+#include <orva.h>
+#include "compiler/compiler.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Compiles source and returns the error text (empty when the compilation succeeded).
+std::wstring compileError(const wchar_t *source)
+{
+   wchar_t buffer[1024];
+   ORVA_Program *program = ORVACompile(source, buffer, 1024);
+   if (program != nullptr)
+   {
+      delete program;
+      return L"";
+   }
+   return buffer;
+}
+
+struct CompileErrorCase
+{
+   const wchar_t *source;
+   const wchar_t *errorText;
+};
+
+class CompileErrors : public ::testing::TestWithParam<CompileErrorCase>
+{
+};
+
+TEST_P(CompileErrors, ReportFirstErrorWithLine)
+{
+   EXPECT_EQ(compileError(GetParam().source), GetParam().errorText);
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, CompileErrors, ::testing::Values(
+   CompileErrorCase{L"", L"Error in line 1: syntax error, unexpected $end"},
+   CompileErrorCase{nullptr, L"Error in line 1: syntax error, unexpected $end"},
+   CompileErrorCase{L"x = 1;\ny = 2;\na = ;", L"Error in line 3: syntax error, unexpected ';'"},
+   // The text before the invalid character is a complete script; the error still counts.
+   CompileErrorCase{L"x = 1; #", L"Error in line 1: Invalid character '#' (0x23)"},
+   CompileErrorCase{L"x = \"a\nb\";", L"Error in line 1: Newline in string constant"},
+   CompileErrorCase{L"sub f() {}\nsub f() {}", L"Error in line 2: Duplicate function name: \"f\""},
+   // A lexical error ends the input; the syntax error that follows is not reported.
+   CompileErrorCase{L"x = @ 1;", L"Error in line 1: Invalid character '@' (0x40)"}));
+
+TEST(Driver, CompilesAScript)
+{
+   wchar_t buffer[16];
+   wcscpy(buffer, L"untouched");
+   ORVA_Program *program = ORVACompile(L"x = 2; println x * 3;", buffer, 16);
+   ASSERT_NE(program, nullptr);
+   EXPECT_STREQ(buffer, L"untouched");
+   EXPECT_GT(program->getCodeSize(), 0u);
+   ASSERT_GE(program->getFunctionCount(), 1u);
+   delete program;
+}
+
+TEST(Driver, ErrorBufferIsCutToItsSize)
+{
+   wchar_t buffer[16];
+   wmemset(buffer, L'#', 16);
+   EXPECT_EQ(ORVACompile(L"#", buffer, 10), nullptr);
+   EXPECT_STREQ(buffer, L"Error in ");
+   EXPECT_EQ(buffer[10], L'#');
+
+   wmemset(buffer, L'#', 16);
+   EXPECT_EQ(ORVACompile(L"#", buffer, 1), nullptr);
+   EXPECT_EQ(buffer[0], 0);
+   EXPECT_EQ(buffer[1], L'#');
+}
+
+TEST(Driver, ErrorBufferOfNoSizeIsLeftAlone)
+{
+   wchar_t buffer[4];
+   wcscpy(buffer, L"abc");
+   EXPECT_EQ(ORVACompile(L"#", buffer, 0), nullptr);
+   EXPECT_EQ(ORVACompile(L"#", buffer, -5), nullptr);
+   EXPECT_STREQ(buffer, L"abc");
+   // The module loader compiles without a buffer.
+   EXPECT_EQ(ORVACompile(L"#", nullptr, 0), nullptr);
+   EXPECT_EQ(ORVACompile(L"#", nullptr, 100), nullptr);
+}
+
+TEST(Driver, CopyErrorTextWithoutTextGivesNull)
+{
+   wchar_t buffer[16];
+   ORVA_Compiler::copyErrorText(buffer, 16, nullptr);
+   EXPECT_STREQ(buffer, L"(null)");
+   ORVA_Compiler::copyErrorText(buffer, 4, nullptr);
+   EXPECT_STREQ(buffer, L"(nu");
+   ORVA_Compiler::copyErrorText(buffer, 16, L"exactly fifteen");
+   EXPECT_STREQ(buffer, L"exactly fifteen");
+   ORVA_Compiler::copyErrorText(buffer, 15, L"exactly fifteen");
+   EXPECT_STREQ(buffer, L"exactly fiftee");
+}
+
+TEST(Driver, FirstErrorWinsAndIsCutTo1024Bytes)
+{
+   ORVA_Compiler compiler;
+   std::string longMessage(2000, 'm');
+   compiler.error(longMessage.c_str());
+   compiler.error("second");
+   std::wstring text = compiler.getErrorText();
+   // No lexer yet: the line is 0.
+   EXPECT_EQ(text.substr(0, 17), L"Error in line 0: ");
+   EXPECT_EQ(text.size(), 1023u);
+   EXPECT_EQ(text.back(), L'm');
+}
+
+TEST(Driver, Version)
+{
+   EXPECT_STREQ(ORVAGetVersion(), ORVA_VERSION_STRING);
+   EXPECT_STREQ(ORVAGetVersion(), "0.1.0");
+}
+
+// Files for ORVALoadFile, removed when the test ends.
+class LoadFile : public ::testing::Test
+{
+protected:
+   void SetUp() override
+   {
+      char pattern[] = "/tmp/orva_load_XXXXXX";
+      ASSERT_NE(mkdtemp(pattern), nullptr);
+      m_dir = pattern;
+   }
+   void TearDown() override
+   {
+      std::string command = "rm -rf '" + m_dir + "'";
+      ASSERT_EQ(system(command.c_str()), 0);
+   }
+
+   std::wstring write(const char *name, const std::string &bytes)
+   {
+      std::string path = m_dir + "/" + name;
+      FILE *file = fopen(path.c_str(), "wb");
+      EXPECT_NE(file, nullptr);
+      if (file != nullptr)
+      {
+         fwrite(bytes.data(), 1, bytes.size(), file);
+         fclose(file);
+      }
+      return std::wstring(path.begin(), path.end());
+   }
+
+   std::string m_dir;
+};
+
+struct LoadCase
+{
+   const char *name;
+   std::string bytes;
+   std::wstring text;
+};
+
+TEST_F(LoadFile, ReadsUtf8Text)
+{
+   const LoadCase cases[] = {
+      {"empty.orva", std::string(), L""},
+      {"plain.orva", "println 1;\n", L"println 1;\n"},
+      {"zeros.orva", std::string("a\0b\0", 4), L"a b "},
+      {"utf8.orva", "\"\xC3\xA9\xE2\x82\xAC\"", L"\"\xE9\x20AC\""},
+      {"invalid.orva", "a\xFF" "b", L"a\xFFFD" "b"},
+   };
+   for (const LoadCase &c : cases)
+   {
+      SCOPED_TRACE(c.name);
+      std::wstring path = write(c.name, c.bytes);
+      uint32_t size = 12345;
+      wchar_t *text = ORVALoadFile(path.c_str(), &size);
+      ASSERT_NE(text, nullptr);
+      EXPECT_EQ(std::wstring(text), c.text);
+      EXPECT_EQ(size, c.bytes.size());
+      free(text);
+   }
+}
+
+TEST_F(LoadFile, ReadsLargeFilesInPieces)
+{
+   std::string bytes;
+   for (int i = 0; bytes.size() < 50000; i++)
+      bytes += "x" + std::to_string(i) + " = " + std::to_string(i) + ";\n";
+   std::wstring path = write("large.orva", bytes);
+   uint32_t size = 0;
+   wchar_t *text = ORVALoadFile(path.c_str(), &size);
+   ASSERT_NE(text, nullptr);
+   EXPECT_EQ(size, bytes.size());
+   EXPECT_EQ(std::wstring(text), std::wstring(bytes.begin(), bytes.end()));
+   free(text);
+}
+
+TEST_F(LoadFile, FailsWithoutTouchingSize)
+{
+   std::wstring missing = std::wstring(m_dir.begin(), m_dir.end()) + L"/missing.orva";
+   std::wstring directory(m_dir.begin(), m_dir.end());
+   for (const std::wstring &path : {missing, directory})
+   {
+      uint32_t size = 12345;
+      EXPECT_EQ(ORVALoadFile(path.c_str(), &size), nullptr);
+      EXPECT_EQ(size, 12345u);
+   }
+   uint32_t size = 12345;
+   EXPECT_EQ(ORVALoadFile(nullptr, &size), nullptr);
+   EXPECT_EQ(size, 12345u);
+}
+
+TEST_F(LoadFile, WideFileNamesAndNoSizeReceiver)
+{
+   std::string name = "caf\xC3\xA9.orva";
+   write(name.c_str(), "x;");
+   std::wstring path = std::wstring(m_dir.begin(), m_dir.end()) + L"/caf\xE9.orva";
+   wchar_t *text = ORVALoadFile(path.c_str(), nullptr);
+   ASSERT_NE(text, nullptr);
+   EXPECT_STREQ(text, L"x;");
+   free(text);
+}
+
+TEST_F(LoadFile, LoadedScriptCompiles)
+{
+   std::wstring path = write("script.orva", std::string("x = 1;\0// zero byte above\n", 26));
+   wchar_t *text = ORVALoadFile(path.c_str(), nullptr);
+   ASSERT_NE(text, nullptr);
+   EXPECT_EQ(compileError(text), L"");
+   free(text);
+}
+
+}  // namespace
