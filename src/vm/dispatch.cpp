@@ -1,0 +1,330 @@
+// Operator dispatch: what the script language's operators mean for each pair of data
+// types. Every check lives here; the value operations (add, EQ, concatenate, ...) only
+// compute on operands already brought to one data type.
+//
+// Two paths. When both operands are numbers (and the operator is not CONCAT or a match),
+// they are converted in place to a common type and computed on; nothing is formatted. Any
+// other pair takes the string path: equality compares text forms, CONCAT joins them, the
+// match operators compare text against a wildcard or a regular expression, and everything
+// else is an error.
+//
+// Ownership: binary operators pop both operands and release them, except that arithmetic,
+// bitwise, shift and CONCAT results are the left operand itself, pushed back. CASE works on
+// the instruction's constant and the switch value on the stack, and releases neither.
+#include <cwchar>
+
+#include <tre/tre.h>
+
+#include <orva.h>
+
+#include "platform/platform.h"
+#include "vm/engine.h"
+
+// Highest capture group stored in a "$n" variable; also sizes the match record array.
+constexpr int kMaxCaptureGroup = 255;
+
+namespace
+{
+
+constexpr int kNoCommonType = -1;
+
+bool isMatchOperator(int opcode)
+{
+   return opcode == LIKE || opcode == ILIKE || opcode == MATCH || opcode == IMATCH;
+}
+
+// Operators that only make sense on integers.
+bool isIntegerOnly(int opcode)
+{
+   return opcode == REM || opcode == LSHIFT || opcode == RSHIFT || opcode == BITAND || opcode == BITOR ||
+          opcode == BITXOR;
+}
+
+// The data type two numbers are brought to before `opcode` computes on them, or
+// kNoCommonType. Division is always real. Between integers, an unsigned operand paired
+// with a signed one counts as the signed type of its width; then the larger code wins
+// (int32 < int64 < uint32 < uint64).
+int commonType(int left, int right, int opcode)
+{
+   if (opcode == DIV)
+      return ORVA_DT_REAL;
+   if (left == ORVA_DT_REAL || right == ORVA_DT_REAL)
+      return isIntegerOnly(opcode) ? kNoCommonType : ORVA_DT_REAL;
+   const bool leftUnsigned = left >= ORVA_DT_UINT32;
+   const bool rightUnsigned = right >= ORVA_DT_UINT32;
+   if (leftUnsigned && !rightUnsigned)
+      left -= ORVA_DT_UINT32 - ORVA_DT_INT32;
+   else if (rightUnsigned && !leftUnsigned)
+      right -= ORVA_DT_UINT32 - ORVA_DT_INT32;
+   return (left > right) ? left : right;
+}
+
+ORVA_Value *newBoolean(bool value)
+{
+   return new ORVA_Value(static_cast<int32_t>(value ? 1 : 0));
+}
+
+// Text form for comparisons: values without one (null, object, array) count as empty.
+const wchar_t *textOf(ORVA_Value *value, uint32_t *length)
+{
+   *length = 0;
+   const wchar_t *text = value->getValueAsString(length);
+   if (text == nullptr)
+   {
+      *length = 0;
+      return L"";
+   }
+   return text;
+}
+
+bool sameText(ORVA_Value *left, ORVA_Value *right)
+{
+   if (left->isNull() || right->isNull())
+      return left->isNull() && right->isNull();
+   uint32_t leftLength;
+   uint32_t rightLength;
+   const wchar_t *leftText = textOf(left, &leftLength);
+   const wchar_t *rightText = textOf(right, &rightLength);
+   return leftLength == rightLength && wmemcmp(leftText, rightText, leftLength) == 0;
+}
+
+// The numeric path. Converts both operands to their common type (CASE thereby changes its
+// constant and the switch value for good), then computes. Returns 0 or an error code; on
+// success *result is the left operand or a new int32.
+int computeNumeric(int opcode, ORVA_Value *left, ORVA_Value *right, ORVA_Value **result)
+{
+   const int type = commonType(left->getDataType(), right->getDataType(), opcode);
+   if (type == kNoCommonType)
+      return ORVA_ERR_REAL_OPERATION;
+   if (!left->convert(type) || !right->convert(type))
+      return ORVA_ERR_TYPE_CAST;
+
+   switch (opcode)
+   {
+      case ADD: left->add(right); break;
+      case SUB: left->sub(right); break;
+      case MUL: left->mul(right); break;
+      case DIV: left->div(right); break;
+      case REM:
+         // Real operands never get here, so a zero divisor is an integer one.
+         if (right->isZero())
+            return ORVA_ERR_DIVIDE_BY_ZERO;
+         left->rem(right);
+         break;
+      case BITAND: left->bitAnd(right); break;
+      case BITOR: left->bitOr(right); break;
+      case BITXOR: left->bitXor(right); break;
+      case LSHIFT: left->lshift(right->getValueAsInt32()); break;
+      case RSHIFT: left->rshift(right->getValueAsInt32()); break;
+      case EQ: *result = newBoolean(left->EQ(right) != 0); return 0;
+      case NE: *result = newBoolean(left->EQ(right) == 0); return 0;
+      case LT: *result = newBoolean(left->LT(right) != 0); return 0;
+      case LE: *result = newBoolean(left->LE(right) != 0); return 0;
+      case GT: *result = newBoolean(left->GT(right) != 0); return 0;
+      case GE: *result = newBoolean(left->GE(right) != 0); return 0;
+      case AND: *result = newBoolean(left->isNonZero() && right->isNonZero()); return 0;
+      case OR: *result = newBoolean(left->isNonZero() || right->isNonZero()); return 0;
+      case CASE: *result = newBoolean(left->EQ(right) != 0); return 0;
+      default: return ORVA_ERR_INTERNAL;
+   }
+   *result = left;
+   return 0;
+}
+
+}  // namespace
+
+// Two-operand operators: ADD..RSHIFT, CONCAT, LIKE, ILIKE, MATCH, IMATCH and CASE. Pushes
+// the result, or raises an error and pushes nothing.
+void ORVA_Program::doBinaryOperation(int opcode)
+{
+   const bool isCase = (opcode == CASE);
+   ORVA_Value *left;
+   ORVA_Value *right;
+   if (isCase)
+   {
+      left = m_instructions[m_currentPosition]->getConstant();
+      right = static_cast<ORVA_Value *>(m_dataStack->peek());
+      if (left == nullptr || right == nullptr)
+      {
+         error(ORVA_ERR_DATA_STACK_UNDERFLOW);
+         return;
+      }
+   }
+   else
+   {
+      right = static_cast<ORVA_Value *>(m_dataStack->pop());
+      left = static_cast<ORVA_Value *>(m_dataStack->pop());
+      if (right == nullptr || left == nullptr)
+      {
+         delete right;
+         error(ORVA_ERR_DATA_STACK_UNDERFLOW);
+         return;
+      }
+   }
+
+   ORVA_Value *result = nullptr;
+   int code = 0;
+   if ((left->isNull() || right->isNull()) && opcode != EQ && opcode != NE && !isCase)
+   {
+      code = ORVA_ERR_NULL_VALUE;
+   }
+   else if (left->isNumeric() && right->isNumeric() && opcode != CONCAT && !isMatchOperator(opcode))
+   {
+      code = computeNumeric(opcode, left, right, &result);
+   }
+   else
+   {
+      switch (opcode)
+      {
+         case EQ:
+         case CASE:
+            result = newBoolean(sameText(left, right));
+            break;
+         case NE:
+            result = newBoolean(!sameText(left, right));
+            break;
+         case CONCAT:
+            if (left->isObject() || right->isObject())
+            {
+               code = ORVA_ERR_INVALID_OBJECT_OPERATION;
+            }
+            else
+            {
+               uint32_t length;
+               const wchar_t *text = textOf(right, &length);
+               left->concatenate(text, length);
+               result = left;
+            }
+            break;
+         case LIKE:
+         case ILIKE:
+         case MATCH:
+         case IMATCH:
+            if (left->getDataType() < ORVA_DT_STRING || right->getDataType() < ORVA_DT_STRING)
+            {
+               code = ORVA_ERR_NOT_A_STRING;
+            }
+            else if (opcode == LIKE || opcode == ILIKE)
+            {
+               uint32_t length;
+               const wchar_t *pattern = textOf(right, &length);
+               const wchar_t *text = textOf(left, &length);
+               result = newBoolean(MatchString(pattern, text, opcode == LIKE));
+            }
+            else
+            {
+               int matched = matchRegexp(right, left, opcode == IMATCH);
+               if (matched >= 0)
+                  result = newBoolean(matched != 0);
+            }
+            break;
+         case ADD: case SUB: case MUL: case DIV: case REM:
+         case LT: case LE: case GT: case GE:
+         case BITAND: case BITOR: case BITXOR: case AND: case OR:
+         case LSHIFT: case RSHIFT:
+            code = ORVA_ERR_BAD_ARITHMETIC_CONVERSION;
+            break;
+         default:
+            code = ORVA_ERR_INTERNAL;
+            break;
+      }
+   }
+
+   if (!isCase)
+   {
+      if (result != left)
+         delete left;
+      delete right;
+   }
+   if (code != 0)
+   {
+      delete result;
+      error(code);
+      return;
+   }
+   if (result != nullptr)
+      m_dataStack->push(result);
+}
+
+// NEG, NOT and BITNOT on the top of the data stack, in place.
+void ORVA_Program::doUnaryOperation(int opcode)
+{
+   ORVA_Value *value = static_cast<ORVA_Value *>(m_dataStack->peek());
+   if (value == nullptr)
+   {
+      error(ORVA_ERR_DATA_STACK_UNDERFLOW);
+      return;
+   }
+   if (!value->isNumeric())
+   {
+      error(ORVA_ERR_BAD_ARITHMETIC_CONVERSION);
+      return;
+   }
+   switch (opcode)
+   {
+      case NEG:
+         value->negate();
+         break;
+      case NOT:
+         if (value->isReal())
+         {
+            error(ORVA_ERR_REAL_OPERATION);
+            return;
+         }
+         value->set(value->isZero() ? 1 : 0);
+         break;
+      case BITNOT:
+         if (value->isReal())
+         {
+            error(ORVA_ERR_REAL_OPERATION);
+            return;
+         }
+         value->bitNot();
+         break;
+      default:
+         error(ORVA_ERR_INTERNAL);
+         break;
+   }
+}
+
+// Matches text against the extended regular expression `pattern` (case-insensitive when
+// asked). On a match, stores capture groups 1 upwards in the local variables "$1".."$255",
+// stopping at the first group that took no part. Returns 1 for a match, 0 for none, and
+// -1 after raising "Invalid regular expression". The pattern is compiled on every call.
+int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignoreCase)
+{
+   uint32_t patternLength;
+   const wchar_t *patternText = textOf(pattern, &patternLength);
+   regex_t expression;
+   if (tre_regwncomp(&expression, patternText, patternLength, REG_EXTENDED | (ignoreCase ? REG_ICASE : 0)) != 0)
+   {
+      error(ORVA_ERR_BAD_REGEXP);
+      return -1;
+   }
+
+   uint32_t textLength;
+   const wchar_t *subject = textOf(text, &textLength);
+   regmatch_t groups[kMaxCaptureGroup + 1];
+   int matched = (tre_regwnexec(&expression, subject, textLength, kMaxCaptureGroup + 1, groups, 0) == 0) ? 1 : 0;
+   if (matched)
+   {
+      const size_t groupCount = expression.re_nsub;
+      for (size_t n = 1; n <= kMaxCaptureGroup && n <= groupCount; n++)
+      {
+         const regoff_t start = groups[n].rm_so;
+         const regoff_t end = groups[n].rm_eo;
+         if (start < 0 || end < start || static_cast<uint32_t>(end) > textLength)
+            break;
+         wchar_t name[kDollarNameSize];
+         FormatDollarName(name, static_cast<uint32_t>(n));
+         ORVA_Value *capture = new ORVA_Value(subject + start, static_cast<uint32_t>(end - start));
+         ORVA_Variable *variable = m_locals->find(name);
+         if (variable != nullptr)
+            variable->setValue(capture);
+         else
+            m_locals->create(name, capture);
+      }
+   }
+   tre_regfree(&expression);
+   return matched;
+}

@@ -1,0 +1,764 @@
+// The execution engine: ORVA_Program::run, the instruction loop, script function calls,
+// variable lookup and runtime errors. Operators are dispatched in dispatch.cpp.
+//
+// Stacks during a run. The data stack holds ORVA_Value pointers that the engine owns while
+// they are on it. The control stack holds one frame of three slots per script function
+// call in progress, pushed in this order:
+//
+//     [.. return address, data-stack base, caller's local set]
+//
+// The data-stack base is the depth of the data stack once the callee's arguments were
+// taken. A return discards whatever the callee left above that depth below its result (a
+// switch value or an iterator when the return happens inside a switch or foreach), so the
+// caller sees exactly one new value. The current local set is m_locals; the caller's set
+// comes back from the frame on return.
+//
+// A run ends normally when the current position reaches or passes the code size, and
+// after a runtime error, which sets the position to ORVA_INVALID_ADDRESS. The run state
+// that is not a field of ORVA_Program lives in a RunState on run's stack frame, reached
+// through m_runState while the run lasts.
+#include <cstdint>
+#include <cstdlib>
+
+#include <orva.h>
+
+#include "platform/platform.h"
+#include "vm/engine.h"
+#include "vm/errors.h"
+
+// How many script function calls may be nested. Each call costs a frame on the control
+// stack and a local set, not native stack, so the limit only guards against runaway
+// recursion: deep enough for any sensible script, small enough to fail fast.
+constexpr uint32_t kMaxCallDepth = 32768;
+
+// Longest name of a named-argument variable, "$" included (the rest is cut off).
+constexpr size_t kNamedArgumentSize = 256;
+
+namespace
+{
+
+struct RunState
+{
+   bool failed = false;
+};
+
+inline ORVA_Value *popValue(ORVA_Stack *stack)
+{
+   return static_cast<ORVA_Value *>(stack->pop());
+}
+
+inline ORVA_Value *peekValue(ORVA_Stack *stack)
+{
+   return static_cast<ORVA_Value *>(stack->peek());
+}
+
+inline void *addressToSlot(uintptr_t address)
+{
+   return reinterpret_cast<void *>(address);
+}
+
+inline uintptr_t slotToAddress(void *slot)
+{
+   return reinterpret_cast<uintptr_t>(slot);
+}
+
+// The value SET and ESET store: arrays are copied element by element, anything else is a
+// plain copy (which shares objects and iterators).
+ORVA_Value *assignedCopy(const ORVA_Value *value)
+{
+   if (value->isArray())
+      return new ORVA_Value(new ORVA_Array(value->getValueAsArray()));
+   return new ORVA_Value(value);
+}
+
+// The value of a variable; a host may have left a variable without one, which then
+// reads as null from here on.
+ORVA_Value *valueOf(ORVA_Variable *variable)
+{
+   if (variable->getValue() == nullptr)
+      variable->setValue(new ORVA_Value());
+   return variable->getValue();
+}
+
+}  // namespace
+
+// Engine steps that touch the program's private state but are not part of its interface.
+class ORVA_Engine
+{
+public:
+   // Leaves the current script function: restores the caller's local set, keeps only the
+   // returned value above the caller's part of the data stack, and returns the address to
+   // continue at.
+   static uint32_t returnFromCall(ORVA_Program *program)
+   {
+      ORVA_Stack *control = program->m_controlStack;
+      program->m_callDepth--;
+      auto *callerLocals = static_cast<ORVA_VariableSystem *>(control->pop());
+      auto base = static_cast<int>(slotToAddress(control->pop()));
+      auto returnAddress = static_cast<uint32_t>(slotToAddress(control->pop()));
+
+      ORVA_Stack *data = program->m_dataStack;
+      if (data->getSize() > base + 1)
+      {
+         ORVA_Value *returned = popValue(data);
+         while (data->getSize() > base)
+            delete popValue(data);
+         data->push(returned);
+      }
+
+      delete program->m_locals;
+      program->m_locals = callerLocals;
+      return returnAddress;
+   }
+
+   // Drops the frames of calls that never returned (after EXIT, a stop code or an error).
+   static void unwindCalls(ORVA_Program *program)
+   {
+      ORVA_Stack *control = program->m_controlStack;
+      while (program->m_callDepth > 0)
+      {
+         program->m_callDepth--;
+         delete static_cast<ORVA_VariableSystem *>(control->pop());
+         control->pop();  // data-stack base
+         control->pop();  // return address
+      }
+   }
+
+   // The entry function's address: the given name, else "main", else "$main".
+   static uint32_t entryAddress(const ORVA_Program *program, const wchar_t *entryPoint)
+   {
+      if (entryPoint != nullptr)
+         return program->getFunctionAddress(entryPoint);
+      uint32_t address = program->getFunctionAddress(L"main");
+      if (address == ORVA_INVALID_ADDRESS)
+         address = program->getFunctionAddress(L"$main");
+      return address;
+   }
+};
+
+int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value **argv,
+                      ORVA_VariableSystem *localSet, ORVA_VariableSystem **globalSetReceiver,
+                      ORVA_VariableSystem *constantSet, const wchar_t *entryPoint)
+{
+   if (m_runState != nullptr)
+   {
+      // A handler tried to run the program that is calling it. The run state belongs to
+      // the outer run, so refuse; what was handed over is still ours to release.
+      delete environment;
+      for (uint32_t i = 0; argv != nullptr && i < argc; i++)
+         delete argv[i];
+      delete localSet;
+      return -1;
+   }
+
+   RunState state;
+   m_runState = &state;
+   const uint32_t originalCodeSize = m_codeSize;
+   const uint32_t originalFunctionCount = m_functionCount;
+
+   delete m_result;
+   m_result = nullptr;
+   m_currentPosition = ORVA_INVALID_ADDRESS;
+   m_callDepth = 0;
+
+   m_environment = (environment != nullptr) ? environment : new ORVA_Environment();
+   m_dataStack = new ORVA_Stack();
+   m_controlStack = new ORVA_Stack();
+   m_locals = (localSet != nullptr) ? localSet : new ORVA_VariableSystem(false);
+
+   for (uint32_t i = 0; argv != nullptr && i < argc; i++)
+   {
+      wchar_t name[kDollarNameSize];
+      FormatDollarName(name, i + 1);
+      m_locals->create(name, argv[i]);
+   }
+
+   ORVA_VariableSystem *savedGlobals = new ORVA_VariableSystem(m_globals);
+   ORVA_VariableSystem *savedConstants = nullptr;
+   if (constantSet != nullptr)
+   {
+      savedConstants = new ORVA_VariableSystem(m_constants);
+      m_constants->merge(constantSet);
+   }
+
+   for (uint32_t i = 0; i < m_preloadCount; i++)
+   {
+      if (!m_environment->useModule(this, m_preloadList[i]))
+      {
+         error(ORVA_ERR_MODULE_NOT_FOUND);
+         break;
+      }
+   }
+
+   if (!state.failed)
+   {
+      uint32_t entry = ORVA_Engine::entryAddress(this, entryPoint);
+      if (entry == ORVA_INVALID_ADDRESS)
+      {
+         error(ORVA_ERR_NO_MAIN);
+      }
+      else
+      {
+         m_bindCounter = 1;
+         m_currentPosition = entry;
+         execute();
+      }
+   }
+
+   if (!state.failed)
+      m_result = popValue(m_dataStack);
+
+   // Clean-up, in an order that never leaves a pointer to something already released.
+   if (globalSetReceiver != nullptr)
+      *globalSetReceiver = m_globals;
+   else
+      delete m_globals;
+   m_globals = savedGlobals;
+
+   if (savedConstants != nullptr)
+   {
+      delete m_constants;
+      m_constants = savedConstants;
+   }
+
+   while (m_dataStack->getSize() > 0)
+      delete popValue(m_dataStack);
+
+   ORVA_Engine::unwindCalls(this);
+
+   delete m_environment;
+   m_environment = nullptr;
+
+   delete m_locals;
+   m_locals = nullptr;
+
+   delete m_dataStack;
+   m_dataStack = nullptr;
+   delete m_controlStack;
+   m_controlStack = nullptr;
+
+   free(m_modules);
+   m_modules = nullptr;
+   m_moduleCount = 0;
+
+   for (uint32_t i = originalCodeSize; i < m_codeSize; i++)
+      delete m_instructions[i];
+   m_codeSize = originalCodeSize;
+   m_functionCount = originalFunctionCount;
+
+   m_runState = nullptr;
+   return state.failed ? -1 : 0;
+}
+
+// Enters a script function: pushes the caller's frame and gives the callee a new local
+// set holding the top `argc` values of the data stack as "$1".."$n" (and "$name" for named
+// arguments). The caller sets the position to the function's address afterwards.
+void ORVA_Program::callFunction(int argc)
+{
+   if (m_callDepth >= kMaxCallDepth)
+   {
+      error(ORVA_ERR_CONTROL_STACK_OVERFLOW);
+      return;
+   }
+   m_callDepth++;
+
+   int base = m_dataStack->getSize() - ((argc > 0) ? argc : 0);
+   if (base < 0)
+      base = 0;
+   m_controlStack->push(addressToSlot(m_currentPosition + 1));
+   m_controlStack->push(addressToSlot(static_cast<uintptr_t>(base)));
+   m_controlStack->push(m_locals);
+
+   m_locals = new ORVA_VariableSystem(false);
+   m_bindCounter = 1;
+
+   for (int n = argc; n >= 1; n--)
+   {
+      ORVA_Value *argument = popValue(m_dataStack);
+      if (argument == nullptr)
+      {
+         error(ORVA_ERR_DATA_STACK_UNDERFLOW);
+         return;
+      }
+      wchar_t name[kDollarNameSize];
+      FormatDollarName(name, static_cast<uint32_t>(n));
+      m_locals->create(name, argument);
+
+      const wchar_t *argumentName = argument->getName();
+      if (argumentName != nullptr)
+      {
+         wchar_t namedVariable[kNamedArgumentSize];
+         size_t length = 0;
+         namedVariable[length++] = L'$';
+         while (length + 1 < kNamedArgumentSize && argumentName[length - 1] != 0)
+         {
+            namedVariable[length] = argumentName[length - 1];
+            length++;
+         }
+         namedVariable[length] = 0;
+         m_locals->create(namedVariable, new ORVA_Value(argument));
+      }
+   }
+}
+
+ORVA_Variable *ORVA_Program::findVariable(const wchar_t *name)
+{
+   ORVA_Variable *variable = m_constants->find(name);
+   if (variable == nullptr)
+      variable = m_globals->find(name);
+   if (variable == nullptr)
+      variable = m_locals->find(name);
+   return variable;
+}
+
+ORVA_Variable *ORVA_Program::findOrCreateVariable(const wchar_t *name)
+{
+   ORVA_Variable *variable = findVariable(name);
+   if (variable == nullptr)
+      variable = m_locals->create(name, new ORVA_Value());
+   return variable;
+}
+
+ORVA_Variable *ORVA_Program::createVariable(const wchar_t *name)
+{
+   if (findVariable(name) != nullptr)
+      return nullptr;
+   return m_locals->create(name, new ORVA_Value());
+}
+
+// Records the error text for `code` at the current instruction's line and stops the run.
+void ORVA_Program::error(int code)
+{
+   free(m_errorText);
+   int line = 0;
+   if (m_currentPosition != ORVA_INVALID_ADDRESS && m_currentPosition < m_codeSize)
+      line = m_instructions[m_currentPosition]->getLine();
+   wchar_t text[kErrorTextSize];
+   FormatRuntimeError(text, kErrorTextSize, code, line);
+   m_errorText = qv_wcsdup(text);
+   m_currentPosition = ORVA_INVALID_ADDRESS;
+   if (m_runState != nullptr)
+      static_cast<RunState *>(m_runState)->failed = true;
+}
+
+// Runs instructions from the current position until the run ends: the position reaches
+// the code size (end of code, RET/NRET/EXIT at top level, a handler's stop code) or an
+// error sets it to ORVA_INVALID_ADDRESS. One dispatch per instruction; operands come
+// straight from the instruction record.
+void ORVA_Program::execute()
+{
+// Raise a runtime error and leave the loop; the run is over.
+#define RAISE(code)      \
+   do                    \
+   {                     \
+      error(code);       \
+      return;            \
+   } while (0)
+// Leave the loop when an operation called from here raised an error.
+#define STOP_IF_FAILED()                                \
+   do                                                   \
+   {                                                    \
+      if (m_currentPosition == ORVA_INVALID_ADDRESS)    \
+         return;                                        \
+   } while (0)
+#define POP() popValue(m_dataStack)
+#define PEEK() peekValue(m_dataStack)
+#define PUSH(value) m_dataStack->push(value)
+
+   while (m_currentPosition < m_codeSize)
+   {
+      const ORVA_Instruction *instruction = m_instructions[m_currentPosition];
+      uint32_t next = m_currentPosition + 1;
+
+      switch (instruction->m_opcode)
+      {
+         case NOP:
+            break;
+
+         case NRET:
+            PUSH(new ORVA_Value());
+            [[fallthrough]];
+         case RET:
+            if (m_callDepth > 0)
+               next = ORVA_Engine::returnFromCall(this);
+            else
+               next = m_codeSize;
+            break;
+
+         case JMP:
+            next = instruction->m_operand.addr;
+            break;
+
+         case CALL_ADDR:
+            callFunction(instruction->m_intOperand);
+            STOP_IF_FAILED();
+            next = instruction->m_operand.addr;
+            break;
+
+         case CALL_NAME:
+         {
+            const int argc = instruction->m_intOperand;
+            const ORVA_ExtFunction *function = m_environment->findFunction(instruction->m_operand.name);
+            if (function == nullptr)
+            {
+               uint32_t address = getFunctionAddress(instruction->m_operand.name);
+               if (address == ORVA_INVALID_ADDRESS)
+                  RAISE(ORVA_ERR_FUNCTION_NOT_FOUND);
+               callFunction(argc);
+               STOP_IF_FAILED();
+               next = address;
+               break;
+            }
+            if (argc < 0 || (function->numArgs != -1 && function->numArgs != argc))
+               RAISE(ORVA_ERR_INVALID_ARGUMENT_COUNT);
+            if (m_dataStack->getSize() < argc)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            if (function->handler == nullptr)
+               RAISE(ORVA_ERR_INTERNAL);
+
+            ORVA_Value *result = nullptr;
+            auto **argv = reinterpret_cast<ORVA_Value **>(m_dataStack->peekList(argc));
+            int rc = function->handler(argc, argv, &result, this);
+            if (rc == 0)
+            {
+               for (int i = 0; i < argc; i++)
+                  delete POP();
+            }
+            else if (rc == -1)
+            {
+               next = m_codeSize;
+            }
+            else
+            {
+               delete result;
+               RAISE(rc);
+            }
+            // A handler that stored nothing still yields a value: null.
+            PUSH((result != nullptr) ? result : new ORVA_Value());
+            break;
+         }
+
+         case PUSH_CONST:
+            PUSH(new ORVA_Value(instruction->m_operand.constant));
+            break;
+
+         case PUSH_VAR:
+            PUSH(new ORVA_Value(findOrCreateVariable(instruction->m_operand.name)->getValue()));
+            break;
+
+         case EXIT:
+            if (m_dataStack->getSize() == 0)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            next = m_codeSize;
+            break;
+
+         case POP:
+            for (int i = 0; i < instruction->m_intOperand; i++)
+               delete POP();
+            break;
+
+         case SET:
+         {
+            ORVA_Variable *variable = findOrCreateVariable(instruction->m_operand.name);
+            if (variable->isConstant())
+               RAISE(ORVA_ERR_ASSIGNMENT_TO_CONSTANT);
+            ORVA_Value *top = PEEK();
+            if (top == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            variable->setValue(assignedCopy(top));
+            break;
+         }
+
+         case ADD: case SUB: case MUL: case DIV: case REM:
+         case EQ: case NE: case LT: case LE: case GT: case GE:
+         case BITAND: case BITOR: case BITXOR: case AND: case OR:
+         case LSHIFT: case RSHIFT: case CONCAT:
+         case LIKE: case ILIKE: case MATCH: case IMATCH: case CASE:
+            doBinaryOperation(instruction->m_opcode);
+            STOP_IF_FAILED();
+            break;
+
+         case JZ:
+         case JNZ:
+         {
+            ORVA_Value *condition = POP();
+            if (condition == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            if (!condition->isNumeric())
+            {
+               delete condition;
+               RAISE(ORVA_ERR_NOT_A_NUMBER);
+            }
+            bool jump = (instruction->m_opcode == JZ) ? condition->isZero() : condition->isNonZero();
+            delete condition;
+            if (jump)
+               next = instruction->m_operand.addr;
+            break;
+         }
+
+         case PRINT:
+         {
+            ORVA_Value *value = POP();
+            if (value == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            m_environment->print(value);
+            delete value;
+            break;
+         }
+
+         case BIND:
+         {
+            wchar_t argumentName[kDollarNameSize];
+            FormatDollarName(argumentName, static_cast<uint32_t>(m_bindCounter));
+            m_bindCounter++;
+            ORVA_Variable *argument = m_locals->find(argumentName);
+            ORVA_Value *value = (argument != nullptr) ? new ORVA_Value(argument->getValue()) : new ORVA_Value();
+            ORVA_Variable *parameter = m_locals->find(instruction->m_operand.name);
+            if (parameter != nullptr)
+               parameter->setValue(value);
+            else
+               m_locals->create(instruction->m_operand.name, value);
+            break;
+         }
+
+         case INC:
+         case DEC:
+         case INCP:
+         case DECP:
+         {
+            ORVA_Value *value = valueOf(findOrCreateVariable(instruction->m_operand.name));
+            if (!value->isNumeric())
+               RAISE(ORVA_ERR_BAD_ARITHMETIC_CONVERSION);
+            const int opcode = instruction->m_opcode;
+            if (opcode == INC || opcode == DEC)
+               PUSH(new ORVA_Value(value));
+            if (opcode == INC || opcode == INCP)
+               value->increment();
+            else
+               value->decrement();
+            if (opcode == INCP || opcode == DECP)
+               PUSH(new ORVA_Value(value));
+            break;
+         }
+
+         case NEG:
+         case NOT:
+         case BITNOT:
+            doUnaryOperation(instruction->m_opcode);
+            STOP_IF_FAILED();
+            break;
+
+         case CAST:
+         {
+            ORVA_Value *value = PEEK();
+            if (value == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            const int dataType = instruction->m_intOperand;
+            if (dataType < ORVA_DT_NULL || dataType > ORVA_DT_UINT64 || !value->convert(dataType))
+               RAISE(ORVA_ERR_TYPE_CAST);
+            break;
+         }
+
+         case AGET:
+         {
+            ORVA_Value *operand = POP();
+            if (operand == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            if (!operand->isObject())
+            {
+               delete operand;
+               RAISE(ORVA_ERR_NOT_AN_OBJECT);
+            }
+            ORVA_Object *object = operand->getValueAsObject();
+            if (object == nullptr || object->getClass() == nullptr)
+            {
+               delete operand;
+               RAISE(ORVA_ERR_INTERNAL);
+            }
+            ORVA_Value *attribute = object->getClass()->getAttr(object, instruction->m_operand.name);
+            delete operand;
+            if (attribute == nullptr)
+               RAISE(ORVA_ERR_UNKNOWN_ATTRIBUTE);
+            PUSH(attribute);
+            break;
+         }
+
+         case ASET:
+         {
+            ORVA_Value *value = POP();
+            if (value == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            ORVA_Value *operand = POP();
+            if (operand == nullptr)
+            {
+               delete value;
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            }
+            int code = 0;
+            ORVA_Object *object = operand->getValueAsObject();
+            if (!operand->isObject())
+               code = ORVA_ERR_NOT_AN_OBJECT;
+            else if (object == nullptr || object->getClass() == nullptr)
+               code = ORVA_ERR_INTERNAL;
+            else if (!object->getClass()->setAttr(object, instruction->m_operand.name, value))
+               code = ORVA_ERR_UNKNOWN_ATTRIBUTE;
+            delete operand;
+            if (code != 0)
+            {
+               delete value;
+               RAISE(code);
+            }
+            PUSH(value);
+            break;
+         }
+
+         case ARRAY:
+         {
+            ORVA_Variable *variable = findVariable(instruction->m_operand.name);
+            if (variable == nullptr)
+               m_locals->create(instruction->m_operand.name, new ORVA_Value(new ORVA_Array()));
+            else if (!valueOf(variable)->isArray())
+               RAISE(ORVA_ERR_VARIABLE_EXISTS);
+            break;
+         }
+
+         case EGET:
+         {
+            ORVA_Value *index = POP();
+            if (index == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            ORVA_Value *array = POP();
+            int code = 0;
+            if (array == nullptr)
+               code = ORVA_ERR_DATA_STACK_UNDERFLOW;
+            else if (!array->isArray())
+               code = ORVA_ERR_NOT_AN_ARRAY;
+            else if (!index->isInteger())
+               code = ORVA_ERR_INDEX_NOT_INTEGER;
+            if (code != 0)
+            {
+               delete index;
+               delete array;
+               RAISE(code);
+            }
+            ORVA_Value *element = array->getValueAsArray()->get(index->getValueAsInt32());
+            PUSH((element != nullptr) ? new ORVA_Value(element) : new ORVA_Value());
+            delete index;
+            delete array;
+            break;
+         }
+
+         case ESET:
+         {
+            ORVA_Value *value = POP();
+            ORVA_Value *index = POP();
+            ORVA_Value *array = POP();
+            int code = 0;
+            if (value == nullptr || index == nullptr || array == nullptr)
+               code = ORVA_ERR_DATA_STACK_UNDERFLOW;
+            else if (!index->isInteger())
+               code = ORVA_ERR_INDEX_NOT_INTEGER;
+            else if (!array->isArray())
+               code = ORVA_ERR_NOT_AN_ARRAY;
+            if (code != 0)
+            {
+               delete value;
+               delete index;
+               delete array;
+               RAISE(code);
+            }
+            array->getValueAsArray()->set(index->getValueAsInt32(), assignedCopy(value));
+            delete index;
+            delete array;
+            PUSH(value);
+            break;
+         }
+
+         case NAME:
+         {
+            ORVA_Value *value = PEEK();
+            if (value == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            value->setName(instruction->m_operand.name);
+            break;
+         }
+
+         case FOREACH:
+         {
+            int code = ORVA_Iterator::createIterator(m_dataStack);
+            if (code != 0)
+               RAISE(code);
+            break;
+         }
+
+         case NEXT:
+         {
+            ORVA_Value *top = PEEK();
+            if (top == nullptr)
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            ORVA_Iterator *iterator = top->getValueAsIterator();
+            if (iterator == nullptr)
+               RAISE(27);  // deliberately outside the table: "Unknown error code"
+            ORVA_Value *element = iterator->next();
+            PUSH(new ORVA_Value(static_cast<int32_t>((element != nullptr) ? 1 : 0)));
+            ORVA_Variable *variable = findOrCreateVariable(iterator->getVariableName());
+            if (variable->isConstant())
+               RAISE(ORVA_ERR_ASSIGNMENT_TO_CONSTANT);
+            variable->setValue((element != nullptr) ? new ORVA_Value(element) : new ORVA_Value());
+            break;
+         }
+
+         case GLOBAL:
+         {
+            const wchar_t *name = instruction->m_operand.name;
+            const bool hasInitialValue = instruction->m_intOperand >= 1;
+            if (m_globals->find(name) != nullptr)
+            {
+               // Declared before: the variable keeps its value; the initial value the
+               // code pushed for the declaration is dropped.
+               if (hasInitialValue)
+                  delete POP();
+               break;
+            }
+            if (m_constants->find(name) != nullptr || m_locals->find(name) != nullptr)
+               RAISE(ORVA_ERR_VARIABLE_EXISTS);
+            ORVA_Value *initial = nullptr;
+            if (hasInitialValue)
+            {
+               initial = POP();
+               if (initial == nullptr)
+                  RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            }
+            m_globals->create(name, (initial != nullptr) ? initial : new ORVA_Value());
+            break;
+         }
+
+         case GARRAY:
+         {
+            const wchar_t *name = instruction->m_operand.name;
+            ORVA_Variable *variable = m_globals->find(name);
+            if (variable != nullptr)
+            {
+               if (!valueOf(variable)->isArray())
+                  RAISE(ORVA_ERR_VARIABLE_EXISTS);
+               break;
+            }
+            if (m_constants->find(name) != nullptr || m_locals->find(name) != nullptr)
+               RAISE(ORVA_ERR_VARIABLE_EXISTS);
+            m_globals->create(name, new ORVA_Value(new ORVA_Array()));
+            break;
+         }
+
+         default:
+            RAISE(ORVA_ERR_INTERNAL);
+      }
+
+      m_currentPosition = next;
+   }
+
+#undef RAISE
+#undef STOP_IF_FAILED
+#undef POP
+#undef PEEK
+#undef PUSH
+}
