@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -52,7 +54,10 @@ INSTANTIATE_TEST_SUITE_P(Driver, CompileErrors, ::testing::Values(
    CompileErrorCase{L"x = \"a\nb\";", L"Error in line 1: Newline in string constant"},
    CompileErrorCase{L"sub f() {}\nsub f() {}", L"Error in line 2: Duplicate function name: \"f\""},
    // A lexical error ends the input; the syntax error that follows is not reported.
-   CompileErrorCase{L"x = @ 1;", L"Error in line 1: Invalid character '@' (0x40)"}));
+   CompileErrorCase{L"x = @ 1;", L"Error in line 1: Invalid character '@' (0x40)"},
+   // Errors inside open loops and switches: their break lists must still be released.
+   CompileErrorCase{L"while (a) {\n break;\n x = ;", L"Error in line 3: syntax error, unexpected ';'"},
+   CompileErrorCase{L"do { switch (a) { case 1: break; #", L"Error in line 1: Invalid character '#' (0x23)"}));
 
 TEST(Driver, CompilesAScript)
 {
@@ -64,6 +69,39 @@ TEST(Driver, CompilesAScript)
    EXPECT_GT(program->getCodeSize(), 0u);
    ASSERT_GE(program->getFunctionCount(), 1u);
    delete program;
+}
+
+TEST(Driver, CompiledProgramRuns)
+{
+   ORVA_Program *program = ORVACompile(L"x = 0x10 + 010; return x * 2 + 10;", nullptr, 0);
+   ASSERT_NE(program, nullptr);
+   ASSERT_EQ(program->run(nullptr, 0, nullptr), 0);
+   ASSERT_NE(program->getResult(), nullptr);
+   EXPECT_EQ(program->getResult()->getValueAsInt32(), 58);
+   delete program;
+}
+
+// Compilations keep all their state in the call.
+TEST(Driver, CompilesOnSeveralThreads)
+{
+   std::vector<std::thread> threads;
+   std::vector<int> failures(4, 0);
+   for (int t = 0; t < 4; t++)
+   {
+      threads.emplace_back([t, &failures]() {
+         for (int i = 0; i < 50; i++)
+         {
+            std::wstring good = L"x = \"text\";\n/* c */ y = " + std::to_wstring(t * 100 + i) + L";";
+            std::wstring bad = std::wstring(static_cast<size_t>(t + 1), L'\n') + L"x = 1; @";
+            std::wstring expected = L"Error in line " + std::to_wstring(t + 2) + L": Invalid character '@' (0x40)";
+            if (compileError(good.c_str()) != L"" || compileError(bad.c_str()) != expected)
+               failures[t]++;
+         }
+      });
+   }
+   for (std::thread &thread : threads)
+      thread.join();
+   EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 TEST(Driver, ErrorBufferIsCutToItsSize)
