@@ -49,7 +49,8 @@ int ORVA_Lexer::readInput(char *buffer, int maxSize)
 
 void ORVA_Lexer::error(const char *message)
 {
-   m_compiler->error(message);
+   if (m_compiler != nullptr)
+      m_compiler->error(message);
 }
 
 // The scanner functions carry the "orvaScan" prefix set in lexer.l.
