@@ -239,3 +239,75 @@ TEST(Environment, HostOverridesTraceAndIsDeletedThroughTheBase)
    delete environment;   // as run() deletes it
    EXPECT_TRUE(destroyed);
 }
+
+namespace {
+
+// Compiles and runs source with the given environment (which the run deletes); returns the
+// program for its result, or null after a compile error.
+ORVA_Program *runScript(const wchar_t *source, ORVA_Environment *environment, int *rc)
+{
+   wchar_t error[1024] = L"";
+   ORVA_Program *program = ORVACompile(source, error, 1024);
+   EXPECT_NE(nullptr, program) << std::string(error, error + wcslen(error));
+   if (program == nullptr)
+   {
+      delete environment;
+      return nullptr;
+   }
+   *rc = program->run(environment, 0, nullptr);
+   return program;
+}
+
+}  // namespace
+
+TEST(Environment, TraceBuiltinReachesTheHostDuringARun)
+{
+   std::vector<TraceRecord> traces;
+   bool destroyed = false;
+   int rc = -2;
+   ORVA_Program *program = runScript(L"trace(1, \"first\"); trace(0x7, 42); return trace(-3, \"\");",
+                                     new RecordingEnvironment(&traces, &destroyed), &rc);
+   ASSERT_NE(nullptr, program);
+   EXPECT_EQ(0, rc);
+   EXPECT_TRUE(destroyed);   // run deletes the host's environment through the base
+   ASSERT_EQ(3u, traces.size());
+   EXPECT_EQ(1, traces[0].level);
+   EXPECT_EQ(L"first", traces[0].text);
+   EXPECT_EQ(7, traces[1].level);
+   EXPECT_EQ(L"42", traces[1].text);
+   EXPECT_EQ(-3, traces[2].level);
+   EXPECT_EQ(L"", traces[2].text);
+   ASSERT_NE(nullptr, program->getResult());
+   EXPECT_TRUE(program->getResult()->isNull());
+   delete program;
+}
+
+TEST(Environment, ScriptFunctionsHideHostFunctions)
+{
+   const ORVA_ExtFunction functions[] = { record(L"host", hostFunction, 0), record(L"other", otherHostFunction, 0) };
+   auto *environment = new ORVA_Environment;
+   environment->registerFunctionSet(2, functions);
+   int rc = -2;
+   ORVA_Program *program = runScript(L"sub host() { return 10; } return host() + other();", environment, &rc);
+   ASSERT_NE(nullptr, program);
+   EXPECT_EQ(0, rc);
+   ASSERT_NE(nullptr, program->getResult());
+   EXPECT_EQ(12, program->getResult()->getValueAsInt32());
+   delete program;
+}
+
+TEST(Environment, PrintStatementGoesThroughTheStream)
+{
+   char *buffer = nullptr;
+   size_t size = 0;
+   FILE *stream = open_memstream(&buffer, &size);
+   auto *environment = new ORVA_Environment;
+   environment->setIO(nullptr, stream);
+   int rc = -2;
+   ORVA_Program *program = runScript(L"array a; print 5; print null; print a; print \"\"; println \"x\";", environment, &rc);
+   fclose(stream);
+   EXPECT_EQ(0, rc);
+   EXPECT_EQ("5(null)(null)x\n", std::string(buffer, size));
+   free(buffer);
+   delete program;
+}
