@@ -17,6 +17,10 @@
 // - A cycle of JMPs in a hand-built program is left as it is: getFinalJumpDestination
 //   gives up after as many steps as the code has instructions and returns the position it
 //   started from, so the jump that led into the cycle is not changed.
+// - removeInstructions moves an address that pointed into the removed range to the start
+//   of the range (the instruction that followed it), instead of subtracting the count from
+//   it, which would send it before the range or wrap it below 0. For a count of 1, the only
+//   count the optimizer uses, both read the same.
 // - relocateCode leaves the "no address" value 0xFFFFFFFF alone instead of wrapping it
 //   around into the code it was moved past.
 #include <cstring>
@@ -26,8 +30,8 @@
 
 // Deletes count instructions from start on and moves every later address down. Does
 // nothing for a count below 1 or a range that reaches the last instruction, so the last
-// instruction is never removed. Addresses at or below start stay: a jump to the first
-// removed instruction lands on the one that followed the range.
+// instruction is never removed. Addresses at or below start stay, and so do addresses
+// into the range: a jump to a removed instruction lands on the one that followed it.
 void ORVA_Program::removeInstructions(uint32_t start, int count)
 {
    if (count <= 0 || static_cast<uint64_t>(start) + static_cast<uint64_t>(count) >= m_codeSize)
@@ -39,17 +43,19 @@ void ORVA_Program::removeInstructions(uint32_t start, int count)
            (m_codeSize - start - removed) * sizeof(ORVA_Instruction *));
    m_codeSize -= removed;
 
+   auto moveAddress = [start, removed](uint32_t address) {
+      if (address <= start)
+         return address;
+      return (address - start >= removed) ? address - removed : start;
+   };
    for (uint32_t i = 0; i < m_codeSize; i++)
    {
       ORVA_Instruction *instruction = m_instructions[i];
-      if (carriesAddress(instruction->m_opcode) && instruction->m_operand.addr > start)
-         instruction->m_operand.addr -= removed;
+      if (carriesAddress(instruction->m_opcode))
+         instruction->m_operand.addr = moveAddress(instruction->m_operand.addr);
    }
    for (uint32_t i = 0; i < m_functionCount; i++)
-   {
-      if (m_functions[i].address > start)
-         m_functions[i].address -= removed;
-   }
+      m_functions[i].address = moveAddress(m_functions[i].address);
 }
 
 // Adds shift to the address of every JMP, JZ, JNZ and CALL_ADDR from start on, for length
