@@ -8,6 +8,7 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
