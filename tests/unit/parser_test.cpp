@@ -160,6 +160,19 @@ TEST(ParserTest, SyntaxErrorMessagesListTheExpectedTokens)
       EXPECT_EQ(compileError(c.source), std::string("Error in line 1: ") + c.message) << "source: " << c.source;
 }
 
+// Names, constants and instructions the parser still holds when it gives up are released
+// (the sanitizer build checks for leaks and double frees).
+TEST(ParserTest, SyntaxErrorsReleaseWhatTheParserHolds)
+{
+   const char *sources[] = {
+      "use a b", "use a::b c", "f(a;", "f(x: 1 2)", "return 1 }", "print \"s\" \"t\"",
+      "switch (a) { case \"k\" ; }", "foreach (v ; a) x;", "x += ;", "sub f(a b", "sub f(a, b) { x",
+      "a->b c", "global g = 1 2;", "int32(\"s\" x", "while (a) { switch (b) { case 1: for (;",
+   };
+   for (const char *source : sources)
+      EXPECT_EQ(compileError(source).rfind("Error in line 1: syntax error", 0), 0u) << "source: " << source;
+}
+
 TEST(ParserTest, SyntaxErrorNamesTheLineOfTheOffendingToken)
 {
    EXPECT_EQ(compileError("x = 1;\ny = 2;\na = ;"), "Error in line 3: syntax error, unexpected ';'");
