@@ -14,7 +14,8 @@
 #include <cstring>
 #include <string>
 
-// The parser stack lives on the heap and starts small.
+// The parser's stacks start with room for 200 entries and grow by doubling on the heap
+// (never with alloca) up to kParserStackLimit entries; beyond that: "memory exhausted".
 #define YYSTACK_USE_ALLOCA 0
 #define YYINITDEPTH 200
 #define YYMAXDEPTH kParserStackLimit
