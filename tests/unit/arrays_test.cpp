@@ -1,0 +1,292 @@
+// ORVA_Array, ORVA_Iterator and ORVA_Stack.
+#include "orva.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <vector>
+
+namespace {
+
+// Collects the indices of an array in list order, checking values along the way.
+std::vector<int> positionsOf(const ORVA_Array &array)
+{
+   std::vector<int> values;
+   for (int i = 0; i < array.size(); i++)
+      values.push_back(array.getByPosition(i)->getValueAsInt32());
+   return values;
+}
+
+// Holds an array through a value, as the engine does; the value's death ends the array.
+struct HeldArray
+{
+   ORVA_Array *array = new ORVA_Array();
+   ORVA_Value holder{array};
+};
+
+}
+
+TEST(Array, StoresSortedByIndex)
+{
+   HeldArray held;
+   ORVA_Array &array = *held.array;
+   array.set(5, new ORVA_Value(5));
+   array.set(-3, new ORVA_Value(-3));
+   array.set(100, new ORVA_Value(100));
+   ASSERT_EQ(array.size(), 3);
+   EXPECT_EQ(positionsOf(array), (std::vector<int>{-3, 5, 100}));
+
+   array.set(5, new ORVA_Value(55));   // replaces; the old value is deleted (ASan checks)
+   EXPECT_EQ(array.size(), 3);
+   EXPECT_EQ(array.get(5)->getValueAsInt32(), 55);
+   EXPECT_EQ(array.getByPosition(1), array.get(5));
+
+   EXPECT_EQ(array.get(6), nullptr);
+   EXPECT_EQ(array.getByPosition(3), nullptr);
+   EXPECT_EQ(array.getByPosition(-1), nullptr);
+
+   array.set(INT32_MIN, new ORVA_Value(1));
+   array.set(INT32_MAX, new ORVA_Value(2));
+   EXPECT_EQ(array.getByPosition(0), array.get(INT32_MIN));
+   EXPECT_EQ(array.getByPosition(4), array.get(INT32_MAX));
+}
+
+// Many inserts in random order give the same list as a sort would, across several growths.
+TEST(Array, RandomInsertsMatchASortedMap)
+{
+   HeldArray held;
+   std::map<int, int> reference;
+   std::mt19937 random(12345);
+   std::uniform_int_distribution<int> index(-500, 500);
+   for (int i = 0; i < 2000; i++)
+   {
+      int key = index(random);
+      held.array->set(key, new ORVA_Value(i));
+      reference[key] = i;
+   }
+   ASSERT_EQ(held.array->size(), static_cast<int>(reference.size()));
+   int position = 0;
+   for (const auto &entry : reference)
+   {
+      EXPECT_EQ(held.array->getByPosition(position++)->getValueAsInt32(), entry.second);
+      EXPECT_EQ(held.array->get(entry.first)->getValueAsInt32(), entry.second);
+   }
+}
+
+TEST(Array, GrowsPastThirtyTwoElements)
+{
+   HeldArray held;
+   for (int i = 33; i >= 1; i--)
+      held.array->set(i * 10, new ORVA_Value(i));
+   ASSERT_EQ(held.array->size(), 33);
+   for (int i = 1; i <= 33; i++)
+      EXPECT_EQ(held.array->getByPosition(i - 1)->getValueAsInt32(), i);
+}
+
+TEST(Array, CopyIsIndependentAtTheTopLevelOnly)
+{
+   HeldArray source;
+   ORVA_Array *inner = new ORVA_Array();
+   source.array->set(1, new ORVA_Value(1));
+   source.array->set(2, new ORVA_Value(inner));
+
+   ORVA_Array *copy = new ORVA_Array(source.array);
+   ORVA_Value copyHolder(copy);
+   EXPECT_EQ(copy->size(), 2);
+   copy->set(3, new ORVA_Value(3));
+   copy->get(1)->increment();
+   EXPECT_EQ(source.array->size(), 2);
+   EXPECT_EQ(source.array->get(1)->getValueAsInt32(), 1);
+   EXPECT_EQ(copy->get(1)->getValueAsInt32(), 2);
+
+   // The nested array is shared by both.
+   EXPECT_EQ(copy->get(2)->getValueAsArray(), inner);
+   inner->set(7, new ORVA_Value(7));
+   EXPECT_EQ(source.array->get(2)->getValueAsArray()->size(), 1);
+
+   ORVA_Array empty;
+   ORVA_Array emptyCopy(&empty);
+   EXPECT_EQ(emptyCopy.size(), 0);
+   EXPECT_EQ(emptyCopy.getByPosition(0), nullptr);
+}
+
+TEST(Array, SharedBetweenValuesUntilTheLastGoes)
+{
+   ORVA_Array *array = new ORVA_Array();
+   EXPECT_TRUE(array->isUnused());
+   ORVA_Value *first = new ORVA_Value(array);
+   ORVA_Value *second = new ORVA_Value(first);
+   EXPECT_EQ(second->getValueAsArray(), array);
+   second->getValueAsArray()->set(0, new ORVA_Value(L"seen"));
+   EXPECT_STREQ(first->getValueAsArray()->get(0)->getValueAsCString(), L"seen");
+   delete first;
+   EXPECT_FALSE(array->isUnused());
+   EXPECT_EQ(array->size(), 1);
+   delete second;   // the array goes here; ASan reports a leak or double free otherwise
+}
+
+TEST(Iterator, VisitsInIndexOrderAndKeepsAdvancing)
+{
+   HeldArray held;
+   held.array->set(5, new ORVA_Value(5));
+   held.array->set(-3, new ORVA_Value(-3));
+   held.array->set(100, new ORVA_Value(100));
+   held.array->incRefCount();
+   ORVA_Value iteratorValue(new ORVA_Iterator(L"item", held.array));
+   ORVA_Iterator *iterator = iteratorValue.getValueAsIterator();
+   EXPECT_STREQ(iterator->getVariableName(), L"item");
+
+   std::vector<int> seen;
+   while (ORVA_Value *element = iterator->next())
+      seen.push_back(element->getValueAsInt32());
+   EXPECT_EQ(seen, (std::vector<int>{-3, 5, 100}));
+
+   // Past the end every call still advances: the loop ended at position 3, this is 4.
+   EXPECT_EQ(iterator->next(), nullptr);
+   held.array->set(200, new ORVA_Value(200));
+   held.array->set(300, new ORVA_Value(300));
+   held.array->set(400, new ORVA_Value(400));   // size 6 now
+   ORVA_Value *late = iterator->next();         // position 5
+   ASSERT_NE(late, nullptr);
+   EXPECT_EQ(late->getValueAsInt32(), 400);
+   EXPECT_EQ(iterator->next(), nullptr);
+}
+
+TEST(Iterator, SeesElementsStoredDuringTheLoop)
+{
+   HeldArray held;
+   held.array->set(10, new ORVA_Value(10));
+   held.array->set(20, new ORVA_Value(20));
+   held.array->incRefCount();
+   ORVA_Iterator *iterator = new ORVA_Iterator(L"x", held.array);
+   ORVA_Value iteratorValue(iterator);
+
+   EXPECT_EQ(iterator->next()->getValueAsInt32(), 10);
+   held.array->set(15, new ORVA_Value(15));   // above the current index: visited later
+   EXPECT_EQ(iterator->next()->getValueAsInt32(), 15);
+   held.array->set(1, new ORVA_Value(1));     // below: the current element comes again
+   EXPECT_EQ(iterator->next()->getValueAsInt32(), 15);
+   EXPECT_EQ(iterator->next()->getValueAsInt32(), 20);
+   EXPECT_EQ(iterator->next(), nullptr);
+}
+
+TEST(Iterator, OverEmptyArrayEndsAtOnce)
+{
+   ORVA_Array *array = new ORVA_Array();
+   array->incRefCount();
+   ORVA_Iterator *iterator = new ORVA_Iterator(L"x", array);
+   ORVA_Value iteratorValue(iterator);
+   EXPECT_EQ(iterator->next(), nullptr);
+   // The iterator holds the only reference; destroying the value ends both (ASan checks).
+}
+
+TEST(Iterator, KeepsItsArrayAliveAfterTheArrayValueGoes)
+{
+   ORVA_Array *array = new ORVA_Array();
+   ORVA_Value *arrayValue = new ORVA_Value(array);
+   array->set(1, new ORVA_Value(1));
+   array->incRefCount();
+   ORVA_Value *iteratorValue = new ORVA_Value(new ORVA_Iterator(L"x", array));
+   ORVA_Value *iteratorCopy = new ORVA_Value(iteratorValue);
+   delete arrayValue;
+   delete iteratorValue;
+   EXPECT_EQ(iteratorCopy->getValueAsIterator()->next()->getValueAsInt32(), 1);
+   delete iteratorCopy;
+}
+
+TEST(CreateIterator, Codes)
+{
+   // Fewer than two operands: 1, nothing popped.
+   {
+      ORVA_Stack stack;
+      EXPECT_EQ(ORVA_Iterator::createIterator(&stack), ORVA_ERR_DATA_STACK_UNDERFLOW);
+      ORVA_Value *name = new ORVA_Value(L"x");
+      stack.push(name);
+      EXPECT_EQ(ORVA_Iterator::createIterator(&stack), ORVA_ERR_DATA_STACK_UNDERFLOW);
+      EXPECT_EQ(stack.getSize(), 1);
+      delete static_cast<ORVA_Value *>(stack.pop());
+   }
+   // A non-array on top: 24, the name stays.
+   {
+      ORVA_Stack stack;
+      ORVA_Value *name = new ORVA_Value(L"x");
+      stack.push(name);
+      stack.push(new ORVA_Value(5));
+      EXPECT_EQ(ORVA_Iterator::createIterator(&stack), ORVA_ERR_NOT_AN_ARRAY);
+      EXPECT_EQ(stack.getSize(), 1);
+      EXPECT_EQ(stack.peek(), name);
+      delete static_cast<ORVA_Value *>(stack.pop());
+   }
+   // A name without text below an array: 17, both gone, the array with them (ASan checks).
+   {
+      ORVA_Stack stack;
+      stack.push(new ORVA_Value());
+      stack.push(new ORVA_Value(new ORVA_Array()));
+      EXPECT_EQ(ORVA_Iterator::createIterator(&stack), ORVA_ERR_NOT_A_STRING);
+      EXPECT_EQ(stack.getSize(), 0);
+   }
+   // The failure keeps an array that someone else still holds.
+   {
+      ORVA_Stack stack;
+      ORVA_Array *array = new ORVA_Array();
+      ORVA_Value keeper(array);
+      stack.push(new ORVA_Value(new ORVA_Array()));
+      stack.push(new ORVA_Value(&keeper));
+      EXPECT_EQ(ORVA_Iterator::createIterator(&stack), ORVA_ERR_NOT_A_STRING);
+      EXPECT_FALSE(array->isUnused());
+   }
+}
+
+TEST(CreateIterator, PushesAnIteratorNamedByTheText)
+{
+   ORVA_Stack stack;
+   ORVA_Array *array = new ORVA_Array();
+   ORVA_Value *arrayValue = new ORVA_Value(array);
+   array->set(0, new ORVA_Value(L"a"));
+   stack.push(new ORVA_Value(42));   // a number names the variable through its text
+   stack.push(new ORVA_Value(arrayValue));
+   delete arrayValue;
+
+   ASSERT_EQ(ORVA_Iterator::createIterator(&stack), 0);
+   ASSERT_EQ(stack.getSize(), 1);
+   ORVA_Value *iteratorValue = static_cast<ORVA_Value *>(stack.pop());
+   ASSERT_TRUE(iteratorValue->isIterator());
+   ORVA_Iterator *iterator = iteratorValue->getValueAsIterator();
+   EXPECT_STREQ(iterator->getVariableName(), L"42");
+   EXPECT_STREQ(iterator->next()->getValueAsCString(), L"a");
+   EXPECT_EQ(iterator->next(), nullptr);
+   delete iteratorValue;   // ends the iterator and the array with it
+}
+
+TEST(Stack, PushPopPeekAndGrowth)
+{
+   ORVA_Stack stack;
+   EXPECT_EQ(stack.pop(), nullptr);
+   EXPECT_EQ(stack.peek(), nullptr);
+   EXPECT_EQ(stack.getSize(), 0);
+
+   // 129 pushes go past the first 128 slots; 300 past several growths.
+   std::vector<int> items(300);
+   for (int i = 0; i < 300; i++)
+   {
+      stack.push(&items[i]);
+      ASSERT_EQ(stack.getSize(), i + 1);
+      ASSERT_EQ(stack.peek(), &items[i]);
+   }
+   for (int i = 299; i >= 0; i--)
+      ASSERT_EQ(stack.pop(), &items[i]);
+   EXPECT_EQ(stack.pop(), nullptr);
+   EXPECT_EQ(stack.getSize(), 0);
+
+   int a, b, c;
+   stack.push(&a);
+   stack.push(&b);
+   stack.push(&c);
+   void **top = stack.peekList(2);
+   EXPECT_EQ(top[0], &b);
+   EXPECT_EQ(top[1], &c);
+   EXPECT_EQ(stack.getSize(), 3);
+   EXPECT_EQ(stack.peekList(3)[0], &a);
+}
