@@ -17,7 +17,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 example: build
-	$(BUILD)/tools/orva/orva examples/log_report.orva examples/sample.log
+	cd examples && $(abspath $(BUILD))/tools/orva/orva log_report.orva
 
 clean:
 	rm -rf $(BUILD)
