@@ -12,6 +12,8 @@
 # The script runs in its own directory, so modules beside it are found.
 set -u
 orva=$1
+# The run happens in the script's folder, so make a relative command path absolute.
+case "$orva" in */*) orva=$(cd "$(dirname "$orva")" && pwd)/$(basename "$orva") ;; esac
 script=$2
 dir=$(dirname "$script")
 base=$(basename "$script")
