@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <orva.h>
+
 #include "platform/platform.h"
-#include "vm/opcodes.h"
 #include "vm/program_growth.h"
 
 // Longest file name the environment builds for a module file, terminator included.
