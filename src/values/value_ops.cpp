@@ -48,7 +48,8 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
       return;
    if (ownText)
       text = joined + offset;
-   memmove(joined + m_stringLength, text, static_cast<size_t>(length) * sizeof(wchar_t));
+   if (length > 0)
+      memmove(joined + m_stringLength, text, static_cast<size_t>(length) * sizeof(wchar_t));
    joined[newLength] = 0;
    m_string = joined;
    m_stringLength = static_cast<uint32_t>(newLength);
