@@ -554,6 +554,8 @@ public:
    /* Links a compiled module into the running program (called by the environment while
       a run loads its modules). The module is only read. */
    void useModule(ORVA_Program *module, const wchar_t *name);
+   /* True when a module of that name (case ignored) is linked in the current run. */
+   bool hasModule(const wchar_t *name) const;
 
    void lock() { m_lock->lock(); }
    void unlock() { m_lock->unlock(); }

@@ -22,11 +22,8 @@ constexpr size_t kModuleNameField = sizeof(ORVA_ModuleEntry::name) / sizeof(wcha
 // ignored) is not linked again. The module is only read; it may even be this program.
 void ORVA_Program::useModule(ORVA_Program *module, const wchar_t *name)
 {
-   if (module == nullptr || name == nullptr)
+   if (module == nullptr || name == nullptr || hasModule(name))
       return;
-   for (uint32_t i = 0; i < m_moduleCount; i++)
-      if (qv_wcsicmp(m_modules[i].name, name) == 0)
-         return;
 
    // Sizes are taken first: when a program links itself, appending changes them.
    uint32_t codeStart = m_codeSize;
@@ -64,14 +61,28 @@ void ORVA_Program::useModule(ORVA_Program *module, const wchar_t *name)
    m_functionCount += moduleFunctionCount;
 }
 
+bool ORVA_Program::hasModule(const wchar_t *name) const
+{
+   if (name == nullptr)
+      return false;
+   for (uint32_t i = 0; i < m_moduleCount; i++)
+      if (qv_wcsicmp(m_modules[i].name, name) == 0)
+         return true;
+   return false;
+}
+
 // Finds a module and links it into program: from the script library when it has one of
 // that name, else by compiling "<name>.orva" from the current directory. Returns 1 when
 // the module is linked (or was already), 0 when it cannot be found, read or compiled. A
-// name too long for the file-name buffer counts as not found.
+// name too long for the file-name buffer counts as not found. A name already linked in
+// this run is not looked up again: file names are case-sensitive here, so "use Util"
+// after "use util" would otherwise miss the file it already linked.
 int ORVA_Environment::useModule(ORVA_Program *program, const wchar_t *name)
 {
    if (program == nullptr || name == nullptr)
       return 0;
+   if (program->hasModule(name))
+      return 1;
 
    if (m_library != nullptr)
    {

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 #include <string>
+#include <vector>
 
 #include <orva.h>
 
@@ -187,6 +189,16 @@ TEST_F(ModuleFiles, CompilesAModuleFile)
    for (uint32_t i = 2; i < program.getFunctionCount(); i++)
       found = found || wcscmp(program.getFunction(i)->name, L"triple") == 0;
    EXPECT_TRUE(found);
+
+   // Linked once: the same name in other letter case is not looked up as a file again.
+   uint32_t codeSize = program.getCodeSize();
+   std::wstring upper = name;
+   for (wchar_t &c : upper)
+      c = static_cast<wchar_t>(towupper(c));
+   EXPECT_TRUE(program.hasModule(upper.c_str()));
+   EXPECT_FALSE(program.hasModule(L"other"));
+   EXPECT_EQ(environment.useModule(&program, upper.c_str()), 1);
+   EXPECT_EQ(program.getCodeSize(), codeSize);
 }
 
 TEST_F(ModuleFiles, AModuleWithASyntaxErrorIsNotLinked)
