@@ -75,8 +75,10 @@ ORVA_Variable *ORVA_VariableSystem::find(const wchar_t *name) const
 ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *value)
 {
    ORVA_Variable *variable = new ORVA_Variable(name, value != nullptr ? value : new ORVA_Value(), m_constant);
+   uint32_t before = m_count;
    append(variable);
-   return variable;
+   // Only when memory ran out was the variable not kept (append deleted it).
+   return m_count > before ? variable : nullptr;
 }
 
 // Adds copies of src's variables whose names are not here yet; existing variables keep
