@@ -453,7 +453,7 @@ void ORVA_Program::execute()
             break;
 
          case POP:
-            for (int i = 0; i < instruction->m_intOperand; i++)
+            for (int i = 0; i < instruction->m_intOperand && m_dataStack->getSize() > 0; i++)
                delete POP();
             break;
 
@@ -509,8 +509,10 @@ void ORVA_Program::execute()
          case BIND:
          {
             wchar_t argumentName[kDollarNameSize];
-            FormatDollarName(argumentName, static_cast<uint32_t>(m_bindCounter));
-            m_bindCounter++;
+            // Counted unsigned: code that loops over BIND outside a call must not overflow.
+            const auto position = static_cast<uint32_t>(m_bindCounter);
+            FormatDollarName(argumentName, position);
+            m_bindCounter = static_cast<int32_t>(position + 1);
             ORVA_Variable *argument = m_locals->find(argumentName);
             ORVA_Value *value = (argument != nullptr) ? new ORVA_Value(argument->getValue()) : new ORVA_Value();
             ORVA_Variable *parameter = m_locals->find(instruction->m_operand.name);
