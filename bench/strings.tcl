@@ -1,0 +1,20 @@
+# String building and slicing: append numbers to a text, measure, cut and search it.
+proc main {argv} {
+    set n [expr {[llength $argv] > 0 ? [lindex $argv 0] : 350000}]
+    set total 0
+    for {set i 0} {$i < $n} {incr i} {
+        set s ""
+        for {set j 0} {$j < 20} {incr j} {
+            append s "k" [expr {$i + $j}] ","
+        }
+        incr total [string length $s]
+        set t [string range $s 4 13]
+        incr total [string length $t]
+        incr total [expr {[string first ",k[expr {$i + 7}]," $s] + 1}]
+        if {[string range $s 0 0] eq "k"} { incr total }
+        set total [expr {$total % 1000003}]
+    }
+    puts "strings $n $total"
+}
+
+main $argv
