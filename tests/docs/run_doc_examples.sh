@@ -9,9 +9,9 @@
 #   ```text            the exact standard output (the run must exit with status 0)
 #   ```error           text that standard error contains (the run must exit with status 1)
 # A block fenced as ```orva module=NAME is not run; it is written as NAME.orva beside the
-# scripts, for the examples that follow it to "use". An HTML comment right before a
-# script sets its command-line arguments or environment:
-#   <!-- args: 10.0.0.5 text -->     <!-- env: TZ=UTC -->
+# scripts, for the examples that follow it to "use". HTML comments right before a script
+# set its command-line arguments, its environment, or the exit status its output needs:
+#   <!-- args: 10.0.0.5 text -->     <!-- env: TZ=UTC -->     <!-- exit: 5 -->
 #
 #   run_doc_examples.sh --excerpts DOC.md
 #
@@ -59,17 +59,18 @@ case "$orva" in */*) orva=$(cd "$(dirname "$orva")" && pwd)/$(basename "$orva") 
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 
 # Split the document into numbered cases: N.orva, N.line, N.args, N.env, and N.text or
-# N.error; modules go to NAME.orva. A script without an expectation gets N.missing.
+# N.error, N.status; modules go to NAME.orva. A script without an expectation gets N.missing.
 awk -v dir="$work" '
   function finish_script() { if (pending) { print "" > (dir "/" n ".missing"); pending = 0 } }
   /^<!-- args: .* -->$/ { args = $0; sub(/^<!-- args: /, "", args); sub(/ -->$/, "", args); next }
   /^<!-- env: .* -->$/  { env = $0;  sub(/^<!-- env: /, "", env);   sub(/ -->$/, "", env);   next }
+  /^<!-- exit: [0-9]+ -->$/ { status = $3; next }
   !inblock && /^```orva module=/ { finish_script(); inblock = "module"
     name = $0; sub(/^```orva module=/, "", name); file = dir "/" name ".orva"; printf "" > file; next }
   !inblock && /^```orva/ { finish_script(); inblock = "script"; n++
     file = dir "/" n ".orva"; printf "" > file
     print NR > (dir "/" n ".line"); print args > (dir "/" n ".args"); print env > (dir "/" n ".env")
-    args = ""; env = ""; next }
+    print status + 0 > (dir "/" n ".status"); args = ""; env = ""; status = 0; next }
   !inblock && /^```(text|error)$/ && pending { inblock = substr($0, 4); pending = 0
     file = dir "/" n "." inblock; printf "" > file; next }
   !inblock && /^```/ { finish_script(); inblock = "other"; next }
@@ -97,7 +98,7 @@ for script in "$work"/[0-9]*.orva; do
      >"$n.stdout" 2>"$n.stderr" </dev/null)
   status=$?
   if [ -e "$n.text" ]; then
-    if [ $status -ne 0 ] || ! cmp -s "$n.text" "$n.stdout"; then
+    if [ $status -ne "$(cat "$n.status")" ] || ! cmp -s "$n.text" "$n.stdout"; then
       echo "FAIL $doc:$line: exit status $status; output differs (expected, then actual):"
       cat "$n.text"; echo "---"; cat "$n.stdout"; cat "$n.stderr"
       failures=$((failures + 1))
