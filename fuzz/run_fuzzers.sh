@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs ORVA's libFuzzer targets from a fresh seed corpus.
+#
+#   fuzz/run_fuzzers.sh BUILD_DIR SECONDS [FUZZER...]
+#
+# BUILD_DIR is a build folder configured with -DORVA_FUZZ=ON (clang); the fuzzers named
+# (default: every one built there) run one after the other for SECONDS each. The seed
+# corpus is made anew from the golden scripts and the examples; inputs the fuzzers add go
+# to BUILD_DIR/fuzz-corpus/<fuzzer>, and a crashing input is written to
+# BUILD_DIR/fuzz-artifacts/. Exits non-zero when any fuzzer finds a crash, a leak, a
+# timeout or an out-of-memory input.
+set -euo pipefail
+
+if [ $# -lt 2 ]; then
+  echo "usage: $0 BUILD_DIR SECONDS [FUZZER...]" >&2
+  exit 2
+fi
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "$1" && pwd)"
+seconds="$2"
+shift 2
+fuzzers=("$@")
+if [ ${#fuzzers[@]} -eq 0 ]; then
+  for f in compile_fuzzer run_fuzzer builtins_fuzzer; do
+    [ -x "$build/fuzz/$f" ] && fuzzers+=("$f")
+  done
+fi
+
+# Seeds: every script of the test suite and the examples, one file each.
+seeds="$build/fuzz-corpus/seed"
+rm -rf "$seeds"
+mkdir -p "$seeds" "$build/fuzz-artifacts"
+n=0
+while IFS= read -r -d '' script; do
+  n=$((n + 1))
+  cp "$script" "$seeds/$n-$(basename "$script")"
+done < <(find "$root/tests/scripts" "$root/examples" -name '*.orva' -print0 | sort -z)
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
+status=0
+for f in "${fuzzers[@]}"; do
+  corpus="$build/fuzz-corpus/$f"
+  mkdir -p "$corpus"
+  echo "== $f: ${seconds}s from $n seeds =="
+  # -timeout: no single input may take longer than this many seconds (the run fuzzer bounds
+  # every run far below it); -rss_limit_mb: the same for memory.
+  if ! "$build/fuzz/$f" "$corpus" "$seeds" \
+      -dict="$root/fuzz/orva.dict" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -max_len=4096 -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$f-"; then
+    echo "$f: FAILED (see $build/fuzz-artifacts/)" >&2
+    status=1
+  fi
+done
+exit $status
