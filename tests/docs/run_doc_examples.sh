@@ -15,9 +15,9 @@
 #
 #   run_doc_examples.sh --excerpts DOC.md
 #
-# checks instead that every ```cpp block after a "<!-- from PATH -->" comment is a
-# verbatim excerpt of that file (PATH relative to the repository), and that every ```cpp
-# block has such a comment: the code shown is code that is compiled and run.
+# checks instead that every ```cpp or ```cmake block after a "<!-- from PATH -->" comment
+# is a verbatim excerpt of that file (PATH relative to the repository), and that every
+# such block has the comment: the code shown is code that is compiled and run.
 set -u
 
 if [ "$1" = "--excerpts" ]; then
@@ -27,7 +27,7 @@ if [ "$1" = "--excerpts" ]; then
   work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
   awk -v dir="$work" '
     /^<!-- from .* -->$/ { from = $3; next }
-    /^```cpp/ && !inblock { inblock = 1; n++; start = NR
+    /^```(cpp|cmake)$/ && !inblock { inblock = 1; n++; start = NR
       file = dir "/" n ".block"; print from > (dir "/" n ".from"); print start > (dir "/" n ".line")
       printf "" > file; from = ""; next }
     /^```/ && inblock { inblock = 0; close(file); next }
@@ -39,12 +39,12 @@ if [ "$1" = "--excerpts" ]; then
     from=$(cat "$n.from"); line=$(cat "$n.line")
     checked=$((checked + 1))
     if [ -z "$from" ] || [ ! -f "$root/$from" ]; then
-      echo "FAIL $doc:$line: the cpp block names no existing file (<!-- from PATH -->)"
+      echo "FAIL $doc:$line: the code block names no existing file (<!-- from PATH -->)"
       failures=$((failures + 1)); continue
     fi
     text=$(cat "$block"); source=$(cat "$root/$from")
     if [[ "$source" != *"$text"* ]]; then
-      echo "FAIL $doc:$line: the cpp block is not an excerpt of $from"
+      echo "FAIL $doc:$line: the code block is not an excerpt of $from"
       failures=$((failures + 1))
     fi
   done
