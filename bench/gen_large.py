@@ -7,8 +7,8 @@ The three scripts (large.orva, large.lua, large.py) define the same functions wi
 statements: assignments, arithmetic, string building, if/else, for and while loops and
 calls. Run, each prints the same line "compile TOTAL", which bench/run uses to check that
 they are equivalent; the benchmark itself only compiles them. LINES (default 200000) is the
-approximate length of the ORVA script. The functions are called from groups of at most 100
-calls, so that no block and no script level holds very many statements.
+approximate length of the ORVA script. The functions are called from groups of 100 calls,
+as a program split into parts would do.
 """
 import os
 import sys
