@@ -16,6 +16,7 @@
 #ifndef ORVA_H
 #define ORVA_H
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -105,7 +106,14 @@ enum ORVA_ErrorCode {
    ORVA_ERR_INDEX_NOT_INTEGER = 23,
    ORVA_ERR_NOT_AN_ARRAY = 24,
    ORVA_ERR_ASSIGNMENT_TO_CONSTANT = 25,
-   ORVA_ERR_NAMED_PARAMETER_REQUIRED = 26
+   ORVA_ERR_NAMED_PARAMETER_REQUIRED = 26,
+   /* 27 stays unassigned ("Unknown error code", raised by NEXT on a non-iterator). The
+      codes below stop runs that exceed what the host allows (see ORVA_RunLimits). */
+   ORVA_ERR_STEP_LIMIT = 28,
+   ORVA_ERR_TEXT_LIMIT = 29,
+   ORVA_ERR_ARRAY_LIMIT = 30,
+   ORVA_ERR_INTERRUPTED = 31,
+   ORVA_ERR_OUT_OF_MEMORY = 32
 };
 
 /* ------------------------------------------------------------------------------------
@@ -510,6 +518,15 @@ struct ORVA_ModuleEntry
 /* A compiled script: code, function table, preload list, variable sets, and the result or
    error text of the last run. Not safe for concurrent runs; lock/unlock are for hosts
    that share one program between threads. */
+/* What one run of a program may use; 0 means no limit (the default). Exceeding a limit
+   stops the run with ORVA_ERR_STEP_LIMIT, ORVA_ERR_TEXT_LIMIT or ORVA_ERR_ARRAY_LIMIT. */
+struct ORVA_RunLimits
+{
+   uint64_t maxSteps = 0;         /* instructions executed by one run */
+   uint32_t maxTextLength = 0;    /* characters in a text the run makes (concatenation, function results) */
+   uint32_t maxArrayElements = 0; /* elements in one array */
+};
+
 class ORVA_API ORVA_Program
 {
 public:
@@ -550,6 +567,16 @@ public:
    ORVA_Variable *findGlobalVariable(const wchar_t *name) const;
    void trace(int level, const wchar_t *text);
    ORVA_Environment *getEnvironment() const { return m_environment; }
+
+   /* Limits for the runs that follow, kept until changed. Set them between runs. */
+   void setRunLimits(const ORVA_RunLimits &limits) { m_limits = limits; }
+   const ORVA_RunLimits &getRunLimits() const { return m_limits; }
+   /* Asks the current run to stop with ORVA_ERR_INTERRUPTED; safe from any thread. A
+      request made while no run is active stops the next run before its first instruction.
+      Every run ends with no request pending. */
+   void interrupt() { m_interruptRequested.store(true, std::memory_order_relaxed); }
+   /* For long-running host functions: true when they should return ORVA_ERR_INTERRUPTED. */
+   bool isInterruptRequested() const { return m_interruptRequested.load(std::memory_order_relaxed); }
 
    /* Links a compiled module into the running program (called by the environment while
       a run loads its modules). The module is only read. */
@@ -603,6 +630,8 @@ private:
    uint32_t m_functionsAllocated;
    /* Engine-private run state (see src/vm/engine.cpp). */
    void *m_runState;
+   ORVA_RunLimits m_limits;
+   std::atomic<bool> m_interruptRequested;
 };
 
 /* ------------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // classof, _exit, trace and sleep.
 #include <orva.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -11,6 +12,10 @@
 #include "env/builtins.h"
 
 namespace {
+
+// How long sleep waits between two looks at the interrupt flag: the longest an interrupt
+// waits for a sleeping script.
+constexpr std::chrono::milliseconds kSleepSlice(10);
 
 // random draws r from 0 to kRandomLimit - 1 whatever the C library's RAND_MAX is (glibc's
 // rand reaches 2147483647). RAND_MAX + 1 is a power of two at least this large, so the
@@ -171,12 +176,22 @@ int builtinTrace(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *prog
    return 0;
 }
 
-// sleep(milliseconds) blocks the thread running the program; the script cannot cut it short.
-int builtinSleep(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
+// sleep(milliseconds) blocks the thread running the program. It sleeps in short slices so
+// that a host's interrupt ends the run promptly instead of after the whole delay.
+int builtinSleep(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *program)
 {
    if (!argv[0]->isInteger())
       return ORVA_ERR_NOT_AN_INTEGER;
-   std::this_thread::sleep_for(std::chrono::milliseconds(argv[0]->getValueAsUInt32()));
+   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(argv[0]->getValueAsUInt32());
+   for (;;)
+   {
+      if (program != nullptr && program->isInterruptRequested())
+         return ORVA_ERR_INTERRUPTED;
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline)
+         break;
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(deadline - now, kSleepSlice));
+   }
    *result = new ORVA_Value();
    return 0;
 }

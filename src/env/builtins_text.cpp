@@ -82,7 +82,8 @@ int checkPadArguments(int argc, ORVA_Value **argv)
 
 // Builds left (alignRight false) or right: exactly n characters, the text's first or last
 // min(n, L) characters and pad characters on the other side.
-int padded(int argc, ORVA_Value **argv, ORVA_Value **result, bool alignRight)
+// A length beyond the run's text limit is refused before anything is allocated.
+int padded(int argc, ORVA_Value **argv, ORVA_Value **result, bool alignRight, const ORVA_Program *program)
 {
    int rc = checkPadArguments(argc, argv);
    if (rc != 0)
@@ -93,10 +94,13 @@ int padded(int argc, ORVA_Value **argv, ORVA_Value **result, bool alignRight)
    uint32_t length = 0;
    const wchar_t *text = textOf(argv[0], &length);
    uint32_t kept = length < n ? length : n;
+   const uint32_t maxLength = (program != nullptr) ? program->getRunLimits().maxTextLength : 0;
+   if (maxLength != 0 && n > maxLength)
+      return ORVA_ERR_TEXT_LIMIT;
 
    auto *buffer = static_cast<wchar_t *>(malloc((static_cast<size_t>(n) + 1) * sizeof(wchar_t)));
    if (buffer == nullptr)
-      return ORVA_ERR_INTERNAL;   // a length the machine cannot hold
+      return ORVA_ERR_OUT_OF_MEMORY;
    if (alignRight)
    {
       wmemset(buffer, pad, n - kept);
@@ -110,6 +114,15 @@ int padded(int argc, ORVA_Value **argv, ORVA_Value **result, bool alignRight)
    buffer[n] = 0;
    *result = new ORVA_Value(buffer, n);
    free(buffer);
+   uint32_t madeLength = 0;
+   (*result)->getValueAsString(&madeLength);
+   if (madeLength != n)
+   {
+      // The value could not copy the text.
+      delete *result;
+      *result = nullptr;
+      return ORVA_ERR_OUT_OF_MEMORY;
+   }
    return 0;
 }
 
@@ -325,14 +338,14 @@ int builtinD2x(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
    return 0;
 }
 
-int builtinLeft(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
+int builtinLeft(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *program)
 {
-   return padded(argc, argv, result, false);
+   return padded(argc, argv, result, false, program);
 }
 
-int builtinRight(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
+int builtinRight(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *program)
 {
-   return padded(argc, argv, result, true);
+   return padded(argc, argv, result, true, program);
 }
 
 int builtinTrim(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)

@@ -131,6 +131,23 @@ int computeNumeric(int opcode, ORVA_Value *left, ORVA_Value *right, ORVA_Value *
    return 0;
 }
 
+// CONCAT: appends the text of right to left, unless the joined text would be longer than
+// maxLength (0: no limit). A text that did not grow as asked means memory ran out.
+int concatenateWithin(ORVA_Value *left, ORVA_Value *right, uint32_t maxLength)
+{
+   uint32_t leftLength;
+   uint32_t rightLength;
+   textOf(left, &leftLength);
+   const wchar_t *text = textOf(right, &rightLength);
+   const uint64_t joinedLength = static_cast<uint64_t>(leftLength) + rightLength;
+   if (maxLength != 0 && joinedLength > maxLength)
+      return ORVA_ERR_TEXT_LIMIT;
+   left->concatenate(text, rightLength);
+   uint32_t length;
+   textOf(left, &length);
+   return (length == joinedLength) ? 0 : ORVA_ERR_OUT_OF_MEMORY;
+}
+
 }  // namespace
 
 // Two-operand operators: ADD..RSHIFT, CONCAT, LIKE, ILIKE, MATCH, IMATCH and CASE. Pushes
@@ -190,10 +207,9 @@ void ORVA_Program::doBinaryOperation(int opcode)
             }
             else
             {
-               uint32_t length;
-               const wchar_t *text = textOf(right, &length);
-               left->concatenate(text, length);
-               result = left;
+               code = concatenateWithin(left, right, m_limits.maxTextLength);
+               if (code == 0)
+                  result = left;
             }
             break;
          case LIKE:

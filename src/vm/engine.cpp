@@ -17,8 +17,17 @@
 // after a runtime error, which sets the position to ORVA_INVALID_ADDRESS. The run state
 // that is not a field of ORVA_Program lives in a RunState on run's stack frame, reached
 // through m_runState while the run lasts.
+//
+// Limits and interruption. The instruction loop counts down one number per instruction;
+// when it reaches zero the loop stops at a checkpoint, which looks at the interrupt flag
+// and hands out the next slice of the step budget. So the flag is read once every few
+// thousand instructions and the step limit costs nothing more. The text and array limits
+// are checked where texts grow (CONCAT, function results) and where arrays grow (ESET).
+// Running out of memory throws std::bad_alloc out of `new`; run catches it, raises "Out
+// of memory" and cleans up as after any other error.
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 
 #include <orva.h>
 
@@ -34,12 +43,18 @@ constexpr uint32_t kMaxCallDepth = 32768;
 // Longest name of a named-argument variable, "$" included (the rest is cut off).
 constexpr size_t kNamedArgumentSize = 256;
 
+// Instructions between two checkpoints: rare enough to cost nothing measurable, often
+// enough that an interrupt stops a run within a fraction of a millisecond.
+constexpr uint32_t kCheckpointInterval = 4096;
+
 namespace
 {
 
 struct RunState
 {
    bool failed = false;
+   // Instructions the step limit still allows beyond the slice being executed.
+   uint64_t stepsLeft = 0;
 };
 
 inline ORVA_Value *popValue(ORVA_Stack *stack)
@@ -124,6 +139,57 @@ public:
       }
    }
 
+   // Called by the instruction loop every kCheckpointInterval instructions, and before the
+   // first: stops the run when an interrupt was requested or the step budget is spent.
+   // Returns how many instructions may run until the next checkpoint, or 0 after raising
+   // an error.
+   static uint32_t checkpoint(ORVA_Program *program)
+   {
+      if (program->m_interruptRequested.exchange(false, std::memory_order_relaxed))
+      {
+         program->error(ORVA_ERR_INTERRUPTED);
+         return 0;
+      }
+      if (program->m_limits.maxSteps == 0)
+         return kCheckpointInterval;
+      auto *state = static_cast<RunState *>(program->m_runState);
+      if (state->stepsLeft == 0)
+      {
+         program->error(ORVA_ERR_STEP_LIMIT);
+         return 0;
+      }
+      const uint32_t slice = (state->stepsLeft < kCheckpointInterval) ? static_cast<uint32_t>(state->stepsLeft)
+                                                                      : kCheckpointInterval;
+      state->stepsLeft -= slice;
+      return slice;
+   }
+
+   // Steps 3 to 11 of a run: attach what the host handed over, load the modules and run
+   // the entry function. May throw std::bad_alloc; run cleans up whatever was set up.
+   static void startAndExecute(ORVA_Program *program, ORVA_Environment *environment, uint32_t argc,
+                               ORVA_Value **argv, ORVA_VariableSystem *localSet, ORVA_VariableSystem *constantSet,
+                               const wchar_t *entryPoint);
+
+   // The text and array limits for a value a function handed back: 0 when it is within
+   // them, else the error code to raise.
+   static int checkCreatedValue(const ORVA_Program *program, ORVA_Value *value)
+   {
+      const ORVA_RunLimits &limits = program->m_limits;
+      if (value == nullptr)
+         return 0;
+      if (limits.maxTextLength != 0 && value->getDataType() == ORVA_DT_STRING)
+      {
+         uint32_t length = 0;
+         value->getValueAsString(&length);
+         if (length > limits.maxTextLength)
+            return ORVA_ERR_TEXT_LIMIT;
+      }
+      if (limits.maxArrayElements != 0 && value->isArray() &&
+          static_cast<uint32_t>(value->getValueAsArray()->size()) > limits.maxArrayElements)
+         return ORVA_ERR_ARRAY_LIMIT;
+      return 0;
+   }
+
    // The entry function's address: the given name, else "main", else "$main".
    static uint32_t entryAddress(const ORVA_Program *program, const wchar_t *entryPoint)
    {
@@ -152,79 +218,65 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    }
 
    RunState state;
+   state.stepsLeft = m_limits.maxSteps;
    m_runState = &state;
    const uint32_t originalCodeSize = m_codeSize;
    const uint32_t originalFunctionCount = m_functionCount;
+   ORVA_VariableSystem *const originalGlobals = m_globals;
+   ORVA_VariableSystem *const originalConstants = m_constants;
 
    delete m_result;
    m_result = nullptr;
    m_currentPosition = ORVA_INVALID_ADDRESS;
    m_callDepth = 0;
 
-   m_environment = (environment != nullptr) ? environment : new ORVA_Environment();
-   m_dataStack = new ORVA_Stack();
-   m_controlStack = new ORVA_Stack();
-   m_locals = (localSet != nullptr) ? localSet : new ORVA_VariableSystem(false);
-
-   for (uint32_t i = 0; argv != nullptr && i < argc; i++)
+   // No exception may reach the host: running out of memory is a runtime error like any
+   // other, and whatever a host function throws stops the run as an internal error.
+   try
    {
-      wchar_t name[kDollarNameSize];
-      FormatDollarName(name, i + 1);
-      m_locals->create(name, argv[i]);
+      ORVA_Engine::startAndExecute(this, environment, argc, argv, localSet, constantSet, entryPoint);
+   }
+   catch (const std::bad_alloc &)
+   {
+      error(ORVA_ERR_OUT_OF_MEMORY);
+   }
+   catch (...)
+   {
+      error(ORVA_ERR_INTERNAL);
    }
 
-   ORVA_VariableSystem *savedGlobals = new ORVA_VariableSystem(m_globals);
-   ORVA_VariableSystem *savedConstants = nullptr;
-   if (constantSet != nullptr)
-   {
-      savedConstants = new ORVA_VariableSystem(m_constants);
-      m_constants->merge(constantSet);
-   }
-
-   for (uint32_t i = 0; i < m_preloadCount; i++)
-   {
-      if (!m_environment->useModule(this, m_preloadList[i]))
-      {
-         error(ORVA_ERR_MODULE_NOT_FOUND);
-         break;
-      }
-   }
-
-   if (!state.failed)
-   {
-      uint32_t entry = ORVA_Engine::entryAddress(this, entryPoint);
-      if (entry == ORVA_INVALID_ADDRESS)
-      {
-         error(ORVA_ERR_NO_MAIN);
-      }
-      else
-      {
-         m_bindCounter = 1;
-         m_currentPosition = entry;
-         execute();
-      }
-   }
-
-   if (!state.failed)
+   if (!state.failed && m_dataStack != nullptr)
       m_result = popValue(m_dataStack);
 
    // Clean-up, in an order that never leaves a pointer to something already released.
-   if (globalSetReceiver != nullptr)
-      *globalSetReceiver = m_globals;
-   else
-      delete m_globals;
-   m_globals = savedGlobals;
-
-   if (savedConstants != nullptr)
+   // startAndExecute replaced the global and constant sets with the run's own, unless it
+   // failed before that; the originals come back either way.
+   if (m_globals != originalGlobals)
    {
-      delete m_constants;
-      m_constants = savedConstants;
+      if (globalSetReceiver != nullptr)
+         *globalSetReceiver = m_globals;
+      else
+         delete m_globals;
+      m_globals = originalGlobals;
+   }
+   else if (globalSetReceiver != nullptr)
+   {
+      *globalSetReceiver = nullptr;
    }
 
-   while (m_dataStack->getSize() > 0)
-      delete popValue(m_dataStack);
+   if (m_constants != originalConstants)
+   {
+      delete m_constants;
+      m_constants = originalConstants;
+   }
 
-   ORVA_Engine::unwindCalls(this);
+   if (m_dataStack != nullptr)
+   {
+      while (m_dataStack->getSize() > 0)
+         delete popValue(m_dataStack);
+   }
+   if (m_controlStack != nullptr)
+      ORVA_Engine::unwindCalls(this);
 
    delete m_environment;
    m_environment = nullptr;
@@ -246,8 +298,71 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    m_codeSize = originalCodeSize;
    m_functionCount = originalFunctionCount;
 
+   // A request that came too late for this run's last checkpoint is not carried over.
+   m_interruptRequested.store(false, std::memory_order_relaxed);
    m_runState = nullptr;
    return state.failed ? -1 : 0;
+}
+
+void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *environment, uint32_t argc,
+                                  ORVA_Value **argv, ORVA_VariableSystem *localSet,
+                                  ORVA_VariableSystem *constantSet, const wchar_t *entryPoint)
+{
+   // Take ownership of everything handed over before the first allocation that may fail.
+   program->m_environment = environment;
+   program->m_locals = localSet;
+   uint32_t adopted = 0;
+   try
+   {
+      if (program->m_environment == nullptr)
+         program->m_environment = new ORVA_Environment();
+      program->m_dataStack = new ORVA_Stack();
+      program->m_controlStack = new ORVA_Stack();
+      if (program->m_locals == nullptr)
+         program->m_locals = new ORVA_VariableSystem(false);
+      for (; argv != nullptr && adopted < argc; adopted++)
+      {
+         wchar_t name[kDollarNameSize];
+         FormatDollarName(name, adopted + 1);
+         program->m_locals->create(name, argv[adopted]);
+      }
+   }
+   catch (...)
+   {
+      for (; argv != nullptr && adopted < argc; adopted++)
+         delete argv[adopted];
+      throw;
+   }
+
+   // The run works on a copy of the global set and on the constant set merged with the
+   // host's; run puts the program's own sets back when the run is over.
+   ORVA_VariableSystem *globals = new ORVA_VariableSystem(program->m_globals);
+   program->m_globals = globals;
+   if (constantSet != nullptr)
+   {
+      ORVA_VariableSystem *constants = new ORVA_VariableSystem(program->m_constants);
+      program->m_constants = constants;
+      constants->merge(constantSet);
+   }
+
+   for (uint32_t i = 0; i < program->m_preloadCount; i++)
+   {
+      if (!program->m_environment->useModule(program, program->m_preloadList[i]))
+      {
+         program->error(ORVA_ERR_MODULE_NOT_FOUND);
+         return;
+      }
+   }
+
+   uint32_t entry = entryAddress(program, entryPoint);
+   if (entry == ORVA_INVALID_ADDRESS)
+   {
+      program->error(ORVA_ERR_NO_MAIN);
+      return;
+   }
+   program->m_bindCounter = 1;
+   program->m_currentPosition = entry;
+   program->execute();
 }
 
 // Enters a script function: pushes the caller's frame and gives the callee a new local
@@ -365,8 +480,16 @@ void ORVA_Program::execute()
 #define PEEK() peekValue(m_dataStack)
 #define PUSH(value) m_dataStack->push(value)
 
+   // Instructions left until the next checkpoint; 1 puts a checkpoint before the first.
+   uint32_t countdown = 1;
    while (m_currentPosition < m_codeSize)
    {
+      if (--countdown == 0)
+      {
+         countdown = ORVA_Engine::checkpoint(this);
+         if (countdown == 0)
+            return;
+      }
       const ORVA_Instruction *instruction = m_instructions[m_currentPosition];
       uint32_t next = m_currentPosition + 1;
 
@@ -432,6 +555,12 @@ void ORVA_Program::execute()
             {
                delete result;
                RAISE(rc);
+            }
+            const int limitCode = ORVA_Engine::checkCreatedValue(this, result);
+            if (limitCode != 0)
+            {
+               delete result;
+               RAISE(limitCode);
             }
             // A handler that stored nothing still yields a value: null.
             PUSH((result != nullptr) ? result : new ORVA_Value());
@@ -669,7 +798,17 @@ void ORVA_Program::execute()
                delete array;
                RAISE(code);
             }
-            array->getValueAsArray()->set(index->getValueAsInt32(), assignedCopy(value));
+            ORVA_Array *elements = array->getValueAsArray();
+            const int32_t position = index->getValueAsInt32();
+            if (m_limits.maxArrayElements != 0 && static_cast<uint32_t>(elements->size()) >= m_limits.maxArrayElements &&
+                elements->get(position) == nullptr)
+            {
+               delete value;
+               delete index;
+               delete array;
+               RAISE(ORVA_ERR_ARRAY_LIMIT);
+            }
+            elements->set(position, assignedCopy(value));
             delete index;
             delete array;
             PUSH(value);

@@ -38,7 +38,9 @@ ORVA_Program::ORVA_Program()
      m_errorText(nullptr),
      m_codeAllocated(0),
      m_functionsAllocated(0),
-     m_runState(nullptr)
+     m_runState(nullptr),
+     m_limits(),
+     m_interruptRequested(false)
 {
    // The random built-in draws from the C generator; each new program reseeds it.
    srand(static_cast<unsigned int>(time(nullptr)));
