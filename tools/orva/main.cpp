@@ -8,13 +8,18 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <clocale>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -33,6 +38,10 @@ const char kUsage[] =
    "      --entry NAME   start at function NAME instead of main (or the top-level code)\n"
    "      --check        compile only and report errors\n"
    "      --dump         write the compiled program's listing to standard output; do not run\n"
+   "      --max-steps N  stop the script after N instructions\n"
+   "      --max-text N   stop the script when it makes a text longer than N characters\n"
+   "      --max-array N  stop the script when an array would hold more than N elements\n"
+   "      --timeout SECONDS  stop the script after SECONDS of wall-clock time (decimals allowed)\n"
    "  -h, --help         show this help\n"
    "      --version      show the version\n"
    "\n"
@@ -49,7 +58,21 @@ struct Options
    bool dump = false;
    std::string scriptName;      // file name, "-" or "-e"
    std::vector<std::string> args;
+   ORVA_RunLimits limits;       // all 0: no limits
+   double timeoutSeconds = 0;   // 0: no timeout
 };
+
+// Reads a whole non-negative number that fits `max`; false for anything else.
+bool parseCount(const char *text, uint64_t max, uint64_t &value)
+{
+   char *end = nullptr;
+   errno = 0;
+   unsigned long long n = std::strtoull(text, &end, 10);
+   if (*text < '0' || *text > '9' || *end != 0 || errno != 0 || n > max)
+      return false;
+   value = n;
+   return true;
+}
 
 std::wstring toWide(const std::string &text)
 {
@@ -89,10 +112,16 @@ void reportError(const std::string &where, const std::string &text)
    std::cerr << where << ": " << text << std::endl;
 }
 
+int badOption(const char *option, const char *value)
+{
+   std::cerr << "orva: invalid value for " << option << ": " << value << "\n" << kUsage;
+   return 2;
+}
+
 // Parses the command line; returns -1 to go on, or an exit status.
 int parseOptions(int argc, char **argv, Options &options)
 {
-   enum { kEntry = 1000, kCheck, kDump, kVersion };
+   enum { kEntry = 1000, kCheck, kDump, kVersion, kMaxSteps, kMaxText, kMaxArray, kTimeout };
    static const struct option longOptions[] = {
       {"library", required_argument, nullptr, 'L'},
       {"entry", required_argument, nullptr, kEntry},
@@ -100,9 +129,15 @@ int parseOptions(int argc, char **argv, Options &options)
       {"dump", no_argument, nullptr, kDump},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersion},
+      {"max-steps", required_argument, nullptr, kMaxSteps},
+      {"max-text", required_argument, nullptr, kMaxText},
+      {"max-array", required_argument, nullptr, kMaxArray},
+      {"timeout", required_argument, nullptr, kTimeout},
       {nullptr, 0, nullptr, 0}};
 
    int c;
+   uint64_t n = 0;
+   char *end = nullptr;
    // '+': stop at the script name, so the script's own arguments may start with '-'.
    while ((c = getopt_long(argc, argv, "+e:L:h", longOptions, nullptr)) != -1)
    {
@@ -118,6 +153,26 @@ int parseOptions(int argc, char **argv, Options &options)
          case kDump: options.dump = true; break;
          case 'h': std::cout << kUsage; return 0;
          case kVersion: std::cout << "orva " << ORVAGetVersion() << std::endl; return 0;
+         case kMaxSteps:
+            if (!parseCount(optarg, UINT64_MAX, n))
+               return badOption("--max-steps", optarg);
+            options.limits.maxSteps = n;
+            break;
+         case kMaxText:
+            if (!parseCount(optarg, UINT32_MAX, n))
+               return badOption("--max-text", optarg);
+            options.limits.maxTextLength = static_cast<uint32_t>(n);
+            break;
+         case kMaxArray:
+            if (!parseCount(optarg, UINT32_MAX, n))
+               return badOption("--max-array", optarg);
+            options.limits.maxArrayElements = static_cast<uint32_t>(n);
+            break;
+         case kTimeout:
+            options.timeoutSeconds = std::strtod(optarg, &end);
+            if (end == optarg || *end != 0 || !(options.timeoutSeconds >= 0 && options.timeoutSeconds <= 1e9))
+               return badOption("--timeout", optarg);
+            break;
          default: std::cerr << kUsage; return 2;
       }
    }
@@ -249,9 +304,34 @@ int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *libr
       args.push_back(new ORVA_Value(arg.c_str()));
 
    std::wstring entry = toWide(options.entry);
+   program->setRunLimits(options.limits);
+
+   // The timeout: a timer thread that interrupts the run unless the run ends first.
+   std::mutex mutex;
+   std::condition_variable finished;
+   bool done = false;
+   std::thread timer;
+   if (options.timeoutSeconds > 0)
+   {
+      timer = std::thread([&] {
+         std::unique_lock<std::mutex> lock(mutex);
+         if (!finished.wait_for(lock, std::chrono::duration<double>(options.timeoutSeconds), [&] { return done; }))
+            program->interrupt();
+      });
+   }
+
    // run takes over the environment and the argument values.
    int rc = program->run(environment, static_cast<uint32_t>(args.size()), args.data(), nullptr, nullptr,
                          nullptr, options.entry.empty() ? nullptr : entry.c_str());
+   if (timer.joinable())
+   {
+      {
+         std::lock_guard<std::mutex> lock(mutex);
+         done = true;
+      }
+      finished.notify_one();
+      timer.join();
+   }
    std::fflush(stdout);
    if (rc != 0)
    {
