@@ -7,13 +7,15 @@
 // see texts with zero characters and any wchar_t, host objects, and iterators. Here the
 // input picks a built-in from the default table and builds its arguments:
 //
-//   byte 0        which built-in (modulo the table size; sleep is skipped: it only waits)
+//   byte 0        which built-in (modulo the table size)
 //   byte 1        argument count for the built-ins that accept any count (0 to 4); the
 //                 others always get their declared count, as the engine guarantees
 //   then per argument: one type byte and the payload the type needs
 //
-// The result is formed as text, as print would do, and released; run_fuzzer covers the
-// same handlers through scripts.
+// The handlers get a program with run limits, as in a run: left and right must refuse a
+// length beyond the text limit before allocating it. sleep gets a program with an interrupt
+// pending, so it returns at once instead of waiting. The result is formed as text, as print
+// would do, and released; run_fuzzer covers the same handlers through scripts.
 #include <orva.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -28,10 +30,9 @@ namespace {
 // The most arguments given to a built-in that takes any count.
 constexpr int kMaxArguments = 4;
 // The longest text argument, in characters.
-constexpr size_t kMaxTextLength = 64;
-// left and right build a text of exactly the length asked for, up to 2^31 - 1 characters
-// (8 GiB). Such a request is sound but no use to fuzz: longer ones are skipped.
-constexpr int32_t kMaxPaddedLength = 65536;
+constexpr size_t kMaxArgumentLength = 64;
+// The text limit of the program the handlers get.
+constexpr uint32_t kMaxTextLength = 65536;
 
 // A class of the host's whose objects are opaque to the built-ins.
 class FuzzClass : public ORVA_Class
@@ -44,7 +45,7 @@ FuzzClass g_fuzzClass;
 
 ORVA_Value *makeText(FuzzedDataProvider &input, bool anyCharacter)
 {
-   size_t length = input.ConsumeIntegralInRange<size_t>(0, kMaxTextLength);
+   size_t length = input.ConsumeIntegralInRange<size_t>(0, kMaxArgumentLength);
    std::vector<wchar_t> text;
    for (size_t i = 0; i < length && input.remaining_bytes() > 0; i++)
    {
@@ -114,8 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
    FuzzedDataProvider input(data, size);
    const ORVA_ExtFunction &function =
       g_orvaDefaultFunctions[input.ConsumeIntegralInRange<uint32_t>(0, kBuiltinFunctionCount - 1)];
-   if (function.handler == builtinSleep)
-      return 0;
    int argc = input.ConsumeIntegralInRange<int>(0, kMaxArguments);
    if (function.numArgs >= 0)
       argc = function.numArgs;
@@ -124,11 +123,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
    for (int i = 0; i < argc; i++)
       argv.push_back(makeArgument(input));
 
-   if ((function.handler == builtinLeft || function.handler == builtinRight) && argc >= 2 &&
-       argv[1]->isInteger() && argv[1]->getValueAsInt32() > kMaxPaddedLength)
-      argc = 0;   // still a call, now failing on its argument count
-
    ORVA_Program program;
+   ORVA_RunLimits limits;
+   limits.maxTextLength = kMaxTextLength;
+   program.setRunLimits(limits);
+   if (function.handler == builtinSleep)
+      program.interrupt();
    ORVA_Value *result = nullptr;
    int status = function.handler(argc, argv.data(), &result, &program);
    if (status == 0 || status == -1)
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
       __builtin_trap();
    }
    delete result;
-   for (ORVA_Value *argument : argv)   // all of them, argc may have been cut
+   for (ORVA_Value *argument : argv)
       delete argument;
    return 0;
 }

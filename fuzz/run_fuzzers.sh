@@ -36,6 +36,12 @@ while IFS= read -r -d '' script; do
   cp "$script" "$seeds/$n-$(basename "$script")"
 done < <(find "$root/tests/scripts" "$root/examples" -name '*.orva' -print0 | sort -z)
 
+# The fuzzers run in an empty folder: "use NAME" looks for NAME.orva in the current one.
+work="$build/fuzz-work"
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 status=0
