@@ -10,10 +10,14 @@
 // Size of the buffer addFunction writes its duplicate-name message into.
 constexpr size_t kFunctionErrorBufferSize = 1024;
 
-// Parser stack entries (state plus value, about 10 bytes each) allowed before "memory
-// exhausted". Statement lists are right-recursive and keep one entry per statement until
-// the list ends, so this admits scripts of about a million statements in one list, while a
-// pathologically nested input stops at about 10 MB of parser stack.
+// How deeply a script may nest: parser stack entries allowed before "memory exhausted",
+// not counting the finished statements that wait for the end of their list. Ten thousand
+// levels are far beyond any real script and keep the parser's memory small.
+constexpr int kParserNestingLimit = 10000;
+
+// Hard bound on the parser stack (state plus value, about 10 bytes an entry). Statement
+// lists are right-recursive and keep one entry per statement until the list ends, so this
+// admits about a million statements in one list and caps the stack at about 10 MB.
 constexpr int kParserStackLimit = 1000000;
 
 // Instruction creation

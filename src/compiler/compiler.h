@@ -97,11 +97,18 @@ public:
    void closeBreakList(ORVA_Program *program);
    int getCurrentLine() const { return m_lexer != nullptr ? m_lexer->getCurrentLine() : 0; }
 
+   // Finished statements and top-level components still on the parser stack, waiting for
+   // the rule that consumes them (the end of their list or of their if/loop).
+   void pushFinished() { m_finishedOnStack++; }
+   void popFinished() { m_finishedOnStack--; }
+   int32_t finishedOnStack() const { return m_finishedOnStack; }
+
    wchar_t *m_errorText;
    ORVA_Lexer *m_lexer;
    ORVA_Stack *m_addrStack;
    ORVA_Stack *m_breakStack;
    int32_t m_idListOpcode;
+   int32_t m_finishedOnStack = 0;
    // One entry per open loop, innermost last: how many switches are open inside it. A
    // continue leaves that many switches and drops each one's value from the data stack.
    std::vector<int32_t> m_openSwitches;

@@ -16,15 +16,15 @@
 
 // The parser's stacks start with room for 200 entries and grow by doubling on the heap
 // (never with alloca) up to kParserStackLimit entries; beyond that: "memory exhausted".
+// Nesting deeper than kParserNestingLimit stops earlier, in yylex.
 #define YYSTACK_USE_ALLOCA 0
 #define YYINITDEPTH 200
 #define YYMAXDEPTH kParserStackLimit
 
-static int yylex(ORVA_TokenValue *value, ORVA_Compiler *, ORVA_Lexer *, void *scanner, ORVA_Program *)
-{
-   int token = nextToken(value, scanner);
-   return token > 0 ? token : 0;   // a lexical error ends the input
-}
+// The scanner is asked for the next token with the parser's state stack in view, so the
+// nesting limit can be checked once per token (see checkNesting below).
+static int yylex(ORVA_TokenValue *value, ORVA_Compiler *compiler, void *scanner, const void *stackBottom,
+                 const void *stackTop);
 
 static void yyerror(ORVA_Compiler *compiler, ORVA_Lexer *, void *, ORVA_Program *, const char *message)
 {
@@ -35,7 +35,8 @@ static void yyerror(ORVA_Compiler *compiler, ORVA_Lexer *, void *, ORVA_Program 
 %define api.pure full
 %define api.value.type {union ORVA_TokenValue}
 %define parse.error custom
-%param {ORVA_Compiler *compiler} {ORVA_Lexer *lexer} {void *scanner} {ORVA_Program *program}
+%parse-param {ORVA_Compiler *compiler} {ORVA_Lexer *lexer} {void *scanner} {ORVA_Program *program}
+%lex-param {ORVA_Compiler *compiler} {void *scanner} {const void *yyss} {const void *yyssp}
 
 %token T_ARRAY T_BREAK T_CASE T_CONTINUE T_DEFAULT T_DO T_ELSE T_EXIT T_FALSE T_FOR
 %token T_FOREACH T_GLOBAL T_IF T_NULL T_PRINT T_PRINTLN T_RETURN T_SUB T_SWITCH T_TRUE
@@ -86,14 +87,14 @@ Script
    ;
 
 Module
-   : ModuleComponent Module
-   | ModuleComponent
+   : ModuleComponent Module   { compiler->popFinished(); }
+   | ModuleComponent          { compiler->popFinished(); }
    ;
 
 ModuleComponent
-   : Function
+   : Function                 { compiler->pushFinished(); }
    | StatementOrBlock
-   | UseStatement
+   | UseStatement             { compiler->pushFinished(); }
    ;
 
 UseStatement
@@ -128,12 +129,13 @@ Block
 
 StatementList
    : StatementOrBlock StatementList
+                              { compiler->popFinished(); }
    | %empty
    ;
 
 StatementOrBlock
-   : Statement
-   | Block
+   : Statement                { compiler->pushFinished(); }
+   | Block                    { compiler->pushFinished(); }
    ;
 
 Statement
@@ -268,40 +270,40 @@ IfStatement
    ;
 
 IfBody
-   : StatementOrBlock         { program->resolveLastJump(JZ); }
+   : StatementOrBlock         { compiler->popFinished(); program->resolveLastJump(JZ); }
    | StatementOrBlock ElseStatement
-                              { program->resolveLastJump(JMP); }
+                              { compiler->popFinished(); program->resolveLastJump(JMP); }
    ;
 
 ElseStatement
    : T_ELSE                   { genElse(compiler, program); }
-     StatementOrBlock
+     StatementOrBlock         { compiler->popFinished(); }
    ;
 
 ForStatement
    : T_FOR '(' Expression ';' { genForInit(compiler, program); }
      Expression ';'           { genForCondition(compiler, program); }
      Expression ')'           { genForIncrement(compiler, program); }
-     StatementOrBlock         { genForEnd(compiler, program); }
+     StatementOrBlock         { compiler->popFinished(); genForEnd(compiler, program); }
    ;
 
 ForEachStatement
    : T_FOREACH '(' T_IDENTIFIER
                               { genForEachVariable(compiler, program, $3); $3 = nullptr; }
      ':' Expression ')'       { genForEachStart(compiler, program); }
-     StatementOrBlock         { genForEachEnd(compiler, program); }
+     StatementOrBlock         { compiler->popFinished(); genForEachEnd(compiler, program); }
    ;
 
 WhileStatement
    : T_WHILE                  { genLoopStart(compiler, program); }
      '(' Expression ')'       { genForwardJump(compiler, program, JZ); }
-     StatementOrBlock         { genWhileEnd(compiler, program); }
+     StatementOrBlock         { compiler->popFinished(); genWhileEnd(compiler, program); }
    ;
 
 DoStatement
    : T_DO                     { genLoopStart(compiler, program); }
      StatementOrBlock T_WHILE '(' Expression ')' ';'
-                              { genDoEnd(compiler, program); }
+                              { compiler->popFinished(); genDoEnd(compiler, program); }
    ;
 
 SwitchStatement
@@ -424,6 +426,23 @@ static int yyreport_syntax_error(const yypcontext_t *context, ORVA_Compiler *com
    }
    compiler->error(message.c_str());
    return 0;
+}
+
+// Deep nesting stops with "memory exhausted" once the parser stack holds more than
+// kParserNestingLimit entries, not counting finished statements and top-level components that
+// wait for the end of their (right-recursive) list: so long scripts compile, deep ones fail.
+// The error ends the input; as the first error of the compilation, it is the one reported.
+static int yylex(ORVA_TokenValue *value, ORVA_Compiler *compiler, void *scanner, const void *stackBottom,
+                 const void *stackTop)
+{
+   auto depth = static_cast<const yy_state_t *>(stackTop) - static_cast<const yy_state_t *>(stackBottom) + 1;
+   if (depth - compiler->finishedOnStack() > kParserNestingLimit)
+   {
+      compiler->error("memory exhausted");
+      return 0;
+   }
+   int token = nextToken(value, scanner);
+   return token > 0 ? token : 0;   // a lexical error ends the input
 }
 
 int parse(ORVA_Compiler *compiler, ORVA_Lexer *lexer, void *scanner, ORVA_Program *program)

@@ -260,7 +260,7 @@ TEST(ParserTest, LongStatementListsCompile)
 
 TEST(ParserTest, PathologicalNestingEndsWithMemoryExhausted)
 {
-   const int depth = kParserStackLimit + 10;
+   const int depth = kParserNestingLimit + 10;
    EXPECT_EQ(compileError(repeat("(", depth) + "1" + repeat(")", depth)), "Error in line 1: memory exhausted");
    EXPECT_EQ(compileError(repeat("{", depth) + repeat("}", depth)), "Error in line 1: memory exhausted");
    EXPECT_EQ(compileError(repeat("!", depth) + "1"), "Error in line 1: memory exhausted");
@@ -268,8 +268,24 @@ TEST(ParserTest, PathologicalNestingEndsWithMemoryExhausted)
 
 TEST(ParserTest, NestingBelowTheBoundCompiles)
 {
-   EXPECT_EQ(compileError(repeat("(", 50000) + "1" + repeat(")", 50000)), "");
-   EXPECT_EQ(compileError(repeat("while (a) ", 5000) + "x;"), "");
+   // Each "(" takes one parser stack entry, each while six.
+   EXPECT_EQ(compileError(repeat("(", kParserNestingLimit - 10) + "1" + repeat(")", kParserNestingLimit - 10)), "");
+   EXPECT_EQ(compileError(repeat("(", kParserNestingLimit) + "1" + repeat(")", kParserNestingLimit)),
+             "Error in line 1: memory exhausted");
+   EXPECT_EQ(compileError(repeat("while (a) ", 1500) + "x;"), "");
+   EXPECT_EQ(compileError(repeat("while (a) ", 2000) + "x;"), "Error in line 1: memory exhausted");
+}
+
+TEST(ParserTest, FinishedStatementsDoNotCountAsNesting)
+{
+   // Long lists at every level of a nest, and long lists after deep nests.
+   std::string nested;
+   for (int level = 0; level < 50; level++)
+      nested += "if (a) {\n" + repeat("x = 1;\n", 2000);
+   nested += repeat("}\n", 50);
+   EXPECT_EQ(compileError(nested), "");
+   EXPECT_EQ(compileError(repeat("if (a) { x = 1; } else { y = 2; }\n", 50000)), "");
+   EXPECT_EQ(compileError(repeat("while (a) { do x++; while (b); }\n", 50000)), "");
 }
 
 // ---------------------------------------------------------------------------------------
