@@ -179,6 +179,19 @@ void ORVA_Program::doBinaryOperation(int opcode)
       }
    }
 
+   // Owns the popped operands until a result is made, so that running out of memory on
+   // the way (a new value, a capture) does not lose them.
+   struct OperandGuard
+   {
+      ORVA_Value *left;
+      ORVA_Value *right;
+      ~OperandGuard()
+      {
+         delete left;
+         delete right;
+      }
+   } guard{isCase ? nullptr : left, isCase ? nullptr : right};
+
    ORVA_Value *result = nullptr;
    int code = 0;
    if ((left->isNull() || right->isNull()) && opcode != EQ && opcode != NE && !isCase)
@@ -246,6 +259,8 @@ void ORVA_Program::doBinaryOperation(int opcode)
       }
    }
 
+   guard.left = nullptr;
+   guard.right = nullptr;
    if (!isCase)
    {
       if (result != left)
@@ -322,6 +337,11 @@ int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignore
    const wchar_t *subject = textOf(text, &textLength);
    regmatch_t groups[kMaxCaptureGroup + 1];
    int matched = (tre_regwnexec(&expression, subject, textLength, kMaxCaptureGroup + 1, groups, 0) == 0) ? 1 : 0;
+   struct ExpressionGuard
+   {
+      regex_t *expression;
+      ~ExpressionGuard() { tre_regfree(expression); }
+   } guard{&expression};
    if (matched)
    {
       const size_t groupCount = expression.re_nsub;
@@ -338,9 +358,8 @@ int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignore
          if (variable != nullptr)
             variable->setValue(capture);
          else
-            m_locals->create(name, capture);
+            CreateHolding(m_locals, name, capture);
       }
    }
-   tre_regfree(&expression);
    return matched;
 }

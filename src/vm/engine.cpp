@@ -27,6 +27,7 @@
 // of memory" and cleans up as after any other error.
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include <orva.h>
@@ -82,7 +83,12 @@ inline uintptr_t slotToAddress(void *slot)
 ORVA_Value *assignedCopy(const ORVA_Value *value)
 {
    if (value->isArray())
-      return new ORVA_Value(new ORVA_Array(value->getValueAsArray()));
+   {
+      std::unique_ptr<ORVA_Array> copy(new ORVA_Array(value->getValueAsArray()));
+      auto *copied = new ORVA_Value(copy.get());
+      copy.release();
+      return copied;
+   }
    return new ORVA_Value(value);
 }
 
@@ -375,6 +381,8 @@ void ORVA_Program::callFunction(int argc)
       error(ORVA_ERR_CONTROL_STACK_OVERFLOW);
       return;
    }
+   // Made before the frame is pushed: running out of memory here leaves no half frame.
+   ORVA_VariableSystem *calleeLocals = new ORVA_VariableSystem(false);
    m_callDepth++;
 
    int base = m_dataStack->getSize() - ((argc > 0) ? argc : 0);
@@ -384,7 +392,7 @@ void ORVA_Program::callFunction(int argc)
    m_controlStack->push(addressToSlot(static_cast<uintptr_t>(base)));
    m_controlStack->push(m_locals);
 
-   m_locals = new ORVA_VariableSystem(false);
+   m_locals = calleeLocals;
    m_bindCounter = 1;
 
    for (int n = argc; n >= 1; n--)
@@ -397,7 +405,7 @@ void ORVA_Program::callFunction(int argc)
       }
       wchar_t name[kDollarNameSize];
       FormatDollarName(name, static_cast<uint32_t>(n));
-      m_locals->create(name, argument);
+      CreateHolding(m_locals, name, argument);
 
       const wchar_t *argumentName = argument->getName();
       if (argumentName != nullptr)
@@ -411,7 +419,7 @@ void ORVA_Program::callFunction(int argc)
             length++;
          }
          namedVariable[length] = 0;
-         m_locals->create(namedVariable, new ORVA_Value(argument));
+         CreateHolding(m_locals, namedVariable, new ORVA_Value(argument));
       }
    }
 }
@@ -430,7 +438,7 @@ ORVA_Variable *ORVA_Program::findOrCreateVariable(const wchar_t *name)
 {
    ORVA_Variable *variable = findVariable(name);
    if (variable == nullptr)
-      variable = m_locals->create(name, new ORVA_Value());
+      variable = CreateHolding(m_locals, name, new ORVA_Value());
    return variable;
 }
 
@@ -438,7 +446,7 @@ ORVA_Variable *ORVA_Program::createVariable(const wchar_t *name)
 {
    if (findVariable(name) != nullptr)
       return nullptr;
-   return m_locals->create(name, new ORVA_Value());
+   return CreateHolding(m_locals, name, new ORVA_Value());
 }
 
 // Records the error text for `code` at the current instruction's line and stops the run.
@@ -627,11 +635,10 @@ void ORVA_Program::execute()
 
          case PRINT:
          {
-            ORVA_Value *value = POP();
+            std::unique_ptr<ORVA_Value> value(POP());
             if (value == nullptr)
                RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
-            m_environment->print(value);
-            delete value;
+            m_environment->print(value.get());
             break;
          }
 
@@ -648,7 +655,7 @@ void ORVA_Program::execute()
             if (parameter != nullptr)
                parameter->setValue(value);
             else
-               m_locals->create(instruction->m_operand.name, value);
+               CreateHolding(m_locals, instruction->m_operand.name, value);
             break;
          }
 
@@ -692,22 +699,16 @@ void ORVA_Program::execute()
 
          case AGET:
          {
-            ORVA_Value *operand = POP();
+            std::unique_ptr<ORVA_Value> operand(POP());
             if (operand == nullptr)
                RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
             if (!operand->isObject())
-            {
-               delete operand;
                RAISE(ORVA_ERR_NOT_AN_OBJECT);
-            }
             ORVA_Object *object = operand->getValueAsObject();
             if (object == nullptr || object->getClass() == nullptr)
-            {
-               delete operand;
                RAISE(ORVA_ERR_INTERNAL);
-            }
             ORVA_Value *attribute = object->getClass()->getAttr(object, instruction->m_operand.name);
-            delete operand;
+            operand.reset();
             if (attribute == nullptr)
                RAISE(ORVA_ERR_UNKNOWN_ATTRIBUTE);
             PUSH(attribute);
@@ -716,30 +717,20 @@ void ORVA_Program::execute()
 
          case ASET:
          {
-            ORVA_Value *value = POP();
+            std::unique_ptr<ORVA_Value> value(POP());
             if (value == nullptr)
                RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
-            ORVA_Value *operand = POP();
+            std::unique_ptr<ORVA_Value> operand(POP());
             if (operand == nullptr)
-            {
-               delete value;
                RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
-            }
-            int code = 0;
             ORVA_Object *object = operand->getValueAsObject();
             if (!operand->isObject())
-               code = ORVA_ERR_NOT_AN_OBJECT;
-            else if (object == nullptr || object->getClass() == nullptr)
-               code = ORVA_ERR_INTERNAL;
-            else if (!object->getClass()->setAttr(object, instruction->m_operand.name, value))
-               code = ORVA_ERR_UNKNOWN_ATTRIBUTE;
-            delete operand;
-            if (code != 0)
-            {
-               delete value;
-               RAISE(code);
-            }
-            PUSH(value);
+               RAISE(ORVA_ERR_NOT_AN_OBJECT);
+            if (object == nullptr || object->getClass() == nullptr)
+               RAISE(ORVA_ERR_INTERNAL);
+            if (!object->getClass()->setAttr(object, instruction->m_operand.name, value.get()))
+               RAISE(ORVA_ERR_UNKNOWN_ATTRIBUTE);
+            PUSH(value.release());
             break;
          }
 
@@ -747,7 +738,7 @@ void ORVA_Program::execute()
          {
             ORVA_Variable *variable = findVariable(instruction->m_operand.name);
             if (variable == nullptr)
-               m_locals->create(instruction->m_operand.name, new ORVA_Value(new ORVA_Array()));
+               CreateHolding(m_locals, instruction->m_operand.name, NewArrayValue());
             else if (!valueOf(variable)->isArray())
                RAISE(ORVA_ERR_VARIABLE_EXISTS);
             break;
@@ -755,63 +746,39 @@ void ORVA_Program::execute()
 
          case EGET:
          {
-            ORVA_Value *index = POP();
+            std::unique_ptr<ORVA_Value> index(POP());
             if (index == nullptr)
                RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
-            ORVA_Value *array = POP();
-            int code = 0;
+            std::unique_ptr<ORVA_Value> array(POP());
             if (array == nullptr)
-               code = ORVA_ERR_DATA_STACK_UNDERFLOW;
-            else if (!array->isArray())
-               code = ORVA_ERR_NOT_AN_ARRAY;
-            else if (!index->isInteger())
-               code = ORVA_ERR_INDEX_NOT_INTEGER;
-            if (code != 0)
-            {
-               delete index;
-               delete array;
-               RAISE(code);
-            }
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            if (!array->isArray())
+               RAISE(ORVA_ERR_NOT_AN_ARRAY);
+            if (!index->isInteger())
+               RAISE(ORVA_ERR_INDEX_NOT_INTEGER);
             ORVA_Value *element = array->getValueAsArray()->get(index->getValueAsInt32());
             PUSH((element != nullptr) ? new ORVA_Value(element) : new ORVA_Value());
-            delete index;
-            delete array;
             break;
          }
 
          case ESET:
          {
-            ORVA_Value *value = POP();
-            ORVA_Value *index = POP();
-            ORVA_Value *array = POP();
-            int code = 0;
+            std::unique_ptr<ORVA_Value> value(POP());
+            std::unique_ptr<ORVA_Value> index(POP());
+            std::unique_ptr<ORVA_Value> array(POP());
             if (value == nullptr || index == nullptr || array == nullptr)
-               code = ORVA_ERR_DATA_STACK_UNDERFLOW;
-            else if (!index->isInteger())
-               code = ORVA_ERR_INDEX_NOT_INTEGER;
-            else if (!array->isArray())
-               code = ORVA_ERR_NOT_AN_ARRAY;
-            if (code != 0)
-            {
-               delete value;
-               delete index;
-               delete array;
-               RAISE(code);
-            }
+               RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            if (!index->isInteger())
+               RAISE(ORVA_ERR_INDEX_NOT_INTEGER);
+            if (!array->isArray())
+               RAISE(ORVA_ERR_NOT_AN_ARRAY);
             ORVA_Array *elements = array->getValueAsArray();
             const int32_t position = index->getValueAsInt32();
             if (m_limits.maxArrayElements != 0 && static_cast<uint32_t>(elements->size()) >= m_limits.maxArrayElements &&
                 elements->get(position) == nullptr)
-            {
-               delete value;
-               delete index;
-               delete array;
                RAISE(ORVA_ERR_ARRAY_LIMIT);
-            }
-            elements->set(position, assignedCopy(value));
-            delete index;
-            delete array;
-            PUSH(value);
+            elements->set(position, assignedCopy(value.get()));
+            PUSH(value.release());
             break;
          }
 
@@ -870,7 +837,7 @@ void ORVA_Program::execute()
                if (initial == nullptr)
                   RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
             }
-            m_globals->create(name, (initial != nullptr) ? initial : new ORVA_Value());
+            CreateHolding(m_globals, name, (initial != nullptr) ? initial : new ORVA_Value());
             break;
          }
 
@@ -886,7 +853,7 @@ void ORVA_Program::execute()
             }
             if (m_constants->find(name) != nullptr || m_locals->find(name) != nullptr)
                RAISE(ORVA_ERR_VARIABLE_EXISTS);
-            m_globals->create(name, new ORVA_Value(new ORVA_Array()));
+            CreateHolding(m_globals, name, NewArrayValue());
             break;
          }
 

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <memory>
+
+#include <orva.h>
 
 // Room for "$" and the decimal digits of any uint32, terminator included.
 constexpr size_t kDollarNameSize = 16;
@@ -24,6 +27,26 @@ inline void FormatDollarName(wchar_t (&buffer)[kDollarNameSize], uint32_t number
    while (count > 0)
       buffer[length++] = digits[--count];
    buffer[length] = 0;
+}
+
+// Creates the variable `name` holding `value` in `set`. The set takes the value over only
+// once the variable exists; when making it runs out of memory, the value is released here
+// before the exception travels on.
+inline ORVA_Variable *CreateHolding(ORVA_VariableSystem *set, const wchar_t *name, ORVA_Value *value)
+{
+   std::unique_ptr<ORVA_Value> held(value);
+   ORVA_Variable *variable = set->create(name, held.get());
+   held.release();
+   return variable;
+}
+
+// A new value holding a new empty array; nothing is left behind when memory runs out.
+inline ORVA_Value *NewArrayValue()
+{
+   std::unique_ptr<ORVA_Array> array(new ORVA_Array());
+   auto *value = new ORVA_Value(array.get());
+   array.release();
+   return value;
 }
 
 #endif
