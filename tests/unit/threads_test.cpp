@@ -1,0 +1,190 @@
+// Programs on several threads at once: separate programs compiled and run in parallel
+// (built-ins with shared process state included: time, random, sleep, localtime), one
+// program shared between threads under its lock, and one script library shared under its
+// lock while runs load modules from it and another thread replaces them. Each thread checks
+// its own results; the ThreadSanitizer build in CI checks that nothing races.
+#include <orva.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kThreads = 4;
+constexpr int kRunsPerThread = 20;
+
+// Keeps what a run prints, so each thread can compare its own output.
+class CapturingEnvironment : public ORVA_Environment
+{
+public:
+   explicit CapturingEnvironment(std::wstring *output) : m_output(output) {}
+   void print(ORVA_Value *value) override
+   {
+      uint32_t length = 0;
+      const wchar_t *text = value != nullptr ? value->getValueAsString(&length) : nullptr;
+      if (text != nullptr)
+         m_output->append(text, length);
+   }
+
+private:
+   std::wstring *m_output;
+};
+
+ORVA_Program *compile(const wchar_t *source)
+{
+   wchar_t error[256];
+   ORVA_Program *program = ORVACompile(source, error, 256);
+   EXPECT_NE(program, nullptr) << error;
+   return program;
+}
+
+// Runs program with one integer argument; returns the int32 result, or a negative number
+// below any result the scripts produce when the run fails.
+int32_t runWith(ORVA_Program *program, ORVA_Environment *environment, int32_t argument)
+{
+   ORVA_Value *argv[] = {new ORVA_Value(argument)};
+   if (program->run(environment, 1, argv) != 0 || program->getResult() == nullptr)
+      return -1000;
+   return program->getResult()->getValueAsInt32();
+}
+
+void runThreads(int count, const std::function<void(int)> &body)
+{
+   std::vector<std::thread> threads;
+   for (int t = 0; t < count; t++)
+      threads.emplace_back(body, t);
+   for (std::thread &thread : threads)
+      thread.join();
+}
+
+// The script every thread compiles for itself. Negative results name the check that failed.
+const wchar_t kSeparateScript[] =
+   L"sub fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+   L"n = $1; start = time(); r = random(1, 6); sleep(1);\n"
+   L"if (r < 1 || r > 6) return -1;\n"
+   L"if (time() < start) return -2;\n"
+   L"when = localtime(start); if (when->year < 2000) return -3;\n"
+   L"if (length(strftime(\"%Y-%m-%d\", start)) != 10) return -4;\n"
+   L"array a; for (k = 0; k < 20; k++) a[k] = k * n;\n"
+   L"s = 0; foreach (v : a) s += v;\n"
+   L"if ((\"id-\" . n) ~= \"^id-([0-9]+)$\") println upper(\"x\" . $1) . \" \" . s . \" \" . fib(10);\n"
+   L"return s;\n";
+
+}  // namespace
+
+TEST(Threads, SeparateProgramsCompileAndRunAtOnce)
+{
+   std::vector<int> failures(kThreads, 0);
+   std::vector<std::wstring> details(kThreads);   // the first failure of each thread
+   runThreads(kThreads, [&failures, &details](int t) {
+      for (int i = 0; i < kRunsPerThread; i++)
+      {
+         int32_t n = t * 1000 + i;
+         ORVA_Program *program = compile(kSeparateScript);
+         if (program == nullptr)
+         {
+            failures[t]++;
+            continue;
+         }
+         std::wstring output;
+         int32_t result = runWith(program, new CapturingEnvironment(&output), n);
+         std::wstring expected = L"X" + std::to_wstring(n) + L" " + std::to_wstring(190 * n) + L" 55\n";
+         if (result != 190 * n || output != expected)
+         {
+            if (failures[t]++ == 0)
+               details[t] = L"result " + std::to_wstring(result) + L", output " + output;
+         }
+         delete program;
+      }
+   });
+   EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+   for (const std::wstring &detail : details)
+      EXPECT_EQ(detail, L"");
+}
+
+TEST(Threads, SharedProgramRunsUnderItsLock)
+{
+   ORVA_Program *program = compile(
+      L"sub twice(x) { return x * 2; }\n"
+      L"array seen; seen[$1] = $1; sleep(0);\n"
+      L"return twice($1) + length(strftime(\"%Y\", time()));");
+   ASSERT_NE(program, nullptr);
+   std::vector<int> failures(kThreads, 0);
+   runThreads(kThreads, [program, &failures](int t) {
+      for (int i = 0; i < kRunsPerThread; i++)
+      {
+         int32_t n = t * 1000 + i;
+         program->lock();
+         auto *environment = new ORVA_Environment();
+         environment->setIO(nullptr, nullptr);
+         int32_t result = runWith(program, environment, n);
+         // The result belongs to the program until its next run: read it under the lock.
+         if (result != 2 * n + 4)
+            failures[t]++;
+         program->unlock();
+      }
+   });
+   EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+   delete program;
+}
+
+// Runs that load modules hold the library's lock for the whole run, since linking reads
+// the module's program; one thread keeps replacing the modules under the same lock, so a
+// run always links a whole, live module.
+TEST(Threads, SharedLibraryUnderItsLockWhileModulesLoad)
+{
+   const wchar_t *utilSource = L"sub twice(x) { return x * 2; }";
+   const wchar_t *extraSource = L"sub plus(x, y) { return x + y; }";
+   ORVA_Library library;
+   library.addScript(1, L"util", compile(utilSource));
+   library.addScript(2, L"extra", compile(extraSource));
+
+   std::atomic<bool> running(true);
+   std::thread changer([&]() {
+      uint32_t id = 3;
+      while (running)
+      {
+         // Compiled outside the lock: compilations need none.
+         ORVA_Program *util = compile(utilSource);
+         ORVA_Program *extra = compile(extraSource);
+         library.lock();
+         library.deleteScript(L"util");
+         library.deleteScript(L"EXTRA");
+         library.addScript(id++, L"Util", util);
+         library.addScript(id++, L"extra", extra);
+         library.unlock();
+         std::this_thread::yield();
+      }
+   });
+
+   std::vector<int> failures(kThreads, 0);
+   runThreads(kThreads, [&library, &failures](int t) {
+      for (int i = 0; i < kRunsPerThread; i++)
+      {
+         int32_t n = t * 1000 + i;
+         ORVA_Program *program = compile(L"use util; use extra; return plus(twice($1), 1);");
+         if (program == nullptr)
+         {
+            failures[t]++;
+            continue;
+         }
+         auto *environment = new ORVA_Environment();
+         environment->setLibrary(&library);
+         library.lock();
+         int32_t result = runWith(program, environment, n);
+         library.unlock();
+         if (result != 2 * n + 1)
+            failures[t]++;
+         delete program;
+      }
+   });
+   running = false;
+   changer.join();
+   EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+   EXPECT_EQ(library.getCount(), 2u);
+}
