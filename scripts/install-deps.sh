@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages ORVA needs to build and test, and only those that are missing.
+# Installs the Debian packages ORVA needs to build and test (clang-14 and its runtime for
+# the fuzzers), and only those that are missing.
 # Safe to run again: when everything is present it does nothing.
 set -euo pipefail
 
-packages=(cmake make g++ bison flex libtre-dev libgtest-dev pkg-config)
+packages=(cmake make g++ bison flex libtre-dev libgtest-dev pkg-config clang-14 libclang-rt-14-dev)
 if [ "${ORVA_EXTRA_PACKAGES:-}" != "" ]; then
   read -r -a extra <<<"$ORVA_EXTRA_PACKAGES"
   packages+=("${extra[@]}")
