@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <stdexcept>
@@ -328,6 +329,48 @@ TEST(OutOfMemory, EveryAllocationOfARunMayFail)
    EXPECT_TRUE(succeeded);
    EXPECT_EQ(runProgram(program).result, expected);
    delete program;
+}
+
+// Bad source files end to end (file, compile, run): each gives a clear result. The big
+// inputs are made here rather than kept as files.
+TEST(BadInput, SourceFiles)
+{
+   struct Case { const char *name; std::string source; std::wstring outcome; };
+   const Case cases[] = {
+      {"10,000 nested blocks", std::string(10000, '{') + "x = 1;" + std::string(10000, '}'),
+       L"Error in line 1: memory exhausted"},
+      {"literal of 8192 bytes", "return length(\"" + std::string(8192, 'a') + "\");", L"8192"},
+      {"literal of 8193 bytes", "return length(\"" + std::string(8193, 'a') + "\");",
+       L"Error in line 1: String constant is too long"},
+      {"invalid UTF-8", "return \"a\xff\xc3(b\";", L"a\xFFFD\xFFFD(b"},
+      {"NUL bytes between statements", std::string("x = 2;\0\0return x;", 17), L"2"},
+      {"recursion past 32768 calls", "sub f(n) { return f(n + 1); }\nreturn f(0);",
+       L"Error 8 in line 1: Control stack overflow"},
+   };
+   const std::string path = ::testing::TempDir() + "limits_bad_source.orva";
+   for (const Case &c : cases)
+   {
+      FILE *file = fopen(path.c_str(), "wb");
+      ASSERT_NE(file, nullptr);
+      fwrite(c.source.data(), 1, c.source.size(), file);
+      fclose(file);
+      const std::wstring widePath(path.begin(), path.end());
+      uint32_t size = 0;
+      wchar_t *text = ORVALoadFile(widePath.c_str(), &size);
+      ASSERT_NE(text, nullptr) << c.name;
+      wchar_t errorText[1024] = L"";
+      ORVA_Program *program = ORVACompile(text, errorText, 1024);
+      free(text);
+      std::wstring outcome = errorText;
+      if (program != nullptr)
+      {
+         Outcome run = runProgram(program);
+         outcome = (run.rc == 0) ? run.result : run.error;
+         delete program;
+      }
+      EXPECT_EQ(outcome, c.outcome) << c.name;
+   }
+   remove(path.c_str());
 }
 
 }  // namespace
