@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 
 #include "env/builtins.h"
 
@@ -98,7 +99,10 @@ int padded(int argc, ORVA_Value **argv, ORVA_Value **result, bool alignRight, co
    if (maxLength != 0 && n > maxLength)
       return ORVA_ERR_TEXT_LIMIT;
 
-   auto *buffer = static_cast<wchar_t *>(malloc((static_cast<size_t>(n) + 1) * sizeof(wchar_t)));
+   // Released on every way out, also when making the value runs out of memory.
+   std::unique_ptr<wchar_t, decltype(&free)> owned(
+      static_cast<wchar_t *>(malloc((static_cast<size_t>(n) + 1) * sizeof(wchar_t))), &free);
+   wchar_t *buffer = owned.get();
    if (buffer == nullptr)
       return ORVA_ERR_OUT_OF_MEMORY;
    if (alignRight)
@@ -113,7 +117,6 @@ int padded(int argc, ORVA_Value **argv, ORVA_Value **result, bool alignRight, co
    }
    buffer[n] = 0;
    *result = new ORVA_Value(buffer, n);
-   free(buffer);
    uint32_t madeLength = 0;
    (*result)->getValueAsString(&madeLength);
    if (madeLength != n)
