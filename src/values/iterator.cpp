@@ -61,8 +61,26 @@ int ORVA_Iterator::createIterator(ORVA_Stack *stack)
       return ORVA_ERR_NOT_A_STRING;
    }
 
-   ORVA_Iterator *iterator = new ORVA_Iterator(name->getValueAsCString(), array);
-   stack->push(new ORVA_Value(iterator));
+   // Running out of memory below must not lose the operands already taken off the stack.
+   ORVA_Iterator *iterator = nullptr;
+   try
+   {
+      iterator = new ORVA_Iterator(name->getValueAsCString(), array);
+      stack->push(new ORVA_Value(iterator));
+   }
+   catch (...)
+   {
+      if (iterator != nullptr)
+         delete iterator;   // releases the array
+      else
+      {
+         array->decRefCount();
+         if (array->isUnused())
+            delete array;
+      }
+      delete name;
+      throw;
+   }
    delete name;
    return 0;
 }

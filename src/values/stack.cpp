@@ -3,6 +3,7 @@
 #include "orva.h"
 
 #include <cstdlib>
+#include <new>
 
 namespace {
 const int32_t kStackInitialCapacity = 128;
@@ -14,7 +15,7 @@ ORVA_Stack::ORVA_Stack()
      m_slots(static_cast<void **>(malloc(sizeof(void *) * kStackInitialCapacity)))
 {
    if (m_slots == nullptr)
-      abort();
+      throw std::bad_alloc();
 }
 
 ORVA_Stack::~ORVA_Stack()
@@ -22,13 +23,13 @@ ORVA_Stack::~ORVA_Stack()
    free(m_slots);
 }
 
-// Adds 64 slots. A stack that cannot grow cannot keep its promise to push, and the engine
-// cannot go on without its stacks, so running out of memory here ends the process.
+// Adds 64 slots. A stack that cannot grow cannot keep its promise to push: it throws
+// std::bad_alloc, which the library's entry points turn into an "Out of memory" error.
 void ORVA_Stack::grow()
 {
    void **slots = static_cast<void **>(realloc(m_slots, sizeof(void *) * (m_capacity + kStackGrowth)));
    if (slots == nullptr)
-      abort();
+      throw std::bad_alloc();
    m_slots = slots;
    m_capacity += kStackGrowth;
 }
