@@ -2,13 +2,12 @@
 # Installs the Debian packages ORVA needs to build and test (clang-14 and its runtime for
 # the fuzzers), and only those that are missing.
 # Safe to run again: when everything is present it does nothing.
+#   install-deps.sh             the build and test packages
+#   install-deps.sh PACKAGE...  those packages instead (used by install-bench-deps.sh)
 set -euo pipefail
 
 packages=(cmake make g++ bison flex libtre-dev libgtest-dev pkg-config clang-14 libclang-rt-14-dev)
-if [ "${ORVA_EXTRA_PACKAGES:-}" != "" ]; then
-  read -r -a extra <<<"$ORVA_EXTRA_PACKAGES"
-  packages+=("${extra[@]}")
-fi
+[ $# -gt 0 ] && packages=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,6 +19,6 @@ done
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "install-deps: installing ${missing[*]}"
+echo "$(basename "$0"): installing ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
