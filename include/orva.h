@@ -146,6 +146,10 @@ public:
    ORVA_Value(const ORVA_Value &) = delete;
    ORVA_Value &operator=(const ORVA_Value &) = delete;
 
+   /* Values come from a per-thread block pool: runs make and drop them by the million. */
+   static void *operator new(size_t size);
+   static void operator delete(void *block, size_t size);
+
    int getDataType() const { return m_dataType; }
    const wchar_t *getName() const { return m_name; }
    void setName(const wchar_t *name);
@@ -238,6 +242,9 @@ public:
 
    ORVA_Variable(const ORVA_Variable &) = delete;
    ORVA_Variable &operator=(const ORVA_Variable &) = delete;
+
+   static void *operator new(size_t size);
+   static void operator delete(void *block, size_t size);
 
    const wchar_t *getName() const { return m_name; }
    ORVA_Value *getValue() const { return m_value; }

@@ -21,6 +21,7 @@
 //   reference first, exactly as the destructor would, so nothing leaks.
 #include "orva.h"
 #include "platform/platform.h"
+#include "values/pool.h"
 
 #include <charconv>
 #include <cmath>
@@ -203,6 +204,16 @@ ORVA_Value::ORVA_Value(const wchar_t *text, uint32_t length) : ORVA_Value()
    }
    setText(copy, copy != nullptr ? length : 0);
    updateNumber();
+}
+
+void *ORVA_Value::operator new(size_t size)
+{
+   return PoolAllocate(size);
+}
+
+void ORVA_Value::operator delete(void *block, size_t size)
+{
+   PoolRelease(block, size);
 }
 
 ORVA_Value::~ORVA_Value()

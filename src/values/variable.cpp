@@ -1,6 +1,7 @@
 // ORVA_Variable: a name bound to an owned value, optionally constant.
 #include "orva.h"
 #include "platform/platform.h"
+#include "values/pool.h"
 
 #include <cstdlib>
 
@@ -18,6 +19,16 @@ ORVA_Variable::ORVA_Variable(const wchar_t *name, ORVA_Value *value, bool consta
 ORVA_Variable::ORVA_Variable(ORVA_Variable *src)
    : m_name(qv_wcsdup(src->m_name)), m_value(new ORVA_Value(src->m_value)), m_constant(src->m_constant)
 {
+}
+
+void *ORVA_Variable::operator new(size_t size)
+{
+   return PoolAllocate(size);
+}
+
+void ORVA_Variable::operator delete(void *block, size_t size)
+{
+   PoolRelease(block, size);
 }
 
 ORVA_Variable::~ORVA_Variable()
