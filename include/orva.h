@@ -275,6 +275,18 @@ public:
    bool isConstant() const { return m_constant; }
    uint32_t getCount() const { return m_count; }
    ORVA_Variable *getByIndex(uint32_t index) const { return index < m_count ? m_variables[index] : nullptr; }
+   /* Position of the variable find would return, or 0xFFFFFFFF. */
+   uint32_t indexOf(const wchar_t *name) const;
+   /* The variable at `index` if it has this name and no older variable has it (so find
+      would return it), else null. Lets the engine check a remembered position cheaply. */
+   ORVA_Variable *firstAt(uint32_t index, const wchar_t *name) const
+   {
+      if (index >= m_count || index >= m_firstDuplicate)
+         return nullptr;
+      ORVA_Variable *variable = m_variables[index];
+      const wchar_t *own = variable->getName();
+      return (own == name || wcscmp(own, name) == 0) ? variable : nullptr;
+   }
 
 private:
    void append(ORVA_Variable *variable);
@@ -288,6 +300,9 @@ private:
       so lookups stay cheap for large sets; null while the set is small. */
    uint32_t *m_index;
    uint32_t m_indexSize;
+   /* Position of the first variable whose name an older one already has; 0xFFFFFFFF
+      while all names differ. */
+   uint32_t m_firstDuplicate;
 };
 
 /* ------------------------------------------------------------------------------------
@@ -490,6 +505,7 @@ public:
 
 private:
    friend class ORVA_Program;
+   friend class ORVA_Engine;
    void releaseOperand();
 
    int32_t m_opcode;
@@ -502,9 +518,13 @@ private:
    } m_operand;
    int32_t m_intOperand;
    int32_t m_sourceLine;
-   /* Engine-private lookup cache of the variable a name operand refers to (see the
-      engine); reset whenever the sets it points into change. */
-   mutable void *m_cache;
+   /* Engine-private: where the variable of the name operand was found last (the lookup
+      cache in src/vm/engine.cpp). Belongs to one run of the program; never copied. */
+   mutable uint64_t m_cacheRun;
+   mutable uint32_t m_cacheConstants;
+   mutable uint32_t m_cacheGlobals;
+   mutable uint32_t m_cacheIndex;
+   mutable uint8_t m_cacheSet;
 };
 
 struct ORVA_FunctionEntry
@@ -637,6 +657,8 @@ private:
    uint32_t m_functionsAllocated;
    /* Engine-private run state (see src/vm/engine.cpp). */
    void *m_runState;
+   /* Counts the runs; the instructions' lookup caches are valid for one run only. */
+   uint64_t m_runNumber;
    ORVA_RunLimits m_limits;
    std::atomic<bool> m_interruptRequested;
 };

@@ -6,6 +6,10 @@
 // open-addressing hash index over the positions is built, so the large sets a host may pass
 // in stay O(1) to search. The index keeps, for each name, only the position of the oldest
 // variable of that name: inserting a duplicate finds the older entry and leaves it.
+//
+// The set also remembers the position of its first duplicate name. Below that position every
+// variable is the first of its name, which is what lets the engine's lookup cache confirm a
+// remembered position with one name comparison (firstAt).
 #include "orva.h"
 #include "platform/platform.h"
 
@@ -16,6 +20,8 @@ namespace {
 
 // Up to this many variables a linear scan is as fast as hashing.
 const uint32_t kLinearSearchLimit = 8;
+
+const uint32_t kNoPosition = 0xFFFFFFFF;
 
 uint32_t hashName(const wchar_t *name)
 {
@@ -31,7 +37,8 @@ uint32_t hashName(const wchar_t *name)
 }
 
 ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
-   : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0)
+   : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0),
+     m_firstDuplicate(kNoPosition)
 {
 }
 
@@ -51,25 +58,30 @@ ORVA_VariableSystem::~ORVA_VariableSystem()
 
 ORVA_Variable *ORVA_VariableSystem::find(const wchar_t *name) const
 {
+   uint32_t index = indexOf(name);
+   return (index != kNoPosition) ? m_variables[index] : nullptr;
+}
+
+uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
+{
    if (name == nullptr)
-      return nullptr;
+      return kNoPosition;
    if (m_index == nullptr)
    {
       for (uint32_t i = 0; i < m_count; i++)
       {
          if (wcscmp(m_variables[i]->getName(), name) == 0)
-            return m_variables[i];
+            return i;
       }
-      return nullptr;
+      return kNoPosition;
    }
    uint32_t mask = m_indexSize - 1;
    for (uint32_t slot = hashName(name) & mask; m_index[slot] != 0; slot = (slot + 1) & mask)
    {
-      ORVA_Variable *variable = m_variables[m_index[slot] - 1];
-      if (wcscmp(variable->getName(), name) == 0)
-         return variable;
+      if (wcscmp(m_variables[m_index[slot] - 1]->getName(), name) == 0)
+         return m_index[slot] - 1;
    }
-   return nullptr;
+   return kNoPosition;
 }
 
 ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *value)
@@ -110,6 +122,9 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
       m_variables = variables;
       m_allocated = allocated;
    }
+   // A small set has no index to reveal a duplicate; look for one while none is known.
+   if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(variable->getName()) != kNoPosition)
+      m_firstDuplicate = m_count;
    m_variables[m_count++] = variable;
 
    if (m_index != nullptr && m_count * 2 <= m_indexSize)
@@ -119,7 +134,12 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
       for (; m_index[slot] != 0; slot = (slot + 1) & mask)
       {
          if (wcscmp(m_variables[m_index[slot] - 1]->getName(), variable->getName()) == 0)
-            return;   // an older variable of this name keeps the entry
+         {
+            // An older variable of this name keeps the entry.
+            if (m_firstDuplicate == kNoPosition)
+               m_firstDuplicate = m_count - 1;
+            return;
+         }
       }
       m_index[slot] = m_count;
    }
@@ -160,6 +180,8 @@ void ORVA_VariableSystem::rehash()
          if (wcscmp(m_variables[m_index[slot] - 1]->getName(), name) == 0)
          {
             duplicate = true;
+            if (i < m_firstDuplicate)
+               m_firstDuplicate = i;
             break;
          }
       }

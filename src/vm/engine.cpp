@@ -25,6 +25,18 @@
 // are checked where texts grow (CONCAT, function results) and where arrays grow (ESET).
 // Running out of memory throws std::bad_alloc out of `new`; run catches it, raises "Out
 // of memory" and cleans up as after any other error.
+//
+// The lookup cache. Finding a variable means searching the constant, global and local
+// sets in that order, first match in creation order. An instruction with a name operand
+// remembers where the search ended last: which set, the position in it, the run, and the
+// sizes of the constant and global sets at that moment. The entry is trusted only within
+// the same run (the run's constant and global sets stay the same objects for the whole
+// run) and only while the sets searched before the remembered one have not grown: sets
+// only ever grow at the end and names never change, so a name that was not in the first
+// n variables of a set is still not there, and a variable found at position i is still
+// the first of its name. The local set changes with every call, so a local position is
+// confirmed by firstAt (the name is there and no older variable has it); a failure falls
+// back to the full search, which refreshes the entry.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -50,6 +62,14 @@ constexpr uint32_t kCheckpointInterval = 4096;
 
 namespace
 {
+
+// Which set an instruction's lookup cache points into (0: the entry is empty).
+enum : uint8_t
+{
+   kCachedConstant = 1,
+   kCachedGlobal = 2,
+   kCachedLocal = 3
+};
 
 struct RunState
 {
@@ -196,6 +216,81 @@ public:
       return 0;
    }
 
+   // The variable the instruction's name operand refers to, or null; the full search
+   // is findVariable's.
+   static ORVA_Variable *lookup(ORVA_Program *program, const ORVA_Instruction *instruction)
+   {
+      const wchar_t *name = instruction->m_operand.name;
+      ORVA_VariableSystem *constants = program->m_constants;
+      ORVA_VariableSystem *globals = program->m_globals;
+      ORVA_VariableSystem *locals = program->m_locals;
+      if (instruction->m_cacheRun == program->m_runNumber)
+      {
+         const uint32_t index = instruction->m_cacheIndex;
+         switch (instruction->m_cacheSet)
+         {
+            case kCachedConstant:
+               return constants->getByIndex(index);
+            case kCachedGlobal:
+               if (constants->getCount() == instruction->m_cacheConstants)
+                  return globals->getByIndex(index);
+               break;
+            case kCachedLocal:
+               if (constants->getCount() == instruction->m_cacheConstants &&
+                   globals->getCount() == instruction->m_cacheGlobals)
+               {
+                  ORVA_Variable *variable = locals->firstAt(index, name);
+                  if (variable != nullptr)
+                     return variable;
+               }
+               break;
+            default:
+               break;
+         }
+      }
+
+      uint8_t set = kCachedConstant;
+      uint32_t index = constants->indexOf(name);
+      ORVA_Variable *variable = constants->getByIndex(index);
+      if (variable == nullptr)
+      {
+         set = kCachedGlobal;
+         index = globals->indexOf(name);
+         variable = globals->getByIndex(index);
+      }
+      if (variable == nullptr)
+      {
+         set = kCachedLocal;
+         index = locals->indexOf(name);
+         variable = locals->getByIndex(index);
+      }
+      if (variable != nullptr)
+         remember(program, instruction, set, index);
+      return variable;
+   }
+
+   // lookup, and when nothing is found a new local variable holding null.
+   static ORVA_Variable *lookupOrCreate(ORVA_Program *program, const ORVA_Instruction *instruction)
+   {
+      ORVA_Variable *variable = lookup(program, instruction);
+      if (variable == nullptr)
+      {
+         variable = CreateHolding(program->m_locals, instruction->m_operand.name, new ORVA_Value());
+         if (variable != nullptr)
+            remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
+      }
+      return variable;
+   }
+
+   static void remember(const ORVA_Program *program, const ORVA_Instruction *instruction, uint8_t set, uint32_t index)
+   {
+      instruction->m_cacheRun = program->m_runNumber;
+      instruction->m_cacheSet = set;
+      instruction->m_cacheIndex = index;
+      instruction->m_cacheConstants = program->m_constants->getCount();
+      instruction->m_cacheGlobals = program->m_globals->getCount();
+   }
+
    // The entry function's address: the given name, else "main", else "$main".
    static uint32_t entryAddress(const ORVA_Program *program, const wchar_t *entryPoint)
    {
@@ -226,6 +321,7 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    RunState state;
    state.stepsLeft = m_limits.maxSteps;
    m_runState = &state;
+   m_runNumber++;
    const uint32_t originalCodeSize = m_codeSize;
    const uint32_t originalFunctionCount = m_functionCount;
    ORVA_VariableSystem *const originalGlobals = m_globals;
@@ -580,7 +676,7 @@ void ORVA_Program::execute()
             break;
 
          case PUSH_VAR:
-            PUSH(new ORVA_Value(findOrCreateVariable(instruction->m_operand.name)->getValue()));
+            PUSH(new ORVA_Value(ORVA_Engine::lookupOrCreate(this, instruction)->getValue()));
             break;
 
          case EXIT:
@@ -596,7 +692,7 @@ void ORVA_Program::execute()
 
          case SET:
          {
-            ORVA_Variable *variable = findOrCreateVariable(instruction->m_operand.name);
+            ORVA_Variable *variable = ORVA_Engine::lookupOrCreate(this, instruction);
             if (variable->isConstant())
                RAISE(ORVA_ERR_ASSIGNMENT_TO_CONSTANT);
             ORVA_Value *top = PEEK();
@@ -664,7 +760,7 @@ void ORVA_Program::execute()
          case INCP:
          case DECP:
          {
-            ORVA_Value *value = valueOf(findOrCreateVariable(instruction->m_operand.name));
+            ORVA_Value *value = valueOf(ORVA_Engine::lookupOrCreate(this, instruction));
             if (!value->isNumeric())
                RAISE(ORVA_ERR_BAD_ARITHMETIC_CONVERSION);
             const int opcode = instruction->m_opcode;
@@ -736,7 +832,7 @@ void ORVA_Program::execute()
 
          case ARRAY:
          {
-            ORVA_Variable *variable = findVariable(instruction->m_operand.name);
+            ORVA_Variable *variable = ORVA_Engine::lookup(this, instruction);
             if (variable == nullptr)
                CreateHolding(m_locals, instruction->m_operand.name, NewArrayValue());
             else if (!valueOf(variable)->isArray())

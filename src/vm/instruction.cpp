@@ -8,13 +8,15 @@
 #include "vm/opcodes.h"
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode)
-   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line), m_cache(nullptr)
+   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line),
+     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
 {
    m_operand.raw = nullptr;
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, ORVA_Value *constant)
-   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line), m_cache(nullptr)
+   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line),
+     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
 {
    m_operand.constant = constant;
 }
@@ -25,28 +27,31 @@ ORVA_Instruction::ORVA_Instruction(int line, int opcode, char *name)
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, char *name, int intOperand)
-   : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line), m_cache(nullptr)
+   : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line),
+     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
 {
    m_operand.name = WideStringFromUTF8String(name);
    free(name);
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, uint32_t address)
-   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line), m_cache(nullptr)
+   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line),
+     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
 {
    m_operand.raw = nullptr;
    m_operand.addr = address;
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, int intOperand)
-   : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line), m_cache(nullptr)
+   : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line),
+     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
 {
    m_operand.raw = nullptr;
 }
 
 ORVA_Instruction::ORVA_Instruction(const ORVA_Instruction *src)
    : m_opcode(src->m_opcode), m_intOperand(src->m_intOperand), m_sourceLine(src->m_sourceLine),
-     m_cache(nullptr)
+     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
 {
    switch (operandKindOf(m_opcode))
    {

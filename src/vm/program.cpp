@@ -39,6 +39,7 @@ ORVA_Program::ORVA_Program()
      m_codeAllocated(0),
      m_functionsAllocated(0),
      m_runState(nullptr),
+     m_runNumber(0),
      m_limits(),
      m_interruptRequested(false)
 {
@@ -195,7 +196,7 @@ void ORVA_Program::resolveFunctions()
       instruction->m_operand.raw = nullptr;
       instruction->m_operand.addr = address;
       instruction->m_opcode = CALL_ADDR;
-      instruction->m_cache = nullptr;
+      instruction->m_cacheRun = 0;
    }
 }
 

@@ -1,0 +1,130 @@
+// The engine's per-instruction lookup cache must always find what a fresh search finds:
+// constants, then globals, then locals, first match in creation order, while variables
+// appear at any time (a host function creating a global, other constant or local sets
+// from run to run, duplicate names in a host's set).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <orva.h>
+
+namespace {
+
+ORVA_Program *compile(const wchar_t *source)
+{
+   wchar_t error[256] = L"";
+   ORVA_Program *program = ORVACompile(source, error, 256);
+   EXPECT_NE(program, nullptr) << std::wstring(error).c_str();
+   return program;
+}
+
+std::wstring resultText(ORVA_Program *program)
+{
+   ORVA_Value *result = program->getResult();
+   if (result == nullptr || result->isNull())
+      return L"<null>";
+   return result->getValueAsCString();
+}
+
+ORVA_VariableSystem *setOf(std::initializer_list<std::pair<const wchar_t *, const wchar_t *>> variables,
+                           bool constant = false)
+{
+   auto *set = new ORVA_VariableSystem(constant);
+   for (const auto &variable : variables)
+      set->create(variable.first, new ORVA_Value(variable.second));
+   return set;
+}
+
+// Creates the global "x" holding "host" while the script runs.
+int handlerMakeGlobal(int, ORVA_Value **, ORVA_Value **, ORVA_Program *program)
+{
+   program->setGlobalVariable(L"x", new ORVA_Value(L"host"));
+   return 0;
+}
+
+TEST(LookupCache, OrderConstantsGlobalsLocals)
+{
+   ORVA_Program *program = compile(L"s = \"\"; for (i = 0; i < 3; i++) s .= a . b . c; return s;");
+   program->setGlobalVariable(L"a", new ORVA_Value(L"G"));
+   program->setGlobalVariable(L"b", new ORVA_Value(L"G"));
+   ORVA_VariableSystem *constants = setOf({{L"a", L"C"}}, true);
+   ASSERT_EQ(program->run(nullptr, 0, nullptr, setOf({{L"a", L"L"}, {L"b", L"L"}, {L"c", L"L"}}), nullptr,
+                          constants),
+             0);
+   EXPECT_EQ(resultText(program), L"CGLCGLCGL");
+   delete constants;
+   delete program;
+}
+
+TEST(LookupCache, GlobalCreatedByHostAfterLocal)
+{
+   static const ORVA_ExtFunction functions[] = {{L"makeglobal", handlerMakeGlobal, 0}};
+   ORVA_Program *program = compile(L"sub f() { x = 1; return x; } f(); f(); makeglobal(); f(); return x;");
+   auto *environment = new ORVA_Environment();
+   environment->registerFunctionSet(1, functions);
+   ASSERT_EQ(program->run(environment, 0, nullptr), 0);
+   EXPECT_EQ(resultText(program), L"1");  // f assigned the new global
+   delete program;
+}
+
+TEST(LookupCache, SetsChangeBetweenRuns)
+{
+   ORVA_Program *program = compile(L"r = \"\"; if (z != null) r = z; r .= \"/\"; if (w != null) r .= w; return r;");
+   struct Run { const wchar_t *constant; const wchar_t *local; const wchar_t *expected; };
+   const Run runs[] = {
+      {L"z", L"w", L"C/L"},
+      {L"y", L"w", L"/L"},     // as many constants as before, but no z among them
+      {L"w", L"z", L"L/C"},
+      {nullptr, nullptr, L"/"},
+   };
+   for (const Run &run : runs)
+   {
+      ORVA_VariableSystem *constants = (run.constant != nullptr) ? setOf({{run.constant, L"C"}}, true) : nullptr;
+      ORVA_VariableSystem *locals = (run.local != nullptr) ? setOf({{run.local, L"L"}}) : nullptr;
+      ASSERT_EQ(program->run(nullptr, 0, nullptr, locals, nullptr, constants), 0);
+      EXPECT_EQ(resultText(program), run.expected) << run.expected;
+      delete constants;
+   }
+   program->setGlobalVariable(L"w", new ORVA_Value(L"G"));
+   ASSERT_EQ(program->run(nullptr, 0, nullptr, setOf({{L"w", L"L"}})), 0);
+   EXPECT_EQ(resultText(program), L"/G");
+   delete program;
+}
+
+TEST(LookupCache, DuplicateNamesInAHostSet)
+{
+   ORVA_Program *program = compile(L"s = \"\"; for (i = 0; i < 3; i++) s .= v; return s;");
+   ORVA_VariableSystem *locals = setOf({{L"v", L"first"}, {L"v", L"second"}});
+   ASSERT_EQ(program->run(nullptr, 0, nullptr, locals), 0);
+   EXPECT_EQ(resultText(program), L"firstfirstfirst");
+   delete program;
+}
+
+TEST(LookupCache, FirstAtConfirmsOnlyTheFirstOfAName)
+{
+   ORVA_VariableSystem set;
+   for (const wchar_t *name : {L"a", L"b", L"a", L"c"})
+      set.create(name, nullptr);
+   EXPECT_EQ(set.firstAt(0, L"a"), set.getByIndex(0));
+   EXPECT_EQ(set.firstAt(1, L"b"), set.getByIndex(1));
+   EXPECT_EQ(set.firstAt(1, L"a"), nullptr);   // another name there
+   EXPECT_EQ(set.firstAt(2, L"a"), nullptr);   // an older "a" wins
+   EXPECT_EQ(set.firstAt(3, L"c"), nullptr);   // past the first duplicate: not confirmed
+   EXPECT_EQ(set.firstAt(9, L"a"), nullptr);
+   EXPECT_EQ(set.indexOf(L"c"), 3u);
+   EXPECT_EQ(set.indexOf(L"d"), 0xFFFFFFFFu);
+
+   // A set large enough for its hash index finds duplicates the same way.
+   ORVA_VariableSystem large;
+   wchar_t name[8];
+   for (int i = 0; i < 40; i++)
+   {
+      swprintf(name, 8, L"n%d", i % 30);
+      large.create(name, nullptr);
+   }
+   EXPECT_NE(large.firstAt(29, L"n29"), nullptr);
+   EXPECT_EQ(large.firstAt(30, L"n0"), nullptr);
+   EXPECT_EQ(large.indexOf(L"n5"), 5u);
+}
+
+}  // namespace
