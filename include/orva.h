@@ -411,7 +411,7 @@ public:
    ORVA_Class();
    virtual ~ORVA_Class();
 
-   const wchar_t *getName() const { return m_name; }
+   const wchar_t *getName() const { return name; }
 
    /* Returns a new value the caller owns, or null when there is no such attribute. */
    virtual ORVA_Value *getAttr(ORVA_Object *object, const wchar_t *attribute);
@@ -421,7 +421,7 @@ public:
    virtual void onObjectDelete(ORVA_Object *object);
 
 protected:
-   wchar_t m_name[64];
+   wchar_t name[64];
 };
 
 /* One reference to a host object: its class and a counted handle on the host's data. */

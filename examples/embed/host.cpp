@@ -25,7 +25,7 @@ struct Device
 class DeviceClass : public ORVA_Class
 {
 public:
-   DeviceClass() { wcscpy(m_name, L"DEVICE"); }
+   DeviceClass() { wcscpy(name, L"DEVICE"); }
 
    // Returns a new value (the engine owns it), or null for an unknown attribute.
    ORVA_Value *getAttr(ORVA_Object *object, const wchar_t *attribute) override

@@ -38,7 +38,7 @@ constexpr int32_t kYearBase = 1900;
 
 ORVA_TimeClass::ORVA_TimeClass()
 {
-   wcscpy(m_name, L"TIME");
+   wcscpy(name, L"TIME");
 }
 
 ORVA_TimeClass::~ORVA_TimeClass()

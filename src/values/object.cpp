@@ -18,7 +18,7 @@ struct ORVA_Object::Handle
 
 ORVA_Class::ORVA_Class()
 {
-   wcscpy(m_name, L"generic");
+   wcscpy(name, L"generic");
 }
 
 ORVA_Class::~ORVA_Class()

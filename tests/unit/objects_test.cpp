@@ -17,8 +17,8 @@ public:
    {
       if (name != nullptr)
       {
-         wcsncpy(m_name, name, 63);
-         m_name[63] = 0;
+         wcsncpy(this->name, name, 63);
+         this->name[63] = 0;
       }
    }
    void onObjectDelete(ORVA_Object *object) override { deletedData.push_back(object->getData()); }

@@ -130,7 +130,7 @@ private:
 class CountingClass : public ORVA_Class
 {
 public:
-   CountingClass() { wcscpy(m_name, L"COUNTER"); }
+   CountingClass() { wcscpy(name, L"COUNTER"); }
    ORVA_Value *getAttr(ORVA_Object *, const wchar_t *attribute) override
    {
       return (wcscmp(attribute, L"x") == 0) ? new ORVA_Value(static_cast<int32_t>(42)) : nullptr;
