@@ -489,6 +489,9 @@ public:
    ORVA_Instruction(int line, int opcode, char *name);
    ORVA_Instruction(int line, int opcode, char *name, int intOperand);
    ORVA_Instruction(int line, int opcode, uint32_t address);
+   /* Addresses written as unsigned long (5UL) are addresses too. */
+   ORVA_Instruction(int line, int opcode, unsigned long address)
+      : ORVA_Instruction(line, opcode, static_cast<uint32_t>(address)) {}
    ORVA_Instruction(int line, int opcode, int intOperand);
    ORVA_Instruction(const ORVA_Instruction *src);
    ~ORVA_Instruction();
