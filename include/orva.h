@@ -43,6 +43,7 @@ class ORVA_Class;
 class ORVA_Object;
 class ORVA_Instruction;
 class ORVA_Program;
+class ORVA_RegexCache;
 class ORVA_Environment;
 class ORVA_Library;
 class KWMPMessage;
@@ -662,6 +663,9 @@ private:
    void *m_runState;
    /* Counts the runs; the instructions' lookup caches are valid for one run only. */
    uint64_t m_runNumber;
+   /* Compiled regular expressions of MATCH and IMATCH (src/vm/regex_cache.h); made on
+      first use. */
+   ORVA_RegexCache *m_regexCache;
    ORVA_RunLimits m_limits;
    std::atomic<bool> m_interruptRequested;
 };

@@ -19,6 +19,7 @@
 
 #include "platform/platform.h"
 #include "vm/engine.h"
+#include "vm/regex_cache.h"
 
 // Highest capture group stored in a "$n" variable; also sizes the match record array.
 constexpr int kMaxCaptureGroup = 255;
@@ -321,13 +322,17 @@ void ORVA_Program::doUnaryOperation(int opcode)
 // Matches text against the extended regular expression `pattern` (case-insensitive when
 // asked). On a match, stores capture groups 1 upwards in the local variables "$1".."$255",
 // stopping at the first group that took no part. Returns 1 for a match, 0 for none, and
-// -1 after raising "Invalid regular expression". The pattern is compiled on every call.
+// -1 after raising "Invalid regular expression". Compiled patterns are kept in the
+// program's regular-expression cache.
 int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignoreCase)
 {
    uint32_t patternLength;
    const wchar_t *patternText = textOf(pattern, &patternLength);
-   regex_t expression;
-   if (tre_regwncomp(&expression, patternText, patternLength, REG_EXTENDED | (ignoreCase ? REG_ICASE : 0)) != 0)
+   if (m_regexCache == nullptr)
+      m_regexCache = new ORVA_RegexCache();
+   const regex_t *expression =
+      m_regexCache->get(patternText, patternLength, REG_EXTENDED | (ignoreCase ? REG_ICASE : 0));
+   if (expression == nullptr)
    {
       error(ORVA_ERR_BAD_REGEXP);
       return -1;
@@ -336,15 +341,10 @@ int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignore
    uint32_t textLength;
    const wchar_t *subject = textOf(text, &textLength);
    regmatch_t groups[kMaxCaptureGroup + 1];
-   int matched = (tre_regwnexec(&expression, subject, textLength, kMaxCaptureGroup + 1, groups, 0) == 0) ? 1 : 0;
-   struct ExpressionGuard
-   {
-      regex_t *expression;
-      ~ExpressionGuard() { tre_regfree(expression); }
-   } guard{&expression};
+   int matched = (tre_regwnexec(expression, subject, textLength, kMaxCaptureGroup + 1, groups, 0) == 0) ? 1 : 0;
    if (matched)
    {
-      const size_t groupCount = expression.re_nsub;
+      const size_t groupCount = expression->re_nsub;
       for (size_t n = 1; n <= kMaxCaptureGroup && n <= groupCount; n++)
       {
          const regoff_t start = groups[n].rm_so;

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "vm/opcodes.h"
 #include "vm/program_growth.h"
+#include "vm/regex_cache.h"
 
 ORVA_Program::ORVA_Program()
    : m_lock(new std::recursive_mutex()),
@@ -40,6 +41,7 @@ ORVA_Program::ORVA_Program()
      m_functionsAllocated(0),
      m_runState(nullptr),
      m_runNumber(0),
+     m_regexCache(nullptr),
      m_limits(),
      m_interruptRequested(false)
 {
@@ -59,6 +61,7 @@ ORVA_Program::~ORVA_Program()
    delete m_locals;
    delete m_environment;
    delete m_result;
+   delete m_regexCache;
    free(m_functions);
    free(m_modules);
    for (uint32_t i = 0; i < m_preloadCount; i++)
