@@ -38,7 +38,7 @@ constexpr uint32_t kMaxTextLength = 65536;
 class FuzzClass : public ORVA_Class
 {
 public:
-   FuzzClass() { wcscpy(m_name, L"FUZZ"); }
+   FuzzClass() { wcscpy(name, L"FUZZ"); }
 };
 
 FuzzClass g_fuzzClass;
