@@ -698,6 +698,21 @@ void ORVA_Program::execute()
             ORVA_Value *top = PEEK();
             if (top == nullptr)
                RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
+            // An assignment statement is SET followed by POP 1: the value then moves into
+            // the variable instead of being copied and dropped, and the POP counts as run.
+            // Arrays are still copied (the popped value shares its array), and the last
+            // instruction of a slice leaves the POP to the next one, for the checkpoint.
+            if (next < m_codeSize && countdown > 1 && !top->isArray())
+            {
+               const ORVA_Instruction *following = m_instructions[next];
+               if (following->m_opcode == POP && following->m_intOperand == 1)
+               {
+                  variable->setValue(POP());
+                  countdown--;
+                  next++;
+                  break;
+               }
+            }
             variable->setValue(assignedCopy(top));
             break;
          }
