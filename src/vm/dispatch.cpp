@@ -9,7 +9,8 @@
 // else is an error.
 //
 // Ownership: binary operators pop both operands and release them, except that arithmetic,
-// bitwise, shift and CONCAT results are the left operand itself, pushed back. CASE works on
+// bitwise, shift and CONCAT results, and comparisons of two numbers, are the left operand
+// itself, pushed back. CASE works on
 // the instruction's constant and the switch value on the stack, and releases neither.
 #include <cwchar>
 
@@ -65,6 +66,18 @@ ORVA_Value *newBoolean(bool value)
    return new ORVA_Value(static_cast<int32_t>(value ? 1 : 0));
 }
 
+// A comparison or logical result on the numeric path: the left operand (a popped number,
+// holding no reference) becomes the int32 0 or 1, without its name, exactly what
+// newBoolean would make, and is the result.
+int becomeBoolean(ORVA_Value *left, bool value, ORVA_Value **result)
+{
+   left->set(value ? 1 : 0);
+   if (left->getName() != nullptr)
+      left->setName(nullptr);
+   *result = left;
+   return 0;
+}
+
 // Text form for comparisons: values without one (null, object, array) count as empty.
 const wchar_t *textOf(ORVA_Value *value, uint32_t *length)
 {
@@ -91,7 +104,8 @@ bool sameText(ORVA_Value *left, ORVA_Value *right)
 
 // The numeric path. Converts both operands to their common type (CASE thereby changes its
 // constant and the switch value for good), then computes. Returns 0 or an error code; on
-// success *result is the left operand or a new int32.
+// success *result is the left operand (also for comparisons, which turn it into the int32
+// result) or, for CASE, whose left operand is the instruction's constant, a new int32.
 int computeNumeric(int opcode, ORVA_Value *left, ORVA_Value *right, ORVA_Value **result)
 {
    const int type = commonType(left->getDataType(), right->getDataType(), opcode);
@@ -117,14 +131,14 @@ int computeNumeric(int opcode, ORVA_Value *left, ORVA_Value *right, ORVA_Value *
       case BITXOR: left->bitXor(right); break;
       case LSHIFT: left->lshift(right->getValueAsInt32()); break;
       case RSHIFT: left->rshift(right->getValueAsInt32()); break;
-      case EQ: *result = newBoolean(left->EQ(right) != 0); return 0;
-      case NE: *result = newBoolean(left->EQ(right) == 0); return 0;
-      case LT: *result = newBoolean(left->LT(right) != 0); return 0;
-      case LE: *result = newBoolean(left->LE(right) != 0); return 0;
-      case GT: *result = newBoolean(left->GT(right) != 0); return 0;
-      case GE: *result = newBoolean(left->GE(right) != 0); return 0;
-      case AND: *result = newBoolean(left->isNonZero() && right->isNonZero()); return 0;
-      case OR: *result = newBoolean(left->isNonZero() || right->isNonZero()); return 0;
+      case EQ: return becomeBoolean(left, left->EQ(right) != 0, result);
+      case NE: return becomeBoolean(left, left->EQ(right) == 0, result);
+      case LT: return becomeBoolean(left, left->LT(right) != 0, result);
+      case LE: return becomeBoolean(left, left->LE(right) != 0, result);
+      case GT: return becomeBoolean(left, left->GT(right) != 0, result);
+      case GE: return becomeBoolean(left, left->GE(right) != 0, result);
+      case AND: return becomeBoolean(left, left->isNonZero() && right->isNonZero(), result);
+      case OR: return becomeBoolean(left, left->isNonZero() || right->isNonZero(), result);
       case CASE: *result = newBoolean(left->EQ(right) != 0); return 0;
       default: return ORVA_ERR_INTERNAL;
    }

@@ -1,0 +1,129 @@
+// The engine's shortcuts must not be visible: an assignment statement (SET then POP 1)
+// that moves its value, comparisons that reuse their left operand, recycled local sets
+// of script function calls. Each case compares a result that a shortcut could change.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <orva.h>
+
+namespace {
+
+struct Outcome
+{
+   int rc;
+   std::wstring error;
+   std::wstring result;
+};
+
+ORVA_Program *compile(const std::wstring &source)
+{
+   wchar_t errorText[1024] = L"";
+   ORVA_Program *program = ORVACompile(source.c_str(), errorText, 1024);
+   EXPECT_NE(program, nullptr) << errorText;
+   return program;
+}
+
+Outcome run(const std::wstring &source, uint64_t maxSteps = 0)
+{
+   ORVA_Program *program = compile(source);
+   if (program == nullptr)
+      return {-2, L"does not compile", L""};
+   ORVA_RunLimits limits;
+   limits.maxSteps = maxSteps;
+   program->setRunLimits(limits);
+   Outcome outcome{program->run(nullptr, 0, nullptr), L"", L""};
+   if (outcome.rc != 0 && program->getErrorText() != nullptr)
+      outcome.error = program->getErrorText();
+   ORVA_Value *result = program->getResult();
+   if (result != nullptr)
+   {
+      const wchar_t *text = result->getValueAsCString();
+      outcome.result = text != nullptr ? text : L"(no text)";
+   }
+   delete program;
+   return outcome;
+}
+
+// The fewest steps with which the script completes (binary search over the step limit).
+uint64_t stepsNeeded(const std::wstring &source)
+{
+   uint64_t low = 1, high = 10000000;
+   while (low < high)
+   {
+      const uint64_t middle = (low + high) / 2;
+      if (run(source, middle).rc == 0)
+         high = middle;
+      else
+         low = middle + 1;
+   }
+   return low;
+}
+
+}  // namespace
+
+TEST(EngineFastPaths, ResultsStayTheSame)
+{
+   struct Case { const char *name; const wchar_t *source; const wchar_t *result; };
+   const Case cases[] = {
+      // Assignment statements.
+      {"array assignment copies", L"array a; a[0] = 1; b = a; b[0] = 2; return a[0] . b[0];", L"12"},
+      {"array assignment copies both ways", L"array a; a[0] = 1; b = a; a[0] = 3; return a[0] . b[0];", L"31"},
+      {"chained assignment", L"a = b = 5; b++; return a . b;", L"56"},
+      {"chained array assignment", L"array x; x[0] = 1; a = b = x; b[0] = 7; return a[0] . b[0] . x[0];", L"171"},
+      {"assigned text keeps its form", L"a = \"0x10\"; b = a; return b . \"/\" . (b + 0);", L"0x10/16"},
+      {"assigned concatenation", L"a = 1; a = a . 2; b = a; b++; return a . \"/\" . b;", L"12/13"},
+      {"assignment in a loop", L"s = 0; for (i = 0; i < 10; i++) s = s + i; return s;", L"45"},
+      {"assignment as a value", L"x = (y = 3) + 1; return x . y;", L"43"},
+      {"compound assignment", L"x = 5; x += 2; x .= \"a\"; return x;", L"7a"},
+      // Comparisons of numbers give plain int32 0 or 1.
+      {"comparison type", L"x = 5; return typeof(x < 7) . typeof(1.5 == 1.5) . typeof(2L > 1U);", L"int32int32int32"},
+      {"comparison text", L"x = 0x10; y = (x == 16); return y . (x != 16) . (x <= 15) . (1.5 >= 1.5);", L"1001"},
+      {"logical operators", L"return (2 && 3) . (0 || 0) . (0.5 && 1) . (0 || 7);", L"1011"},
+      {"comparison of a named argument", L"sub f(a) { return a == 3; }\nreturn f(v: 3) . f(v: 4);", L"10"},
+      {"named argument compared then passed on", L"sub g(b) { return $w . b; }\nsub f(a) { return g(w: a == 3); }\nreturn f(v: 3) . f(v: 4);", L"1100"},
+      {"comparison of a real keeps no text", L"x = 1.5; return (x < 2) . \" \" . x;", L"1 1.500000"},
+      {"string comparison", L"return (\"a\" == \"a\") . (\"a\" == \"b\") . (\"10\" == 10);", L"101"},
+      // Calls: every call starts with a set of its own.
+      {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
+      {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
+      {"named arguments per call", L"sub f(a) { return typeof($x) . typeof($y); }\nreturn f(x: 1) . \"/\" . f(y: 2);", L"int32null/nullint32"},
+      {"recursion", L"sub fib(k) { if (k < 2) return k; return fib(k - 1) + fib(k - 2); }\nreturn fib(15);", L"610"},
+      {"deep recursion after shallow", L"sub d(n) { if (n == 0) return 0; return 1 + d(n - 1); }\nreturn d(3) + d(2000) + d(5);", L"2008"},
+   };
+   for (const Case &c : cases)
+   {
+      Outcome outcome = run(c.source);
+      EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
+      EXPECT_EQ(outcome.result, c.result) << c.name;
+   }
+}
+
+TEST(EngineFastPaths, AnAssignmentStatementCountsAllItsSteps)
+{
+   // Straight-line code runs each of its instructions once: an assignment statement is
+   // three (PUSH_CONST, SET, POP), whichever slice of the step budget it falls in.
+   std::wstring source;
+   for (int i = 0; i < 3000; i++)
+      source += L"x = " + std::to_wstring(i) + L";\n";
+   ORVA_Program *program = compile(source);
+   ASSERT_NE(program, nullptr);
+   const uint64_t codeSize = program->getCodeSize();
+   delete program;
+   const uint64_t needed = stepsNeeded(source);
+   EXPECT_EQ(needed, codeSize);
+   // The last instruction, the implicit end, has the line after the last statement.
+   EXPECT_EQ(run(source, needed - 1).error, L"Error 28 in line 3001: Instruction limit exceeded");
+   EXPECT_EQ(run(source, needed - 2).error, L"Error 28 in line 3000: Instruction limit exceeded");
+}
+
+TEST(EngineFastPaths, ErrorsKeepTheirLines)
+{
+   struct Case { const char *name; const wchar_t *source; const wchar_t *error; };
+   const Case cases[] = {
+      {"divide by zero in an assignment", L"x = 1;\ny = 5 % 0;\n", L"Error 9 in line 2: Divide by zero"},
+      {"comparison with null", L"x = 1;\ny = x < null;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
+   };
+   for (const Case &c : cases)
+      EXPECT_EQ(run(c.source).error, c.error) << c.name;
+}
