@@ -290,8 +290,15 @@ public:
    }
 
 private:
+   friend class ORVA_Program;
+   friend class ORVA_Engine;
+
    void append(ORVA_Variable *variable);
    void rehash();
+   /* Empties the set for reuse (the engine recycles the local sets of calls): the values
+      are released, the variables stay behind as spares and are taken again, name
+      included, when a variable of the same name is created at their position. */
+   void recycle();
 
    uint32_t m_count;
    ORVA_Variable **m_variables;
@@ -304,6 +311,8 @@ private:
    /* Position of the first variable whose name an older one already has; 0xFFFFFFFF
       while all names differ. */
    uint32_t m_firstDuplicate;
+   /* Variables held in m_variables: the m_count of the set, then spares left by recycle. */
+   uint32_t m_held;
 };
 
 /* ------------------------------------------------------------------------------------

@@ -38,7 +38,7 @@ uint32_t hashName(const wchar_t *name)
 
 ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
    : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0),
-     m_firstDuplicate(kNoPosition)
+     m_firstDuplicate(kNoPosition), m_held(0)
 {
 }
 
@@ -50,7 +50,7 @@ ORVA_VariableSystem::ORVA_VariableSystem(ORVA_VariableSystem *src) : ORVA_Variab
 
 ORVA_VariableSystem::~ORVA_VariableSystem()
 {
-   for (uint32_t i = 0; i < m_count; i++)
+   for (uint32_t i = 0; i < m_held; i++)
       delete m_variables[i];
    free(m_variables);
    free(m_index);
@@ -86,6 +86,19 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
 
 ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *value)
 {
+   if (m_count < m_held && m_index == nullptr && name != nullptr && wcscmp(m_variables[m_count]->getName(), name) == 0)
+   {
+      // A spare of the same name (see recycle): the same steps as append, without making
+      // the variable again.
+      ORVA_Variable *spare = m_variables[m_count];
+      spare->setValue(value != nullptr ? value : new ORVA_Value());
+      if (m_firstDuplicate == kNoPosition && indexOf(name) != kNoPosition)
+         m_firstDuplicate = m_count;
+      m_count++;
+      if (m_count > kLinearSearchLimit)
+         rehash();
+      return spare;
+   }
    ORVA_Variable *variable = new ORVA_Variable(name, value != nullptr ? value : new ORVA_Value(), m_constant);
    uint32_t before = m_count;
    append(variable);
@@ -109,7 +122,13 @@ void ORVA_VariableSystem::merge(ORVA_VariableSystem *src)
 
 void ORVA_VariableSystem::append(ORVA_Variable *variable)
 {
-   if (m_count == m_allocated)
+   if (m_count < m_held)
+   {
+      // The new variable takes the place of a spare of another name.
+      delete m_variables[m_count];
+      m_variables[m_count] = nullptr;
+   }
+   else if (m_count == m_allocated)
    {
       uint32_t allocated = m_allocated > 0 ? m_allocated * 2 : 4;
       ORVA_Variable **variables =
@@ -126,6 +145,8 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
    if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(variable->getName()) != kNoPosition)
       m_firstDuplicate = m_count;
    m_variables[m_count++] = variable;
+   if (m_held < m_count)
+      m_held = m_count;
 
    if (m_index != nullptr && m_count * 2 <= m_indexSize)
    {
@@ -188,4 +209,15 @@ void ORVA_VariableSystem::rehash()
       if (!duplicate)
          m_index[slot] = i + 1;
    }
+}
+
+void ORVA_VariableSystem::recycle()
+{
+   for (uint32_t i = 0; i < m_count; i++)
+      m_variables[i]->setValue(nullptr);
+   m_count = 0;
+   m_firstDuplicate = kNoPosition;
+   free(m_index);
+   m_index = nullptr;
+   m_indexSize = 0;
 }

@@ -71,11 +71,25 @@ enum : uint8_t
    kCachedLocal = 3
 };
 
+// Local sets of returned calls kept for the next calls of the run (see ORVA_Engine).
+constexpr uint32_t kSpareLocalSets = 64;
+
 struct RunState
 {
    bool failed = false;
    // Instructions the step limit still allows beyond the slice being executed.
    uint64_t stepsLeft = 0;
+   ORVA_VariableSystem *spareLocals[kSpareLocalSets] = {};
+   uint32_t spareLocalCount = 0;
+
+   RunState() = default;
+   RunState(const RunState &) = delete;
+   RunState &operator=(const RunState &) = delete;
+   ~RunState()
+   {
+      while (spareLocalCount > 0)
+         delete spareLocals[--spareLocalCount];
+   }
 };
 
 inline ORVA_Value *popValue(ORVA_Stack *stack)
@@ -147,9 +161,34 @@ public:
          data->push(returned);
       }
 
-      delete program->m_locals;
+      releaseLocals(program, program->m_locals);
       program->m_locals = callerLocals;
       return returnAddress;
+   }
+
+   // A local set for a call: a recycled one when the run has one, else a new one. Calls
+   // of one function create the same variables in the same order, so a recycled set
+   // mostly hands back its spare variables, names included, without allocating.
+   static ORVA_VariableSystem *takeLocals(ORVA_Program *program)
+   {
+      auto *state = static_cast<RunState *>(program->m_runState);
+      if (state != nullptr && state->spareLocalCount > 0)
+         return state->spareLocals[--state->spareLocalCount];
+      return new ORVA_VariableSystem(false);
+   }
+
+   // Gives up a returned call's local set: its values are released now, the set is kept
+   // for a later call while there is room.
+   static void releaseLocals(ORVA_Program *program, ORVA_VariableSystem *locals)
+   {
+      auto *state = static_cast<RunState *>(program->m_runState);
+      if (state == nullptr || state->spareLocalCount == kSpareLocalSets)
+      {
+         delete locals;
+         return;
+      }
+      locals->recycle();
+      state->spareLocals[state->spareLocalCount++] = locals;
    }
 
    // Drops the frames of calls that never returned (after EXIT, a stop code or an error).
@@ -478,7 +517,7 @@ void ORVA_Program::callFunction(int argc)
       return;
    }
    // Made before the frame is pushed: running out of memory here leaves no half frame.
-   ORVA_VariableSystem *calleeLocals = new ORVA_VariableSystem(false);
+   ORVA_VariableSystem *calleeLocals = ORVA_Engine::takeLocals(this);
    m_callDepth++;
 
    int base = m_dataStack->getSize() - ((argc > 0) ? argc : 0);
