@@ -194,6 +194,45 @@ void ORVA_Program::doBinaryOperation(int opcode)
       }
    }
 
+   // Two int32 operands, the most common case, computed here without the conversions;
+   // the results are what computeNumeric gives. Division and remainder by zero take the
+   // general path, which raises the error.
+   if (!isCase && left->getDataType() == ORVA_DT_INT32 && right->getDataType() == ORVA_DT_INT32)
+   {
+      const int32_t a = left->getValueAsInt32();
+      const int32_t b = right->getValueAsInt32();
+      const auto ua = static_cast<uint32_t>(a);
+      const auto ub = static_cast<uint32_t>(b);
+      bool done = true;
+      switch (opcode)
+      {
+         case ADD: left->set(static_cast<int32_t>(ua + ub)); break;
+         case SUB: left->set(static_cast<int32_t>(ua - ub)); break;
+         case MUL: left->set(static_cast<int32_t>(ua * ub)); break;
+         case REM:
+            if (b == 0)
+               done = false;
+            else
+               left->set((b == -1) ? 0 : a % b);
+            break;
+         case EQ: becomeBoolean(left, a == b, &left); break;
+         case NE: becomeBoolean(left, a != b, &left); break;
+         case LT: becomeBoolean(left, a < b, &left); break;
+         case LE: becomeBoolean(left, a <= b, &left); break;
+         case GT: becomeBoolean(left, a > b, &left); break;
+         case GE: becomeBoolean(left, a >= b, &left); break;
+         case AND: becomeBoolean(left, a != 0 && b != 0, &left); break;
+         case OR: becomeBoolean(left, a != 0 || b != 0, &left); break;
+         default: done = false; break;
+      }
+      if (done)
+      {
+         delete right;
+         m_dataStack->push(left);
+         return;
+      }
+   }
+
    // Owns the popped operands until a result is made, so that running out of memory on
    // the way (a new value, a capture) does not lose them.
    struct OperandGuard

@@ -84,6 +84,11 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"named argument compared then passed on", L"sub g(b) { return $w . b; }\nsub f(a) { return g(w: a == 3); }\nreturn f(v: 3) . f(v: 4);", L"1100"},
       {"comparison of a real keeps no text", L"x = 1.5; return (x < 2) . \" \" . x;", L"1 1.500000"},
       {"string comparison", L"return (\"a\" == \"a\") . (\"a\" == \"b\") . (\"10\" == 10);", L"101"},
+      // int32 arithmetic wraps and keeps the int32 type; remainders take the dividend's sign.
+      {"int32 wrapping", L"x = 2147483647; y = -2147483647 - 1; return (x + 1) . \" \" . (y - 1) . \" \" . (65536 * 65536 + 3);", L"-2147483648 2147483647 3"},
+      {"int32 remainders", L"y = -2147483647 - 1; return (y % -1) . (7 % -3) . (-7 % 3) . typeof(7 % 3) . typeof(7 + 3);", L"01-1int32int32"},
+      {"int32 result loses its old text", L"x = \"010\"; y = x + 0; z = x; z++; return x . \" \" . y . \" \" . z . \" \" . (x == 8);", L"010 8 9 1"},
+      {"mixed types still promote", L"return typeof(1 + 2L) . typeof(1 < 2U) . (1 + 0.5) . (7 / 2);", L"int64int321.5000003.500000"},
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
       {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
