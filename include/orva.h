@@ -286,7 +286,13 @@ public:
          return nullptr;
       ORVA_Variable *variable = m_variables[index];
       const wchar_t *own = variable->getName();
-      return (own == name || wcscmp(own, name) == 0) ? variable : nullptr;
+      /* Names are short: compared here rather than through a library call. */
+      while (*own == *name && *own != 0)
+      {
+         own++;
+         name++;
+      }
+      return (*own == *name) ? variable : nullptr;
    }
 
 private:

@@ -216,11 +216,15 @@ void ORVA_Value::operator delete(void *block, size_t size)
    PoolRelease(block, size);
 }
 
+// Most values die holding a plain number: no text, no name, no reference.
 ORVA_Value::~ORVA_Value()
 {
-   free(m_name);
-   free(m_string);
-   releaseReference();
+   if (m_name != nullptr)
+      free(m_name);
+   if (m_string != nullptr)
+      free(m_string);
+   if (m_dataType >= ORVA_DT_OBJECT && m_dataType <= ORVA_DT_ITERATOR)
+      releaseReference();
 }
 
 // Stores text as the cached text form; a null text (allocation failure) becomes the empty
@@ -281,7 +285,8 @@ void ORVA_Value::setName(const wchar_t *name)
 
 void ORVA_Value::invalidateString()
 {
-   free(m_string);
+   if (m_string != nullptr)
+      free(m_string);
    m_string = nullptr;
    m_stringLength = 0;
    m_stringValid = false;
@@ -551,8 +556,12 @@ bool ORVA_Value::convert(int dataType)
 
 void ORVA_Value::set(int32_t number)
 {
-   releaseReference();
-   invalidateString();
+   if (m_dataType >= ORVA_DT_OBJECT && m_dataType <= ORVA_DT_ITERATOR)
+      releaseReference();
+   if (m_string != nullptr)
+      invalidateString();
+   m_stringLength = 0;
+   m_stringValid = false;
    m_dataType = ORVA_DT_INT32;
    m_content.uint64 = 0;
    m_content.int32 = number;
