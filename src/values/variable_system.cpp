@@ -34,6 +34,17 @@ uint32_t hashName(const wchar_t *name)
    return hash;
 }
 
+// Variable names are short ("i", "$1", "count"): a plain loop beats a library call.
+inline bool sameName(const wchar_t *a, const wchar_t *b)
+{
+   while (*a == *b && *a != 0)
+   {
+      a++;
+      b++;
+   }
+   return *a == *b;
+}
+
 }
 
 ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
@@ -70,7 +81,7 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
    {
       for (uint32_t i = 0; i < m_count; i++)
       {
-         if (wcscmp(m_variables[i]->getName(), name) == 0)
+         if (sameName(m_variables[i]->getName(), name))
             return i;
       }
       return kNoPosition;
@@ -86,7 +97,7 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
 
 ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *value)
 {
-   if (m_count < m_held && m_index == nullptr && name != nullptr && wcscmp(m_variables[m_count]->getName(), name) == 0)
+   if (m_count < m_held && m_index == nullptr && name != nullptr && sameName(m_variables[m_count]->getName(), name))
    {
       // A spare of the same name (see recycle): the same steps as append, without making
       // the variable again.
