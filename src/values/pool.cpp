@@ -87,11 +87,15 @@ void *PoolAllocate(size_t size)
    return ::operator new(size);
 }
 
-void PoolRelease(void *block, size_t size)
+namespace {
+
+// PoolRelease's rare cases, out of line so that the common one needs no stack frame: a
+// null block, a block too large for the lists, a closed or full list, and the first
+// release of the thread.
+__attribute__((noinline)) void releaseSlowly(void *block, size_t sizeClass)
 {
    if (block == nullptr)
       return;
-   const size_t sizeClass = sizeClassOf(size);
    if (sizeClass >= kPoolClasses || t_pool.closed || t_pool.counts[sizeClass] >= kPoolMaxBlocks)
    {
       ::operator delete(block);
@@ -107,6 +111,23 @@ void PoolRelease(void *block, size_t size)
    freeBlock->next = t_pool.heads[sizeClass];
    t_pool.heads[sizeClass] = freeBlock;
    t_pool.counts[sizeClass]++;
+}
+
+}  // namespace
+
+void PoolRelease(void *block, size_t size)
+{
+   const size_t sizeClass = sizeClassOf(size);
+   if (block != nullptr && sizeClass < kPoolClasses && t_pool.registered && !t_pool.closed &&
+       t_pool.counts[sizeClass] < kPoolMaxBlocks)
+   {
+      auto *freeBlock = static_cast<FreeBlock *>(block);
+      freeBlock->next = t_pool.heads[sizeClass];
+      t_pool.heads[sizeClass] = freeBlock;
+      t_pool.counts[sizeClass]++;
+      return;
+   }
+   releaseSlowly(block, sizeClass);
 }
 
 #else
