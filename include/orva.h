@@ -219,6 +219,9 @@ private:
    wchar_t *m_name;
    uint8_t m_dataType;
    bool m_stringValid;
+   /* The cached text is exactly what updateString forms from the number, so a copy may
+      leave it out and form it again when asked. */
+   bool m_textFormed;
    union
    {
       int32_t int32;

@@ -60,6 +60,22 @@ int64_t realToInt64(double number)
    return static_cast<int64_t>(number);
 }
 
+// Whether text is the decimal form updateString gives the integer ("12", "-3", not "012",
+// "0x1A" or "+5").
+bool isFormedText(int64_t integer, const wchar_t *text, uint32_t length)
+{
+   char buffer[24];
+   const char *end = std::to_chars(buffer, buffer + sizeof(buffer), integer).ptr;
+   if (static_cast<size_t>(end - buffer) != length)
+      return false;
+   for (uint32_t i = 0; i < length; i++)
+   {
+      if (text[i] != static_cast<wchar_t>(buffer[i]))
+         return false;
+   }
+   return true;
+}
+
 int32_t realToInt32(double number)
 {
    if (std::isnan(number))
@@ -78,7 +94,8 @@ int32_t realToInt32(double number)
  * --------------------------------------------------------------------------------------- */
 
 ORVA_Value::ORVA_Value()
-   : m_stringLength(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false)
+   : m_stringLength(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
+     m_textFormed(false)
 {
    m_content.uint64 = 0;
 }
@@ -107,7 +124,8 @@ ORVA_Value::ORVA_Value(const ORVA_Value *src) : ORVA_Value()
          m_content.uint64 = src->m_content.uint64;
          break;
    }
-   if (src->m_stringValid && src->m_string != nullptr)
+   // A text formed from the number is left out: the copy forms the same text when asked.
+   if (src->m_stringValid && src->m_string != nullptr && !src->m_textFormed)
    {
       m_string = static_cast<wchar_t *>(qv_memdup(src->m_string, (src->m_stringLength + 1) * sizeof(wchar_t)));
       if (m_string != nullptr)
@@ -240,6 +258,7 @@ void ORVA_Value::setText(wchar_t *text, uint32_t length)
    m_string = text;
    m_stringLength = (text != nullptr) ? length : 0;
    m_stringValid = (text != nullptr);
+   m_textFormed = false;
 }
 
 // Gives up the object instance or the array/iterator reference the value holds; the data
@@ -290,6 +309,7 @@ void ORVA_Value::invalidateString()
    m_string = nullptr;
    m_stringLength = 0;
    m_stringValid = false;
+   m_textFormed = false;
 }
 
 // Number recognition on the cached text: a whole-text integer in C base-0 form becomes
@@ -304,6 +324,7 @@ void ORVA_Value::updateNumber()
    int64_t integer = qv_wcstoll(m_string, &end, 0);
    if (*end == 0 && static_cast<size_t>(end - m_string) == m_stringLength)
    {
+      m_textFormed = isFormedText(integer, m_string, m_stringLength);
       if (integer >= std::numeric_limits<int32_t>::min() && integer <= std::numeric_limits<int32_t>::max())
       {
          m_dataType = ORVA_DT_INT32;
@@ -371,6 +392,7 @@ void ORVA_Value::updateString()
       text[length] = 0;
    }
    setText(text, static_cast<uint32_t>(length));
+   m_textFormed = (text != nullptr && m_dataType >= ORVA_DT_REAL);
 }
 
 /* ---------------------------------------------------------------------------------------
@@ -562,6 +584,7 @@ void ORVA_Value::set(int32_t number)
       invalidateString();
    m_stringLength = 0;
    m_stringValid = false;
+   m_textFormed = false;
    m_dataType = ORVA_DT_INT32;
    m_content.uint64 = 0;
    m_content.int32 = number;

@@ -54,6 +54,7 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
    m_string = joined;
    m_stringLength = static_cast<uint32_t>(newLength);
    m_stringValid = true;
+   m_textFormed = false;
 
    m_dataType = ORVA_DT_STRING;
    m_content.uint64 = 0;

@@ -89,6 +89,10 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"int32 remainders", L"y = -2147483647 - 1; return (y % -1) . (7 % -3) . (-7 % 3) . typeof(7 % 3) . typeof(7 + 3);", L"01-1int32int32"},
       {"int32 result loses its old text", L"x = \"010\"; y = x + 0; z = x; z++; return x . \" \" . y . \" \" . z . \" \" . (x == 8);", L"010 8 9 1"},
       {"mixed types still promote", L"return typeof(1 + 2L) . typeof(1 < 2U) . (1 + 0.5) . (7 / 2);", L"int64int321.5000003.500000"},
+      // Copies of numbers made from text keep the text as written; formed text comes back the same.
+      {"copied text forms", L"a = \"0x10\"; b = \"010\"; c = \"+5\"; d = \"12\"; e = \"-7\"; f = \"1.5\"; g = \"3000000000\"; x = a; y = b; z = c; u = d; v = e; w = f; t = g; return x . \" \" . y . \" \" . z . \" \" . u . \" \" . v . \" \" . w . \" \" . t;", L"0x10 010 +5 12 -7 1.5 3000000000"},
+      {"copied formed text", L"a = 5 + 0.5; b = a; c = 7 * 3; d = c . \"\"; e = c; f = \"1\" . \"2\"; g = f; return b . \" \" . d . \" \" . e . \" \" . g . \" \" . typeof(g) . \" \" . (g + 1);", L"5.500000 21 21 12 int32 13"},
+      {"copied text through calls", L"sub f(x) { return x . \"|\" . $1; }\nreturn f(\"0x1A\") . \" \" . f(\"26\") . \" \" . f(\"-0\");", L"0x1A|0x1A 26|26 -0|-0"},
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
       {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
