@@ -45,6 +45,18 @@ ORVA_Array::~ORVA_Array()
 // Binary search: the position of index when *found, else the position where it belongs.
 int ORVA_Array::find(int index, bool *found) const
 {
+   // Arrays filled from 0 upwards: the element of index i is at position i, and a new
+   // index past the last one belongs at the end. Both answers are the search's.
+   if (index >= 0 && index < m_size && m_elements[index].index == index)
+   {
+      *found = true;
+      return index;
+   }
+   if (m_size == 0 || m_elements[m_size - 1].index < index)
+   {
+      *found = false;
+      return m_size;
+   }
    int low = 0, high = m_size;
    while (low < high)
    {

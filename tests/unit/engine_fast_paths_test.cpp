@@ -93,6 +93,9 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"copied text forms", L"a = \"0x10\"; b = \"010\"; c = \"+5\"; d = \"12\"; e = \"-7\"; f = \"1.5\"; g = \"3000000000\"; x = a; y = b; z = c; u = d; v = e; w = f; t = g; return x . \" \" . y . \" \" . z . \" \" . u . \" \" . v . \" \" . w . \" \" . t;", L"0x10 010 +5 12 -7 1.5 3000000000"},
       {"copied formed text", L"a = 5 + 0.5; b = a; c = 7 * 3; d = c . \"\"; e = c; f = \"1\" . \"2\"; g = f; return b . \" \" . d . \" \" . e . \" \" . g . \" \" . typeof(g) . \" \" . (g + 1);", L"5.500000 21 21 12 int32 13"},
       {"copied text through calls", L"sub f(x) { return x . \"|\" . $1; }\nreturn f(\"0x1A\") . \" \" . f(\"26\") . \" \" . f(\"-0\");", L"0x1A|0x1A 26|26 -0|-0"},
+      // Arrays: elements found by position or past the end, else by search.
+      {"sparse array", L"array a; a[3] = 3; a[0] = 0; a[2] = 2; a[-5] = -5; a[1] = 1; a[1] = 11; s = \"\"; foreach (v : a) s .= v . \",\"; return s . typeof(a[4]) . a[2] . a[3] . typeof(a[7]) . a[-5] . a[1] . typeof(a[-2147483647 - 1]);", L"-5,0,11,2,3,null23null-511null"},
+      {"dense array", L"array a; for (i = 0; i < 100; i++) a[i] = i * 2; a[50] = 7; s = 0; foreach (v : a) s += v; return s . \" \" . a[99] . \" \" . a[50] . \" \" . typeof(a[100]);", L"9807 198 7 null"},
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
       {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
