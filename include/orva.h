@@ -206,6 +206,9 @@ public:
    void rshift(int count);
 
 protected:
+   /* The operator dispatch computes on two int32 operands in place. */
+   friend class ORVA_Program;
+
    void invalidateString();
    void updateNumber();
    void updateString();

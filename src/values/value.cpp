@@ -100,8 +100,13 @@ ORVA_Value::ORVA_Value()
    m_content.uint64 = 0;
 }
 
-ORVA_Value::ORVA_Value(const ORVA_Value *src) : ORVA_Value()
+// The members are set here rather than by delegating to ORVA_Value(): values are copied
+// on every push of a variable.
+ORVA_Value::ORVA_Value(const ORVA_Value *src)
+   : m_stringLength(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
+     m_textFormed(false)
 {
+   m_content.uint64 = 0;
    if (src == nullptr)
       return;
    m_dataType = src->m_dataType;

@@ -12,6 +12,7 @@
 // bitwise, shift and CONCAT results, and comparisons of two numbers, are the left operand
 // itself, pushed back. CASE works on
 // the instruction's constant and the switch value on the stack, and releases neither.
+#include <cstdlib>
 #include <cwchar>
 
 #include <tre/tre.h>
@@ -197,36 +198,51 @@ void ORVA_Program::doBinaryOperation(int opcode)
    // Two int32 operands, the most common case, computed here without the conversions;
    // the results are what computeNumeric gives. Division and remainder by zero take the
    // general path, which raises the error.
-   if (!isCase && left->getDataType() == ORVA_DT_INT32 && right->getDataType() == ORVA_DT_INT32)
+   if (!isCase && left->m_dataType == ORVA_DT_INT32 && right->m_dataType == ORVA_DT_INT32)
    {
-      const int32_t a = left->getValueAsInt32();
-      const int32_t b = right->getValueAsInt32();
+      const int32_t a = left->m_content.int32;
+      const int32_t b = right->m_content.int32;
       const auto ua = static_cast<uint32_t>(a);
       const auto ub = static_cast<uint32_t>(b);
       bool done = true;
+      bool comparison = true;
+      int32_t number = 0;
       switch (opcode)
       {
-         case ADD: left->set(static_cast<int32_t>(ua + ub)); break;
-         case SUB: left->set(static_cast<int32_t>(ua - ub)); break;
-         case MUL: left->set(static_cast<int32_t>(ua * ub)); break;
+         case ADD: number = static_cast<int32_t>(ua + ub); comparison = false; break;
+         case SUB: number = static_cast<int32_t>(ua - ub); comparison = false; break;
+         case MUL: number = static_cast<int32_t>(ua * ub); comparison = false; break;
          case REM:
-            if (b == 0)
-               done = false;
-            else
-               left->set((b == -1) ? 0 : a % b);
+            done = (b != 0);
+            number = (b == 0 || b == -1) ? 0 : a % b;
+            comparison = false;
             break;
-         case EQ: becomeBoolean(left, a == b, &left); break;
-         case NE: becomeBoolean(left, a != b, &left); break;
-         case LT: becomeBoolean(left, a < b, &left); break;
-         case LE: becomeBoolean(left, a <= b, &left); break;
-         case GT: becomeBoolean(left, a > b, &left); break;
-         case GE: becomeBoolean(left, a >= b, &left); break;
-         case AND: becomeBoolean(left, a != 0 && b != 0, &left); break;
-         case OR: becomeBoolean(left, a != 0 || b != 0, &left); break;
+         case EQ: number = (a == b); break;
+         case NE: number = (a != b); break;
+         case LT: number = (a < b); break;
+         case LE: number = (a <= b); break;
+         case GT: number = (a > b); break;
+         case GE: number = (a >= b); break;
+         case AND: number = (a != 0 && b != 0); break;
+         case OR: number = (a != 0 || b != 0); break;
          default: done = false; break;
       }
       if (done)
       {
+         // What set(number) does to an int32, and for a comparison what becomeBoolean
+         // does with the name.
+         if (left->m_string != nullptr)
+            left->invalidateString();
+         left->m_stringLength = 0;
+         left->m_stringValid = false;
+         left->m_textFormed = false;
+         left->m_content.uint64 = 0;
+         left->m_content.int32 = number;
+         if (comparison && left->m_name != nullptr)
+         {
+            free(left->m_name);
+            left->m_name = nullptr;
+         }
          delete right;
          m_dataStack->push(left);
          return;
