@@ -506,9 +506,10 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    program->execute();
 }
 
-// Enters a script function: pushes the caller's frame and gives the callee a new local
-// set holding the top `argc` values of the data stack as "$1".."$n" (and "$name" for named
-// arguments). The caller sets the position to the function's address afterwards.
+// Enters a script function: pushes the caller's frame and gives the callee a local set
+// (new, or recycled empty) holding the top `argc` values of the data stack as "$1".."$n"
+// (and "$name" for named arguments). The caller sets the position to the function's
+// address afterwards.
 void ORVA_Program::callFunction(int argc)
 {
    if (m_callDepth >= kMaxCallDepth)
