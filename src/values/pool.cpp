@@ -9,8 +9,13 @@
 #include <cstdint>
 #include <new>
 
+// GCC says __SANITIZE_ADDRESS__, clang says __has_feature(address_sanitizer).
 #if defined(__SANITIZE_ADDRESS__)
 #define ORVA_POOL_DISABLED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVA_POOL_DISABLED 1
+#endif
 #endif
 
 #ifndef ORVA_POOL_DISABLED
