@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 
 #include <cstdlib>
+#include <memory>
 #include <cstring>
 
 namespace {
@@ -110,7 +111,10 @@ ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *valu
          rehash();
       return spare;
    }
-   ORVA_Variable *variable = new ORVA_Variable(name, value != nullptr ? value : new ORVA_Value(), m_constant);
+   // The set owns the value from here on, also when making the variable runs out of memory.
+   std::unique_ptr<ORVA_Value> held(value != nullptr ? value : new ORVA_Value());
+   ORVA_Variable *variable = new ORVA_Variable(name, held.get(), m_constant);
+   held.release();
    uint32_t before = m_count;
    append(variable);
    // Only when memory ran out was the variable not kept (append deleted it).

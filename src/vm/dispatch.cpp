@@ -427,7 +427,7 @@ int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignore
          if (variable != nullptr)
             variable->setValue(capture);
          else
-            CreateHolding(m_locals, name, capture);
+            m_locals->create(name, capture);
       }
    }
    return matched;

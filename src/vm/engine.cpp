@@ -314,7 +314,7 @@ public:
       ORVA_Variable *variable = lookup(program, instruction);
       if (variable == nullptr)
       {
-         variable = CreateHolding(program->m_locals, instruction->m_operand.name, new ORVA_Value());
+         variable = program->m_locals->create(instruction->m_operand.name, new ORVA_Value());
          if (variable != nullptr)
             remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
       }
@@ -461,11 +461,13 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
       program->m_controlStack = new ORVA_Stack();
       if (program->m_locals == nullptr)
          program->m_locals = new ORVA_VariableSystem(false);
-      for (; argv != nullptr && adopted < argc; adopted++)
+      while (argv != nullptr && adopted < argc)
       {
          wchar_t name[kDollarNameSize];
          FormatDollarName(name, adopted + 1);
-         program->m_locals->create(name, argv[adopted]);
+         // The set owns the value once create is called, also when it runs out of memory.
+         ORVA_Value *argument = argv[adopted++];
+         program->m_locals->create(name, argument);
       }
    }
    catch (...)
@@ -541,7 +543,7 @@ void ORVA_Program::callFunction(int argc)
       }
       wchar_t name[kDollarNameSize];
       FormatDollarName(name, static_cast<uint32_t>(n));
-      CreateHolding(m_locals, name, argument);
+      m_locals->create(name, argument);
 
       const wchar_t *argumentName = argument->getName();
       if (argumentName != nullptr)
@@ -555,7 +557,7 @@ void ORVA_Program::callFunction(int argc)
             length++;
          }
          namedVariable[length] = 0;
-         CreateHolding(m_locals, namedVariable, new ORVA_Value(argument));
+         m_locals->create(namedVariable, new ORVA_Value(argument));
       }
    }
 }
@@ -574,7 +576,7 @@ ORVA_Variable *ORVA_Program::findOrCreateVariable(const wchar_t *name)
 {
    ORVA_Variable *variable = findVariable(name);
    if (variable == nullptr)
-      variable = CreateHolding(m_locals, name, new ORVA_Value());
+      variable = m_locals->create(name, new ORVA_Value());
    return variable;
 }
 
@@ -582,7 +584,7 @@ ORVA_Variable *ORVA_Program::createVariable(const wchar_t *name)
 {
    if (findVariable(name) != nullptr)
       return nullptr;
-   return CreateHolding(m_locals, name, new ORVA_Value());
+   return m_locals->create(name, new ORVA_Value());
 }
 
 // Records the error text for `code` at the current instruction's line and stops the run.
@@ -806,7 +808,7 @@ void ORVA_Program::execute()
             if (parameter != nullptr)
                parameter->setValue(value);
             else
-               CreateHolding(m_locals, instruction->m_operand.name, value);
+               m_locals->create(instruction->m_operand.name, value);
             break;
          }
 
@@ -889,7 +891,7 @@ void ORVA_Program::execute()
          {
             ORVA_Variable *variable = ORVA_Engine::lookup(this, instruction);
             if (variable == nullptr)
-               CreateHolding(m_locals, instruction->m_operand.name, NewArrayValue());
+               m_locals->create(instruction->m_operand.name, NewArrayValue());
             else if (!valueOf(variable)->isArray())
                RAISE(ORVA_ERR_VARIABLE_EXISTS);
             break;
@@ -988,7 +990,7 @@ void ORVA_Program::execute()
                if (initial == nullptr)
                   RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
             }
-            CreateHolding(m_globals, name, (initial != nullptr) ? initial : new ORVA_Value());
+            m_globals->create(name, (initial != nullptr) ? initial : new ORVA_Value());
             break;
          }
 
@@ -1004,7 +1006,7 @@ void ORVA_Program::execute()
             }
             if (m_constants->find(name) != nullptr || m_locals->find(name) != nullptr)
                RAISE(ORVA_ERR_VARIABLE_EXISTS);
-            CreateHolding(m_globals, name, NewArrayValue());
+            m_globals->create(name, NewArrayValue());
             break;
          }
 

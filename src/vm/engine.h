@@ -29,17 +29,6 @@ inline void FormatDollarName(wchar_t (&buffer)[kDollarNameSize], uint32_t number
    buffer[length] = 0;
 }
 
-// Creates the variable `name` holding `value` in `set`. The set takes the value over only
-// once the variable exists; when making it runs out of memory, the value is released here
-// before the exception travels on.
-inline ORVA_Variable *CreateHolding(ORVA_VariableSystem *set, const wchar_t *name, ORVA_Value *value)
-{
-   std::unique_ptr<ORVA_Value> held(value);
-   ORVA_Variable *variable = set->create(name, held.get());
-   held.release();
-   return variable;
-}
-
 // A new value holding a new empty array; nothing is left behind when memory runs out.
 inline ORVA_Value *NewArrayValue()
 {
