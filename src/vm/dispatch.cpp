@@ -399,9 +399,10 @@ int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignore
    const wchar_t *patternText = textOf(pattern, &patternLength);
    if (m_regexCache == nullptr)
       m_regexCache = new ORVA_RegexCache();
+   size_t stackBytes = 0;
    const regex_t *expression =
-      m_regexCache->get(patternText, patternLength, REG_EXTENDED | (ignoreCase ? REG_ICASE : 0));
-   if (expression == nullptr)
+      m_regexCache->get(patternText, patternLength, REG_EXTENDED | (ignoreCase ? REG_ICASE : 0), &stackBytes);
+   if (expression == nullptr || !ORVA_RegexCache::matchFitsStack(stackBytes))
    {
       error(ORVA_ERR_BAD_REGEXP);
       return -1;
