@@ -33,12 +33,12 @@ public:
    CodeBuilder &jump(int opcode, const char *label) { return add({Kind::Jump, opcode, m_line, 0, nullptr, label}); }
    CodeBuilder &label(const char *label)
    {
-      m_labels[label] = static_cast<uint32_t>(m_specs.size());
+      m_labels[label] = static_cast<uint32_t>(m_steps.size());
       return *this;
    }
    CodeBuilder &function(const char *name)
    {
-      m_functions.emplace_back(name, static_cast<uint32_t>(m_specs.size()));
+      m_functions.emplace_back(name, static_cast<uint32_t>(m_steps.size()));
       return *this;
    }
    CodeBuilder &withoutMain()
@@ -51,22 +51,22 @@ public:
    ORVA_Program *build()
    {
       auto *program = new ORVA_Program();
-      for (const Spec &spec : m_specs)
+      for (const Step &step : m_steps)
       {
          ORVA_Instruction *instruction = nullptr;
-         switch (spec.kind)
+         switch (step.kind)
          {
-            case Kind::Plain: instruction = new ORVA_Instruction(spec.line, spec.opcode); break;
-            case Kind::Count: instruction = new ORVA_Instruction(spec.line, spec.opcode, spec.n); break;
-            case Kind::Constant: instruction = new ORVA_Instruction(spec.line, spec.opcode, spec.value); break;
-            case Kind::Name: instruction = new ORVA_Instruction(spec.line, spec.opcode, strdup(spec.text.c_str()), spec.n); break;
+            case Kind::Plain: instruction = new ORVA_Instruction(step.line, step.opcode); break;
+            case Kind::Count: instruction = new ORVA_Instruction(step.line, step.opcode, step.n); break;
+            case Kind::Constant: instruction = new ORVA_Instruction(step.line, step.opcode, step.value); break;
+            case Kind::Name: instruction = new ORVA_Instruction(step.line, step.opcode, strdup(step.text.c_str()), step.n); break;
             case Kind::Jump:
-               instruction = new ORVA_Instruction(spec.line, spec.opcode, m_labels.at(spec.text));
+               instruction = new ORVA_Instruction(step.line, step.opcode, m_labels.at(step.text));
                break;
          }
          program->addInstruction(instruction);
       }
-      m_specs.clear();
+      m_steps.clear();
       char message[256];
       if (m_main)
          program->addFunction("$main", 0, message, sizeof(message));
@@ -78,7 +78,7 @@ public:
 
 private:
    enum class Kind { Plain, Count, Constant, Name, Jump };
-   struct Spec
+   struct Step
    {
       Kind kind;
       int opcode;
@@ -87,15 +87,15 @@ private:
       ORVA_Value *value;
       std::string text;
    };
-   CodeBuilder &add(Spec spec)
+   CodeBuilder &add(Step step)
    {
-      m_specs.push_back(std::move(spec));
+      m_steps.push_back(std::move(step));
       return *this;
    }
 
    int m_line = 1;
    bool m_main = true;
-   std::vector<Spec> m_specs;
+   std::vector<Step> m_steps;
    std::map<std::string, uint32_t> m_labels;
    std::vector<std::pair<std::string, uint32_t>> m_functions;
 };
