@@ -44,6 +44,7 @@ class ORVA_Object;
 class ORVA_Instruction;
 class ORVA_Program;
 class ORVA_RegexCache;
+class ORVA_FunctionIndex;
 class ORVA_Environment;
 class ORVA_Library;
 class KWMPMessage;
@@ -687,6 +688,9 @@ private:
    /* Compiled regular expressions of MATCH and IMATCH (src/vm/regex_cache.h); made on
       first use. */
    ORVA_RegexCache *m_regexCache;
+   /* Finds function table entries by name (src/vm/function_index.h); made when the first
+      function is added. */
+   ORVA_FunctionIndex *m_functionIndex;
    ORVA_RunLimits m_limits;
    std::atomic<bool> m_interruptRequested;
 };

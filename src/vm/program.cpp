@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 
 #include "platform/platform.h"
+#include "vm/function_index.h"
 #include "vm/opcodes.h"
 #include "vm/program_growth.h"
 #include "vm/regex_cache.h"
@@ -42,6 +44,7 @@ ORVA_Program::ORVA_Program()
      m_runState(nullptr),
      m_runNumber(0),
      m_regexCache(nullptr),
+     m_functionIndex(nullptr),
      m_limits(),
      m_interruptRequested(false)
 {
@@ -62,6 +65,7 @@ ORVA_Program::~ORVA_Program()
    delete m_environment;
    delete m_result;
    delete m_regexCache;
+   delete m_functionIndex;
    free(m_functions);
    free(m_modules);
    for (uint32_t i = 0; i < m_preloadCount; i++)
@@ -126,6 +130,23 @@ static void trimPartialUTF8(char *text)
       text[start - 1] = 0;
 }
 
+// Position of the first of the count entries of functions named exactly name, or
+// ORVA_INVALID_ADDRESS. The index answers when it covers all of them; when it does not and
+// mayUpdate is set, it is brought up to date first. Without a usable index, the table is
+// walked from the start.
+static uint32_t findFunctionEntry(const ORVA_FunctionEntry *functions, uint32_t count, ORVA_FunctionIndex *index,
+                                  bool mayUpdate, const wchar_t *name)
+{
+   if (index != nullptr && index->coveredCount() != count && mayUpdate)
+      index->update(functions, count);
+   if (index != nullptr && index->coveredCount() == count)
+      return index->find(functions, name);
+   for (uint32_t i = 0; i < count; i++)
+      if (wcscmp(functions[i].name, name) == 0)
+         return i;
+   return ORVA_INVALID_ADDRESS;
+}
+
 // Registers a function. Returns 1, or 0 for a name already registered, with the message
 // written into errorBuffer (cut to fit errorBufferSize bytes).
 int ORVA_Program::addFunction(const char *name, uint32_t address, char *errorBuffer, size_t errorBufferSize)
@@ -136,19 +157,18 @@ int ORVA_Program::addFunction(const char *name, uint32_t address, char *errorBuf
    if (wideName == nullptr)
       return 0;
 
-   for (uint32_t i = 0; i < m_functionCount; i++)
+   if (m_functionIndex == nullptr)
+      m_functionIndex = new (std::nothrow) ORVA_FunctionIndex();
+   if (findFunctionEntry(m_functions, m_functionCount, m_functionIndex, true, wideName) != ORVA_INVALID_ADDRESS)
    {
-      if (wcscmp(m_functions[i].name, wideName) == 0)
+      if (errorBuffer != nullptr && errorBufferSize > 0)
       {
-         if (errorBuffer != nullptr && errorBufferSize > 0)
-         {
-            int written = snprintf(errorBuffer, errorBufferSize, "Duplicate function name: \"%s\"", name);
-            if (written >= 0 && static_cast<size_t>(written) >= errorBufferSize)
-               trimPartialUTF8(errorBuffer);
-         }
-         free(wideName);
-         return 0;
+         int written = snprintf(errorBuffer, errorBufferSize, "Duplicate function name: \"%s\"", name);
+         if (written >= 0 && static_cast<size_t>(written) >= errorBufferSize)
+            trimPartialUTF8(errorBuffer);
       }
+      free(wideName);
+      return 0;
    }
 
    if (!reserveEntries(&m_functions, &m_functionsAllocated, static_cast<uint64_t>(m_functionCount) + 1))
@@ -187,6 +207,8 @@ void ORVA_Program::addPreload(char *name)
 // left unresolved are looked up by name when they execute.
 void ORVA_Program::resolveFunctions()
 {
+   if (m_functionIndex != nullptr)
+      m_functionIndex->update(m_functions, m_functionCount);
    for (uint32_t i = 0; i < m_codeSize; i++)
    {
       ORVA_Instruction *instruction = m_instructions[i];
@@ -204,14 +226,13 @@ void ORVA_Program::resolveFunctions()
 }
 
 // Address of the first function entry named exactly `name`, or ORVA_INVALID_ADDRESS.
+// The index is used as it stands: while a run has modules linked, the table is walked.
 uint32_t ORVA_Program::getFunctionAddress(const wchar_t *name) const
 {
    if (name == nullptr)
       return ORVA_INVALID_ADDRESS;
-   for (uint32_t i = 0; i < m_functionCount; i++)
-      if (wcscmp(m_functions[i].name, name) == 0)
-         return m_functions[i].address;
-   return ORVA_INVALID_ADDRESS;
+   uint32_t position = findFunctionEntry(m_functions, m_functionCount, m_functionIndex, false, name);
+   return (position != ORVA_INVALID_ADDRESS) ? m_functions[position].address : ORVA_INVALID_ADDRESS;
 }
 
 // Appends the UTF-8 form of a wide string; a null string reads "(null)" as printf has it.
