@@ -23,6 +23,7 @@
 //   count the optimizer uses, both read the same.
 // - relocateCode leaves the "no address" value 0xFFFFFFFF alone instead of wrapping it
 //   around into the code it was moved past.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -91,65 +92,84 @@ uint32_t ORVA_Program::getFinalJumpDestination(uint32_t position) const
 
 void ORVA_Program::optimize()
 {
-   // Drops the marked instructions in one sweep and maps every address as the removals
-   // one by one would have moved it.
-   auto compact = [this](const std::vector<uint8_t> &removed) {
-      uint32_t size = m_codeSize;
-      std::vector<uint32_t> removedBelow(static_cast<size_t>(size) + 1, 0);
-      for (uint32_t i = 0; i < size; i++)
-         removedBelow[i + 1] = removedBelow[i] + removed[i];
-      if (removedBelow[size] == 0)
-         return;
-
-      uint32_t kept = 0;
-      for (uint32_t i = 0; i < size; i++)
+   // One walk over the code finds everything the passes look at: the instructions that
+   // carry an address (jumps and calls) and the PUSH_CONST-NEG pairs. The passes then visit
+   // only those, in code order, instead of walking all the code four times.
+   std::vector<uint32_t> carriers;
+   std::vector<uint32_t> negations;
+   {
+      int previous = -1;
+      for (uint32_t i = 0; i < m_codeSize; i++)
       {
-         if (removed[i])
+         int opcode = m_instructions[i]->m_opcode;
+         if (carriesAddress(opcode))
+            carriers.push_back(i);
+         else if (opcode == NEG && previous == PUSH_CONST)
+            negations.push_back(i - 1);
+         previous = opcode;
+      }
+   }
+
+   // Drops the instructions at the given positions (ascending) in one sweep and maps every
+   // address as the removals one by one would have moved it: an address loses one for each
+   // removed position below it. The carriers' positions move along; none of them is removed
+   // (the passes remove NEGs and JMPs that are dropped from the list first).
+   auto compact = [this, &carriers](const std::vector<uint32_t> &removed) {
+      if (removed.empty())
+         return;
+      auto removedBelow = [&removed](uint32_t address) {
+         return static_cast<uint32_t>(std::lower_bound(removed.begin(), removed.end(), address) - removed.begin());
+      };
+
+      uint32_t kept = removed[0];
+      size_t next = 0;
+      for (uint32_t i = removed[0]; i < m_codeSize; i++)
+      {
+         if (next < removed.size() && removed[next] == i)
+         {
             delete m_instructions[i];
+            next++;
+         }
          else
             m_instructions[kept++] = m_instructions[i];
       }
       m_codeSize = kept;
 
-      auto mapAddress = [&](uint32_t address) {
-         return address - removedBelow[address < size ? address : size];
-      };
-      for (uint32_t i = 0; i < m_codeSize; i++)
+      for (uint32_t &position : carriers)
       {
-         ORVA_Instruction *instruction = m_instructions[i];
+         position -= removedBelow(position);
+         ORVA_Instruction *instruction = m_instructions[position];
          if (carriesAddress(instruction->m_opcode))
-            instruction->m_operand.addr = mapAddress(instruction->m_operand.addr);
+            instruction->m_operand.addr -= removedBelow(instruction->m_operand.addr);
       }
       for (uint32_t i = 0; i < m_functionCount; i++)
-         m_functions[i].address = mapAddress(m_functions[i].address);
+         m_functions[i].address -= removedBelow(m_functions[i].address);
    };
 
    // Pass 1: PUSH_CONST of a real, int32 or int64 followed by NEG becomes the negated
    // constant. The NEG is never a PUSH_CONST, so marking it instead of removing it at once
    // visits the same pairs; a NEG in the last position stays.
-   if (m_codeSize > 1)
    {
-      std::vector<uint8_t> removed(m_codeSize, 0);
-      for (uint32_t p = 0; p + 1 < m_codeSize; p++)
+      std::vector<uint32_t> removed;
+      for (uint32_t p : negations)
       {
-         ORVA_Instruction *instruction = m_instructions[p];
-         if (instruction->m_opcode != PUSH_CONST || m_instructions[p + 1]->m_opcode != NEG || p + 2 >= m_codeSize)
+         if (p + 2 >= m_codeSize)
             continue;
-         ORVA_Value *constant = instruction->m_operand.constant;
+         ORVA_Value *constant = m_instructions[p]->m_operand.constant;
          if (constant == nullptr)
             continue;
          int type = constant->getDataType();
          if (type == ORVA_DT_REAL || type == ORVA_DT_INT32 || type == ORVA_DT_INT64)
          {
             constant->negate();
-            removed[p + 1] = 1;
+            removed.push_back(p + 1);
          }
       }
       compact(removed);
    }
 
    // Pass 2: a JMP past the end of the code (also one never resolved) ends the function.
-   for (uint32_t i = 0; i < m_codeSize; i++)
+   for (uint32_t i : carriers)
    {
       ORVA_Instruction *instruction = m_instructions[i];
       if (instruction->m_opcode == JMP && instruction->m_operand.addr >= m_codeSize)
@@ -198,7 +218,7 @@ void ORVA_Program::optimize()
          return (outcome == Resolved) ? end : start;
       };
 
-      for (uint32_t i = 0; i < m_codeSize; i++)
+      for (uint32_t i : carriers)
       {
          ORVA_Instruction *instruction = m_instructions[i];
          if (!isJump(instruction->m_opcode))
@@ -212,15 +232,18 @@ void ORVA_Program::optimize()
    // Pass 4: a JMP to the next instruction is removed (the last instruction stays). All
    // earlier removals lie below the jump being examined, so "target is its own position
    // plus one" reads the same before and after they are applied.
-   if (m_codeSize > 1)
    {
-      std::vector<uint8_t> removed(m_codeSize, 0);
-      for (uint32_t i = 0; i + 1 < m_codeSize; i++)
+      std::vector<uint32_t> removed;
+      size_t keptCarriers = 0;
+      for (uint32_t i : carriers)
       {
          ORVA_Instruction *instruction = m_instructions[i];
-         if (instruction->m_opcode == JMP && instruction->m_operand.addr == i + 1)
-            removed[i] = 1;
+         if (i + 1 < m_codeSize && instruction->m_opcode == JMP && instruction->m_operand.addr == i + 1)
+            removed.push_back(i);
+         else
+            carriers[keptCarriers++] = i;
       }
+      carriers.resize(keptCarriers);
       compact(removed);
    }
 }
