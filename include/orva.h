@@ -147,6 +147,9 @@ public:
 
    ORVA_Value(const ORVA_Value &) = delete;
    ORVA_Value &operator=(const ORVA_Value &) = delete;
+   /* Exchanges everything two values hold (type, content, text, name); each keeps its
+      address. */
+   void swap(ORVA_Value &other) noexcept;
 
    /* Values come from a per-thread block pool: runs make and drop them by the million. */
    static void *operator new(size_t size);
@@ -358,6 +361,7 @@ private:
       ORVA_Value *value;
    };
    int find(int index, bool *found) const;
+   void replace(int position, ORVA_Value *value);
 
    int32_t m_refCount;
    int32_t m_size;
@@ -521,6 +525,8 @@ public:
 
    ORVA_Instruction(const ORVA_Instruction &) = delete;
    ORVA_Instruction &operator=(const ORVA_Instruction &) = delete;
+   static void *operator new(size_t size);
+   static void operator delete(void *block);
 
    int getOpcode() const { return m_opcode; }
    int getLine() const { return m_sourceLine; }
@@ -649,6 +655,7 @@ protected:
    ORVA_Variable *createVariable(const wchar_t *name);
    void error(int code);
    void doBinaryOperation(int opcode);
+   static bool operateOnInt32(int opcode, ORVA_Value *left, int32_t right);
    void doUnaryOperation(int opcode);
    int matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignoreCase);
    void relocateCode(uint32_t start, uint32_t length, uint32_t shift);

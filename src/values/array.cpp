@@ -87,15 +87,31 @@ ORVA_Value *ORVA_Array::getByPosition(int position) const
    return (position >= 0 && position < m_size) ? m_elements[position].value : nullptr;
 }
 
+// A new value for an existing element moves into the element's own record, which keeps its
+// address: arrays that are rewritten in place (a sieve) then keep their elements where they
+// were made, next to each other in memory, instead of scattering them one write at a time.
+void ORVA_Array::replace(int position, ORVA_Value *value)
+{
+   ORVA_Value *element = m_elements[position].value;
+   if (element == value)
+      return;
+   if (element == nullptr || value == nullptr)
+   {
+      delete element;
+      m_elements[position].value = value;
+      return;
+   }
+   element->swap(*value);
+   delete value;
+}
+
 void ORVA_Array::set(int index, ORVA_Value *value)
 {
    bool found;
    int position = find(index, &found);
    if (found)
    {
-      if (m_elements[position].value != value)
-         delete m_elements[position].value;
-      m_elements[position].value = value;
+      replace(position, value);
       return;
    }
 

@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 const wchar_t *const g_orvaDataTypeNames[10] = {
    L"null", L"object", L"array", L"iterator", L"string",
@@ -248,6 +249,17 @@ ORVA_Value::~ORVA_Value()
       free(m_string);
    if (m_dataType >= ORVA_DT_OBJECT && m_dataType <= ORVA_DT_ITERATOR)
       releaseReference();
+}
+
+void ORVA_Value::swap(ORVA_Value &other) noexcept
+{
+   std::swap(m_stringLength, other.m_stringLength);
+   std::swap(m_string, other.m_string);
+   std::swap(m_name, other.m_name);
+   std::swap(m_dataType, other.m_dataType);
+   std::swap(m_stringValid, other.m_stringValid);
+   std::swap(m_textFormed, other.m_textFormed);
+   std::swap(m_content, other.m_content);
 }
 
 // Stores text as the cached text form; a null text (allocation failure) becomes the empty

@@ -166,6 +166,57 @@ int concatenateWithin(ORVA_Value *left, ORVA_Value *right, uint32_t maxLength)
 
 }  // namespace
 
+// The int32 path of the operators: when left is an int32 and `opcode` is one that int32
+// operands compute without conversions, left becomes the result (what computeNumeric gives)
+// and the answer is true. Anything else, division and remainder by zero included, is left
+// to the general path and left stays untouched.
+bool ORVA_Program::operateOnInt32(int opcode, ORVA_Value *left, int32_t b)
+{
+   if (left->m_dataType != ORVA_DT_INT32)
+      return false;
+   const int32_t a = left->m_content.int32;
+   const auto ua = static_cast<uint32_t>(a);
+   const auto ub = static_cast<uint32_t>(b);
+   bool comparison = true;
+   int32_t number = 0;
+   switch (opcode)
+   {
+      case ADD: number = static_cast<int32_t>(ua + ub); comparison = false; break;
+      case SUB: number = static_cast<int32_t>(ua - ub); comparison = false; break;
+      case MUL: number = static_cast<int32_t>(ua * ub); comparison = false; break;
+      case REM:
+         if (b == 0)
+            return false;
+         number = (b == -1) ? 0 : a % b;
+         comparison = false;
+         break;
+      case EQ: number = (a == b); break;
+      case NE: number = (a != b); break;
+      case LT: number = (a < b); break;
+      case LE: number = (a <= b); break;
+      case GT: number = (a > b); break;
+      case GE: number = (a >= b); break;
+      case AND: number = (a != 0 && b != 0); break;
+      case OR: number = (a != 0 || b != 0); break;
+      default: return false;
+   }
+   // What set(number) does to an int32, and for a comparison what becomeBoolean does with
+   // the name.
+   if (left->m_string != nullptr)
+      left->invalidateString();
+   left->m_stringLength = 0;
+   left->m_stringValid = false;
+   left->m_textFormed = false;
+   left->m_content.uint64 = 0;
+   left->m_content.int32 = number;
+   if (comparison && left->m_name != nullptr)
+   {
+      free(left->m_name);
+      left->m_name = nullptr;
+   }
+   return true;
+}
+
 // Two-operand operators: ADD..RSHIFT, CONCAT, LIKE, ILIKE, MATCH, IMATCH and CASE. Pushes
 // the result, or raises an error and pushes nothing.
 void ORVA_Program::doBinaryOperation(int opcode)
@@ -195,58 +246,12 @@ void ORVA_Program::doBinaryOperation(int opcode)
       }
    }
 
-   // Two int32 operands, the most common case, computed here without the conversions;
-   // the results are what computeNumeric gives. Division and remainder by zero take the
-   // general path, which raises the error.
-   if (!isCase && left->m_dataType == ORVA_DT_INT32 && right->m_dataType == ORVA_DT_INT32)
+   // Two int32 operands, the most common case, computed without the conversions.
+   if (!isCase && right->m_dataType == ORVA_DT_INT32 && operateOnInt32(opcode, left, right->m_content.int32))
    {
-      const int32_t a = left->m_content.int32;
-      const int32_t b = right->m_content.int32;
-      const auto ua = static_cast<uint32_t>(a);
-      const auto ub = static_cast<uint32_t>(b);
-      bool done = true;
-      bool comparison = true;
-      int32_t number = 0;
-      switch (opcode)
-      {
-         case ADD: number = static_cast<int32_t>(ua + ub); comparison = false; break;
-         case SUB: number = static_cast<int32_t>(ua - ub); comparison = false; break;
-         case MUL: number = static_cast<int32_t>(ua * ub); comparison = false; break;
-         case REM:
-            done = (b != 0);
-            number = (b == 0 || b == -1) ? 0 : a % b;
-            comparison = false;
-            break;
-         case EQ: number = (a == b); break;
-         case NE: number = (a != b); break;
-         case LT: number = (a < b); break;
-         case LE: number = (a <= b); break;
-         case GT: number = (a > b); break;
-         case GE: number = (a >= b); break;
-         case AND: number = (a != 0 && b != 0); break;
-         case OR: number = (a != 0 || b != 0); break;
-         default: done = false; break;
-      }
-      if (done)
-      {
-         // What set(number) does to an int32, and for a comparison what becomeBoolean
-         // does with the name.
-         if (left->m_string != nullptr)
-            left->invalidateString();
-         left->m_stringLength = 0;
-         left->m_stringValid = false;
-         left->m_textFormed = false;
-         left->m_content.uint64 = 0;
-         left->m_content.int32 = number;
-         if (comparison && left->m_name != nullptr)
-         {
-            free(left->m_name);
-            left->m_name = nullptr;
-         }
-         delete right;
-         m_dataStack->push(left);
-         return;
-      }
+      delete right;
+      m_dataStack->push(left);
+      return;
    }
 
    // Owns the popped operands until a result is made, so that running out of memory on

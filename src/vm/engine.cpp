@@ -714,12 +714,28 @@ void ORVA_Program::execute()
          }
 
          case PUSH_CONST:
-            PUSH(new ORVA_Value(instruction->m_operand.constant));
-            break;
-
          case PUSH_VAR:
-            PUSH(new ORVA_Value(ORVA_Engine::lookupOrCreate(this, instruction)->getValue()));
+         {
+            const ORVA_Value *source = (instruction->m_opcode == PUSH_CONST)
+                                          ? instruction->m_operand.constant
+                                          : ORVA_Engine::lookupOrCreate(this, instruction)->getValue();
+            // An int32 pushed as the right operand of an int32 operation that follows is
+            // computed with at once, in place of the left operand: no value is made for
+            // it. The operation counts as run, within the slice like SET+POP below.
+            if (countdown > 1 && next < m_codeSize && source != nullptr && source->getDataType() == ORVA_DT_INT32)
+            {
+               ORVA_Value *left = PEEK();
+               if (left != nullptr &&
+                   operateOnInt32(m_instructions[next]->m_opcode, left, source->getValueAsInt32()))
+               {
+                  countdown--;
+                  next++;
+                  break;
+               }
+            }
+            PUSH(new ORVA_Value(source));
             break;
+         }
 
          case EXIT:
             if (m_dataStack->getSize() == 0)

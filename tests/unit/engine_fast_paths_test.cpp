@@ -1,6 +1,7 @@
 // The engine's shortcuts must not be visible: an assignment statement (SET then POP 1)
-// that moves its value, comparisons that reuse their left operand, recycled local sets
-// of script function calls. Each case compares a result that a shortcut could change.
+// that moves its value, an int32 operand computed with as it is pushed, comparisons that
+// reuse their left operand, array elements rewritten in place, recycled local sets of
+// script function calls. Each case compares a result that a shortcut could change.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -95,6 +96,7 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"copied text through calls", L"sub f(x) { return x . \"|\" . $1; }\nreturn f(\"0x1A\") . \" \" . f(\"26\") . \" \" . f(\"-0\");", L"0x1A|0x1A 26|26 -0|-0"},
       // Arrays: elements found by position or past the end, else by search.
       {"sparse array", L"array a; a[3] = 3; a[0] = 0; a[2] = 2; a[-5] = -5; a[1] = 1; a[1] = 11; s = \"\"; foreach (v : a) s .= v . \",\"; return s . typeof(a[4]) . a[2] . a[3] . typeof(a[7]) . a[-5] . a[1] . typeof(a[-2147483647 - 1]);", L"-5,0,11,2,3,null23null-511null"},
+      {"rewritten elements", L"array a; for (i = 0; i < 4; i++) a[i] = i; b = a; for (i = 0; i < 4; i++) a[i] = \"x\" . a[i]; a[2] = a; s = \"\"; foreach (v : a) s .= typeof(v) . \",\"; return s . a[1] . b[1] . a[2][3];", L"string,string,array,string,x11x3"},
       {"dense array", L"array a; for (i = 0; i < 100; i++) a[i] = i * 2; a[50] = 7; s = 0; foreach (v : a) s += v; return s . \" \" . a[99] . \" \" . a[50] . \" \" . typeof(a[100]);", L"9807 198 7 null"},
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
@@ -111,22 +113,32 @@ TEST(EngineFastPaths, ResultsStayTheSame)
    }
 }
 
-TEST(EngineFastPaths, AnAssignmentStatementCountsAllItsSteps)
+TEST(EngineFastPaths, FusedInstructionsCountAllTheirSteps)
 {
-   // Straight-line code runs each of its instructions once: an assignment statement is
-   // three (PUSH_CONST, SET, POP), whichever slice of the step budget it falls in.
-   std::wstring source;
-   for (int i = 0; i < 3000; i++)
-      source += L"x = " + std::to_wstring(i) + L";\n";
-   ORVA_Program *program = compile(source);
-   ASSERT_NE(program, nullptr);
-   const uint64_t codeSize = program->getCodeSize();
-   delete program;
-   const uint64_t needed = stepsNeeded(source);
-   EXPECT_EQ(needed, codeSize);
-   // The last instruction, the implicit end, has the line after the last statement.
-   EXPECT_EQ(run(source, needed - 1).error, L"Error 28 in line 3001: Instruction limit exceeded");
-   EXPECT_EQ(run(source, needed - 2).error, L"Error 28 in line 3000: Instruction limit exceeded");
+   // Straight-line code runs each of its instructions once, whichever slice of the step
+   // budget it falls in: an assignment statement (PUSH_CONST, SET, POP) and an int32
+   // operation on a pushed operand (PUSH_VAR, PUSH_CONST, ADD) count every instruction.
+   struct Case { const char *name; const wchar_t *statement; };
+   const Case cases[] = {
+      {"assignment", L"x = "},
+      {"int32 operation", L"x = x + "},
+      {"int32 comparison", L"x = x < "},
+   };
+   for (const Case &c : cases)
+   {
+      std::wstring source = L"x = 1;\n";
+      for (int i = 0; i < 3000; i++)
+         source += c.statement + std::to_wstring(i) + L";\n";
+      ORVA_Program *program = compile(source);
+      ASSERT_NE(program, nullptr);
+      const uint64_t codeSize = program->getCodeSize();
+      delete program;
+      const uint64_t needed = stepsNeeded(source);
+      EXPECT_EQ(needed, codeSize) << c.name;
+      // The last instruction, the implicit end, has the line after the last statement.
+      EXPECT_EQ(run(source, needed - 1).error, L"Error 28 in line 3002: Instruction limit exceeded") << c.name;
+      EXPECT_EQ(run(source, needed - 2).error, L"Error 28 in line 3001: Instruction limit exceeded") << c.name;
+   }
 }
 
 TEST(EngineFastPaths, ErrorsKeepTheirLines)
@@ -135,6 +147,8 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
    const Case cases[] = {
       {"divide by zero in an assignment", L"x = 1;\ny = 5 % 0;\n", L"Error 9 in line 2: Divide by zero"},
       {"comparison with null", L"x = 1;\ny = x < null;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
+      {"int32 and a new variable", L"x = 1;\ny = x + nothing;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
+      {"int32 remainder by a zero variable", L"x = 7; z = 0;\ny = x % z;\n", L"Error 9 in line 2: Divide by zero"},
    };
    for (const Case &c : cases)
       EXPECT_EQ(run(c.source).error, c.error) << c.name;
