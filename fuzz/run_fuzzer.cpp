@@ -1,11 +1,12 @@
 // Fuzz target: compile arbitrary bytes and run what compiles, under run limits, with all
 // output discarded.
 //
-// Limits. Every run may execute 100000 instructions, make texts of up to 4096 characters
+// Limits. Every run may execute 100000 instructions, make texts of up to 1024 characters
 // and arrays of up to 10000 elements. The limits bound each text and array, not their sum:
 // a loop that stores copies of one long text keeps every copy, so the text limit is kept
 // well below what the step limit times the text size would take beyond libFuzzer's memory
-// limit (100000 steps store at most about 25000 texts, 400 MiB at 16 KiB each).
+// limit (100000 steps store at most about 25000 texts, 100 MiB at 4 KiB each, which
+// AddressSanitizer's own bookkeeping and quarantine multiply).
 //
 // sleep. Its wait is real time that no step limit counts, and a host function of the same
 // name would never be found (the built-ins come first), so inputs that name it are
@@ -30,7 +31,7 @@ ORVA_RunLimits fuzzLimits()
 {
    ORVA_RunLimits limits;
    limits.maxSteps = 100000;
-   limits.maxTextLength = 4096;
+   limits.maxTextLength = 1024;
    limits.maxArrayElements = 10000;
    return limits;
 }

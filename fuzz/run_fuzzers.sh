@@ -45,17 +45,34 @@ cd "$work"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 status=0
+failed=()
 for f in "${fuzzers[@]}"; do
   corpus="$build/fuzz-corpus/$f"
+  log="$build/fuzz-artifacts/$f.log"
   mkdir -p "$corpus"
-  echo "== $f: ${seconds}s from $n seeds =="
+  echo "== $f: ${seconds}s from $n seeds (log: $log) =="
   # -timeout: no single input may take longer than this many seconds (the run fuzzer bounds
   # every run far below it); -rss_limit_mb: the same for memory.
-  if ! "$build/fuzz/$f" "$corpus" "$seeds" \
+  if "$build/fuzz/$f" "$corpus" "$seeds" \
       -dict="$root/fuzz/orva.dict" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -max_len=4096 -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$f-"; then
-    echo "$f: FAILED (see $build/fuzz-artifacts/)" >&2
+      -max_len=4096 -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$f-" >"$log" 2>&1; then
+    grep -E '^(Done|stat::peak_rss_mb)' "$log" || true
+  else
+    echo "$f: FAILED" >&2
+    failed+=("$f")
     status=1
   fi
+done
+
+# A failure is reported last, so that the end of a CI log shows what went wrong: the
+# fuzzer's report and the input that caused it.
+for f in "${failed[@]}"; do
+  echo "== $f failed: its report ==" >&2
+  grep -v -E '^#[0-9]+' "$build/fuzz-artifacts/$f.log" | tail -n 60 >&2
+  for artifact in "$build/fuzz-artifacts/$f"-*; do
+    [ -f "$artifact" ] || continue
+    echo "== $artifact (escaped) ==" >&2
+    head -c 2048 "$artifact" | od -An -c | head -n 40 >&2
+  done
 done
 exit $status
