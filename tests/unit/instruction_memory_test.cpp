@@ -1,0 +1,129 @@
+// Instructions carved from per-thread blocks: they keep their contents however they are made
+// and deleted, also when a block outlives the thread that made it or its instructions are
+// deleted on other threads.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <orva.h>
+
+#include "vm/opcodes.h"
+
+namespace {
+
+// Instructions with distinct contents: line i, a JMP to i.
+std::vector<ORVA_Instruction *> makeJumps(uint32_t count, uint32_t first = 0)
+{
+   std::vector<ORVA_Instruction *> made;
+   for (uint32_t i = first; i < first + count; i++)
+      made.push_back(new ORVA_Instruction(static_cast<int>(i), JMP, i));
+   return made;
+}
+
+void expectJumps(const std::vector<ORVA_Instruction *> &made, uint32_t first = 0)
+{
+   for (uint32_t i = 0; i < made.size(); i++)
+   {
+      ASSERT_EQ(made[i]->getLine(), static_cast<int>(first + i));
+      ASSERT_EQ(made[i]->getAddress(), first + i);
+      ASSERT_EQ(reinterpret_cast<uintptr_t>(made[i]) % alignof(ORVA_Instruction), 0u);
+   }
+}
+
+void deleteAll(const std::vector<ORVA_Instruction *> &made)
+{
+   for (ORVA_Instruction *instruction : made)
+      delete instruction;
+}
+
+TEST(InstructionMemory, ManyInstructionsKeepTheirContentsThroughMixedDeletes)
+{
+   std::vector<ORVA_Instruction *> made = makeJumps(20000);
+   expectJumps(made);
+   // Delete every other one, make more, and check that nothing was overwritten.
+   std::vector<ORVA_Instruction *> kept;
+   for (size_t i = 0; i < made.size(); i++)
+   {
+      if (i % 2 == 0)
+         delete made[i];
+      else
+         kept.push_back(made[i]);
+   }
+   std::vector<ORVA_Instruction *> more = makeJumps(20000, 100000);
+   for (size_t i = 0; i < kept.size(); i++)
+      ASSERT_EQ(kept[i]->getAddress(), 2 * i + 1);
+   expectJumps(more, 100000);
+   deleteAll(kept);
+   deleteAll(more);
+}
+
+TEST(InstructionMemory, OwnedOperandsAreReleasedWithTheInstruction)
+{
+   auto *named = new ORVA_Instruction(3, PUSH_VAR, strdup("name"));
+   auto *constant = new ORVA_Instruction(4, PUSH_CONST, new ORVA_Value(7));
+   EXPECT_STREQ(named->getNameOperand(), L"name");
+   EXPECT_EQ(constant->getConstant()->getValueAsInt32(), 7);
+   delete named;
+   delete constant;
+   delete static_cast<ORVA_Instruction *>(nullptr);
+}
+
+TEST(InstructionMemory, InstructionsOutliveTheThreadThatMadeThem)
+{
+   std::vector<ORVA_Instruction *> made;
+   std::thread maker([&made] { made = makeJumps(5000); });
+   maker.join();
+   expectJumps(made);
+   deleteAll(made);
+}
+
+TEST(InstructionMemory, InstructionsAreDeletedOnOtherThreadsAtOnce)
+{
+   std::vector<ORVA_Instruction *> made = makeJumps(40000);
+   std::vector<std::thread> deleters;
+   for (size_t part = 0; part < 4; part++)
+   {
+      deleters.emplace_back([&made, part] {
+         // Interleaved, so that the threads share blocks.
+         for (size_t i = part; i < made.size(); i += 4)
+            delete made[i];
+      });
+   }
+   // This thread keeps making instructions in the meantime.
+   std::vector<ORVA_Instruction *> more = makeJumps(10000, 7);
+   for (std::thread &deleter : deleters)
+      deleter.join();
+   expectJumps(more, 7);
+   deleteAll(more);
+}
+
+TEST(InstructionMemory, CompiledProgramsOnThreadsAreIndependent)
+{
+   std::vector<ORVA_Program *> programs(4, nullptr);
+   std::vector<std::thread> compilers;
+   for (size_t n = 0; n < programs.size(); n++)
+   {
+      compilers.emplace_back([&programs, n] {
+         std::wstring source;
+         for (int i = 0; i < 500; i++)
+            source += L"x = x + " + std::to_wstring(n) + L"; if (x > 3) { y = x; }\n";
+         programs[n] = ORVACompile(source.c_str(), nullptr, 0);
+      });
+   }
+   for (std::thread &compiler : compilers)
+      compiler.join();
+   for (size_t n = 0; n < programs.size(); n++)
+   {
+      ASSERT_NE(programs[n], nullptr);
+      ASSERT_GT(programs[n]->getCodeSize(), 2u);
+      EXPECT_EQ(programs[n]->getInstruction(1)->getConstant()->getValueAsInt32(), static_cast<int32_t>(n));
+   }
+   // Deleted on this thread, in another order than made.
+   for (size_t n = programs.size(); n > 0; n--)
+      delete programs[n - 1];
+}
+
+}  // namespace
