@@ -175,7 +175,8 @@ public:
    ORVA_Iterator *getValueAsIterator() const;
    const wchar_t *getValueAsCString();
    const wchar_t *getValueAsString(uint32_t *length);
-   int32_t getValueAsInt32() const;
+   /* int32 values, the most common, are read without a call. */
+   int32_t getValueAsInt32() const { return m_dataType == ORVA_DT_INT32 ? m_content.int32 : convertToInt32(); }
    uint32_t getValueAsUInt32() const;
    int64_t getValueAsInt64() const;
    uint64_t getValueAsUInt64() const;
@@ -191,8 +192,8 @@ public:
    void decrement();
    void negate();
    void bitNot();
-   bool isZero() const;
-   bool isNonZero() const;
+   bool isZero() const { return m_dataType == ORVA_DT_INT32 ? m_content.int32 == 0 : testZero(); }
+   bool isNonZero() const { return m_dataType == ORVA_DT_INT32 ? m_content.int32 != 0 : !testZero() && isNumeric(); }
    int EQ(const ORVA_Value *other) const;
    int LT(const ORVA_Value *other) const;
    int LE(const ORVA_Value *other) const;
@@ -220,6 +221,8 @@ protected:
 private:
    void releaseReference();
    void setText(wchar_t *text, uint32_t length);
+   int32_t convertToInt32() const;
+   bool testZero() const;
 
    uint32_t m_stringLength;
    wchar_t *m_string;
@@ -329,6 +332,9 @@ private:
    uint32_t m_firstDuplicate;
    /* Variables held in m_variables: the m_count of the set, then spares left by recycle. */
    uint32_t m_held;
+   /* One bit per variable name (see nameBit): a name whose bit is clear is not in the set,
+      which small sets answer without comparing names. */
+   uint64_t m_nameBits;
 };
 
 /* ------------------------------------------------------------------------------------

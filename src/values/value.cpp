@@ -468,7 +468,7 @@ const wchar_t *ORVA_Value::getValueAsString(uint32_t *length)
    return text;
 }
 
-int32_t ORVA_Value::getValueAsInt32() const
+int32_t ORVA_Value::convertToInt32() const
 {
    switch (m_dataType)
    {

@@ -131,7 +131,9 @@ void ORVA_Value::bitNot()
    invalidateString();
 }
 
-bool ORVA_Value::isZero() const
+// Zero test of any data type (isZero reads int32 values inline): only numbers are zero,
+// and NaN is not.
+bool ORVA_Value::testZero() const
 {
    switch (m_dataType)
    {
@@ -140,19 +142,6 @@ bool ORVA_Value::isZero() const
       case ORVA_DT_UINT32: return m_content.uint32 == 0;
       case ORVA_DT_INT64:
       case ORVA_DT_UINT64: return m_content.uint64 == 0;
-      default: return false;
-   }
-}
-
-bool ORVA_Value::isNonZero() const
-{
-   switch (m_dataType)
-   {
-      case ORVA_DT_REAL: return !(m_content.real == 0.0);   // NaN is non-zero
-      case ORVA_DT_INT32:
-      case ORVA_DT_UINT32: return m_content.uint32 != 0;
-      case ORVA_DT_INT64:
-      case ORVA_DT_UINT64: return m_content.uint64 != 0;
       default: return false;
    }
 }

@@ -46,11 +46,23 @@ inline bool sameName(const wchar_t *a, const wchar_t *b)
    return *a == *b;
 }
 
+// The name's bit in m_nameBits, from its first two characters: "$1" and "$2", "i" and "j"
+// differ there. A variable without a name has none (no search finds it).
+inline uint64_t nameBit(const wchar_t *name)
+{
+   if (name == nullptr)
+      return 0;
+   uint32_t hash = static_cast<uint32_t>(name[0]);
+   if (hash != 0)
+      hash = hash * 31 + static_cast<uint32_t>(name[1]);
+   return uint64_t{1} << (hash & 63);
+}
+
 }
 
 ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
    : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0),
-     m_firstDuplicate(kNoPosition), m_held(0)
+     m_firstDuplicate(kNoPosition), m_held(0), m_nameBits(0)
 {
 }
 
@@ -80,6 +92,8 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
       return kNoPosition;
    if (m_index == nullptr)
    {
+      if ((m_nameBits & nameBit(name)) == 0)
+         return kNoPosition;
       for (uint32_t i = 0; i < m_count; i++)
       {
          if (sameName(m_variables[i]->getName(), name))
@@ -106,6 +120,7 @@ ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *valu
       spare->setValue(value != nullptr ? value : new ORVA_Value());
       if (m_firstDuplicate == kNoPosition && indexOf(name) != kNoPosition)
          m_firstDuplicate = m_count;
+      m_nameBits |= nameBit(name);
       m_count++;
       if (m_count > kLinearSearchLimit)
          rehash();
@@ -159,6 +174,7 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
    // A small set has no index to reveal a duplicate; look for one while none is known.
    if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(variable->getName()) != kNoPosition)
       m_firstDuplicate = m_count;
+   m_nameBits |= nameBit(variable->getName());
    m_variables[m_count++] = variable;
    if (m_held < m_count)
       m_held = m_count;
@@ -231,6 +247,7 @@ void ORVA_VariableSystem::recycle()
    for (uint32_t i = 0; i < m_count; i++)
       m_variables[i]->setValue(nullptr);
    m_count = 0;
+   m_nameBits = 0;
    m_firstDuplicate = kNoPosition;
    free(m_index);
    m_index = nullptr;
