@@ -3,22 +3,226 @@
 // name or an owned constant value. The engine's variable cache always starts empty and
 // is never copied: it points into the variable sets of one particular run.
 //
-// Memory. A compilation makes an instruction for nearly every token, and a program frees
-// them all together, so instructions are not heap blocks of their own: each thread carves
-// them one after another from its current block of kBlockSize bytes, and each instruction
-// is preceded by a pointer to its block. A block goes back to the C allocator once it is
-// retired (full, or its thread has ended) and its last instruction has been deleted, on
-// whichever thread that happens: its counter starts at kUnretired, every delete takes one
-// off, and retiring takes off kUnretired minus the number of instructions carved from it,
-// so the counter reaches 0 exactly once, after both. Builds with AddressSanitizer use
-// plain operator new and delete, so that leaks and use-after-free stay visible.
+// Memory. A compilation makes an instruction for nearly every token, most with a name, and
+// a program frees them all together, so instructions and their names are not heap blocks
+// of their own: each thread carves them one after another from its current block of
+// kBlockSize bytes, each preceded by a pointer to its block. A block goes back to the C
+// allocator once it is retired (full, or its thread has ended) and everything carved from
+// it has been released, on whichever thread that happens: its counter starts at
+// kUnretired, every release takes one off, and retiring takes off kUnretired minus the
+// number of pieces carved from it, so the counter reaches 0 exactly once, after both.
+// A name operand is therefore released by its instruction (releaseOperand), never with
+// free. Builds with AddressSanitizer use plain operator new and malloc, so that leaks and
+// use-after-free stay visible.
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "platform/platform.h"
 #include "vm/opcodes.h"
+
+// GCC says __SANITIZE_ADDRESS__, clang says __has_feature(address_sanitizer).
+#if defined(__SANITIZE_ADDRESS__)
+#define ORVA_INSTRUCTION_BLOCKS_DISABLED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVA_INSTRUCTION_BLOCKS_DISABLED 1
+#endif
+#endif
+
+namespace {
+
+#ifndef ORVA_INSTRUCTION_BLOCKS_DISABLED
+
+struct InstructionBlock
+{
+   std::atomic<uint64_t> remaining;
+};
+
+// About 290 instructions a block: one allocation serves many, and a block that a single
+// long-lived instruction keeps alive costs little.
+constexpr size_t kBlockSize = 16384;
+// A piece larger than this (a very long name) gets a block of its own.
+constexpr size_t kLargestCarved = kBlockSize / 8;
+constexpr uint64_t kUnretired = uint64_t(1) << 62;
+// The block pointer before each piece; it keeps the pieces 8-byte aligned.
+constexpr size_t kPieceHeader = sizeof(InstructionBlock *);
+constexpr size_t kBlockHeader = (sizeof(InstructionBlock) + kPieceHeader - 1) / kPieceHeader * kPieceHeader;
+static_assert(alignof(ORVA_Instruction) <= kPieceHeader, "pieces keep instructions aligned");
+static_assert(alignof(wchar_t) <= kPieceHeader, "pieces keep names aligned");
+
+struct ThreadBlocks
+{
+   InstructionBlock *current;
+   char *next;
+   char *end;
+   uint64_t carved;
+   bool registered;
+   bool closed;
+};
+
+// Trivially destructible, so it stays readable while the thread's other thread_locals are
+// destroyed; initial-exec reaches it without a call into the dynamic loader.
+__attribute__((tls_model("initial-exec"))) thread_local ThreadBlocks t_blocks;
+
+void releasePieces(InstructionBlock *block, uint64_t count)
+{
+   if (block->remaining.fetch_sub(count, std::memory_order_acq_rel) == count)
+   {
+      block->~InstructionBlock();
+      free(block);
+   }
+}
+
+void retireCurrentBlock()
+{
+   if (t_blocks.current != nullptr)
+      releasePieces(t_blocks.current, kUnretired - t_blocks.carved);
+   t_blocks.current = nullptr;
+   t_blocks.next = nullptr;
+   t_blocks.end = nullptr;
+   t_blocks.carved = 0;
+}
+
+// Retires the thread's block when the thread ends; pieces carved later on the thread (by
+// other thread_locals' destructors) each get a block of their own.
+struct BlockCloser
+{
+   ~BlockCloser()
+   {
+      retireCurrentBlock();
+      t_blocks.closed = true;
+   }
+   void open() {}
+};
+
+thread_local BlockCloser t_closer;
+
+InstructionBlock *newBlock(size_t size)
+{
+   void *memory = malloc(size);
+   if (memory == nullptr)
+      throw std::bad_alloc();
+   auto *block = new (memory) InstructionBlock;
+   block->remaining.store(kUnretired, std::memory_order_relaxed);
+   return block;
+}
+
+__attribute__((noinline)) void startBlock()
+{
+   if (!t_blocks.registered && !t_blocks.closed)
+   {
+      // The first use of t_closer registers its destructor for this thread's exit.
+      t_closer.open();
+      t_blocks.registered = true;
+   }
+   retireCurrentBlock();
+   InstructionBlock *block = newBlock(kBlockSize);
+   t_blocks.current = block;
+   t_blocks.next = reinterpret_cast<char *>(block) + kBlockHeader;
+   t_blocks.end = reinterpret_cast<char *>(block) + kBlockSize;
+}
+
+// A piece of at least size bytes from the thread's current block; throws std::bad_alloc.
+void *carve(size_t size)
+{
+   size_t pieceSize = kPieceHeader + (size + kPieceHeader - 1) / kPieceHeader * kPieceHeader;
+   if (pieceSize > kLargestCarved)
+   {
+      InstructionBlock *block = newBlock(kBlockHeader + pieceSize);
+      releasePieces(block, kUnretired - 1);   // retired at once, with its one piece
+      char *piece = reinterpret_cast<char *>(block) + kBlockHeader;
+      *reinterpret_cast<InstructionBlock **>(piece) = block;
+      return piece + kPieceHeader;
+   }
+   if (pieceSize > static_cast<size_t>(t_blocks.end - t_blocks.next))
+      startBlock();
+   char *piece = t_blocks.next;
+   t_blocks.next += pieceSize;
+   t_blocks.carved++;
+   *reinterpret_cast<InstructionBlock **>(piece) = t_blocks.current;
+   if (t_blocks.closed)
+      retireCurrentBlock();
+   return piece + kPieceHeader;
+}
+
+void release(void *carved)
+{
+   if (carved == nullptr)
+      return;
+   char *piece = static_cast<char *>(carved) - kPieceHeader;
+   releasePieces(*reinterpret_cast<InstructionBlock **>(piece), 1);
+}
+
+#else
+
+void *carve(size_t size)
+{
+   void *memory = malloc(size);
+   if (memory == nullptr)
+      throw std::bad_alloc();
+   return memory;
+}
+
+void release(void *carved)
+{
+   free(carved);
+}
+
+#endif
+
+// A name of length characters copied into the thread's blocks.
+wchar_t *carveName(const wchar_t *text, size_t length)
+{
+   auto *name = static_cast<wchar_t *>(carve((length + 1) * sizeof(wchar_t)));
+   wmemcpy(name, text, length);
+   name[length] = 0;
+   return name;
+}
+
+// A UTF-8 name converted into the thread's blocks; null for null. ASCII, which every name
+// from the scanner is, converts byte by byte; anything else goes through
+// WideStringFromUTF8String, so both read the same.
+wchar_t *carveUTF8Name(const char *text)
+{
+   if (text == nullptr)
+      return nullptr;
+   size_t length = 0;
+   bool ascii = true;
+   for (; text[length] != 0; length++)
+   {
+      if (static_cast<unsigned char>(text[length]) >= 0x80)
+         ascii = false;
+   }
+   if (!ascii)
+   {
+      wchar_t *wide = WideStringFromUTF8String(text);
+      if (wide == nullptr)
+         throw std::bad_alloc();
+      wchar_t *name = carveName(wide, wcslen(wide));
+      free(wide);
+      return name;
+   }
+   auto *name = static_cast<wchar_t *>(carve((length + 1) * sizeof(wchar_t)));
+   for (size_t i = 0; i <= length; i++)
+      name[i] = static_cast<unsigned char>(text[i]);
+   return name;
+}
+
+}  // namespace
+
+void *ORVA_Instruction::operator new(size_t size)
+{
+   return carve(size);
+}
+
+void ORVA_Instruction::operator delete(void *block)
+{
+   release(block);
+}
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode)
    : m_opcode(opcode), m_intOperand(0), m_sourceLine(line),
@@ -43,8 +247,13 @@ ORVA_Instruction::ORVA_Instruction(int line, int opcode, char *name, int intOper
    : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line),
      m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
 {
-   m_operand.name = WideStringFromUTF8String(name);
-   free(name);
+   // The name is released here also when carving throws.
+   struct FreeName
+   {
+      char *text;
+      ~FreeName() { free(text); }
+   } owned{name};
+   m_operand.name = carveUTF8Name(name);
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, uint32_t address)
@@ -69,7 +278,7 @@ ORVA_Instruction::ORVA_Instruction(const ORVA_Instruction *src)
    switch (operandKindOf(m_opcode))
    {
       case ORVA_OperandKind::Name:
-         m_operand.name = (src->m_operand.name != nullptr) ? qv_wcsdup(src->m_operand.name) : nullptr;
+         m_operand.name = (src->m_operand.name != nullptr) ? carveName(src->m_operand.name, wcslen(src->m_operand.name)) : nullptr;
          break;
       case ORVA_OperandKind::Constant:
          m_operand.constant = (src->m_operand.constant != nullptr) ? new ORVA_Value(src->m_operand.constant) : nullptr;
@@ -91,7 +300,7 @@ void ORVA_Instruction::releaseOperand()
    switch (operandKindOf(m_opcode))
    {
       case ORVA_OperandKind::Name:
-         free(m_operand.name);
+         release(m_operand.name);
          break;
       case ORVA_OperandKind::Constant:
          delete m_operand.constant;
@@ -102,134 +311,3 @@ void ORVA_Instruction::releaseOperand()
    m_operand.raw = nullptr;
 }
 
-// GCC says __SANITIZE_ADDRESS__, clang says __has_feature(address_sanitizer).
-#if defined(__SANITIZE_ADDRESS__)
-#define ORVA_INSTRUCTION_BLOCKS_DISABLED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ORVA_INSTRUCTION_BLOCKS_DISABLED 1
-#endif
-#endif
-
-#ifndef ORVA_INSTRUCTION_BLOCKS_DISABLED
-
-namespace {
-
-struct InstructionBlock
-{
-   std::atomic<uint64_t> remaining;
-};
-
-// About 290 instructions a block: one allocation serves many, and a block that a single
-// long-lived instruction keeps alive costs little.
-constexpr size_t kBlockSize = 16384;
-constexpr uint64_t kUnretired = uint64_t(1) << 62;
-// The block pointer before each instruction; it keeps the instructions 8-byte aligned.
-constexpr size_t kSlotHeader = sizeof(InstructionBlock *);
-constexpr size_t kBlockHeader = (sizeof(InstructionBlock) + kSlotHeader - 1) / kSlotHeader * kSlotHeader;
-static_assert(alignof(ORVA_Instruction) <= kSlotHeader, "slots keep instructions aligned");
-
-struct ThreadBlocks
-{
-   InstructionBlock *current;
-   char *next;
-   char *end;
-   uint64_t carved;
-   bool registered;
-   bool closed;
-};
-
-// Trivially destructible, so it stays readable while the thread's other thread_locals are
-// destroyed; initial-exec reaches it without a call into the dynamic loader.
-__attribute__((tls_model("initial-exec"))) thread_local ThreadBlocks t_blocks;
-
-void dropInstructions(InstructionBlock *block, uint64_t count)
-{
-   if (block->remaining.fetch_sub(count, std::memory_order_acq_rel) == count)
-   {
-      block->~InstructionBlock();
-      free(block);
-   }
-}
-
-void retireCurrentBlock()
-{
-   if (t_blocks.current != nullptr)
-      dropInstructions(t_blocks.current, kUnretired - t_blocks.carved);
-   t_blocks.current = nullptr;
-   t_blocks.next = nullptr;
-   t_blocks.end = nullptr;
-   t_blocks.carved = 0;
-}
-
-// Retires the thread's block when the thread ends; later instructions of the thread (made
-// by other thread_locals' destructors) each get a block of their own.
-struct BlockCloser
-{
-   ~BlockCloser()
-   {
-      retireCurrentBlock();
-      t_blocks.closed = true;
-   }
-   void open() {}
-};
-
-thread_local BlockCloser t_closer;
-
-__attribute__((noinline)) void startBlock(size_t slotSize)
-{
-   if (!t_blocks.registered && !t_blocks.closed)
-   {
-      // The first use of t_closer registers its destructor for this thread's exit.
-      t_closer.open();
-      t_blocks.registered = true;
-   }
-   retireCurrentBlock();
-   size_t size = (kBlockHeader + slotSize > kBlockSize) ? kBlockHeader + slotSize : kBlockSize;
-   void *memory = malloc(size);
-   if (memory == nullptr)
-      throw std::bad_alloc();
-   auto *block = new (memory) InstructionBlock;
-   block->remaining.store(kUnretired, std::memory_order_relaxed);
-   t_blocks.current = block;
-   t_blocks.next = static_cast<char *>(memory) + kBlockHeader;
-   t_blocks.end = static_cast<char *>(memory) + size;
-}
-
-}  // namespace
-
-void *ORVA_Instruction::operator new(size_t size)
-{
-   size_t slotSize = kSlotHeader + (size + kSlotHeader - 1) / kSlotHeader * kSlotHeader;
-   if (slotSize > static_cast<size_t>(t_blocks.end - t_blocks.next))
-      startBlock(slotSize);
-   char *slot = t_blocks.next;
-   t_blocks.next += slotSize;
-   t_blocks.carved++;
-   *reinterpret_cast<InstructionBlock **>(slot) = t_blocks.current;
-   if (t_blocks.closed)
-      retireCurrentBlock();
-   return slot + kSlotHeader;
-}
-
-void ORVA_Instruction::operator delete(void *block)
-{
-   if (block == nullptr)
-      return;
-   char *slot = static_cast<char *>(block) - kSlotHeader;
-   dropInstructions(*reinterpret_cast<InstructionBlock **>(slot), 1);
-}
-
-#else
-
-void *ORVA_Instruction::operator new(size_t size)
-{
-   return ::operator new(size);
-}
-
-void ORVA_Instruction::operator delete(void *block)
-{
-   ::operator delete(block);
-}
-
-#endif

@@ -217,8 +217,7 @@ void ORVA_Program::resolveFunctions()
       uint32_t address = getFunctionAddress(instruction->m_operand.name);
       if (address == ORVA_INVALID_ADDRESS)
          continue;
-      free(instruction->m_operand.name);
-      instruction->m_operand.raw = nullptr;
+      instruction->releaseOperand();
       instruction->m_operand.addr = address;
       instruction->m_opcode = CALL_ADDR;
       instruction->m_cacheRun = 0;

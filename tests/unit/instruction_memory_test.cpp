@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include <orva.h>
 
+#include "platform/platform.h"
 #include "vm/opcodes.h"
 
 namespace {
@@ -69,6 +72,34 @@ TEST(InstructionMemory, OwnedOperandsAreReleasedWithTheInstruction)
    delete named;
    delete constant;
    delete static_cast<ORVA_Instruction *>(nullptr);
+}
+
+// Names are converted into the instruction blocks; they must read exactly as the platform's
+// UTF-8 conversion reads them, short, long (a block of their own) or not ASCII.
+TEST(InstructionMemory, NamesReadAsThePlatformConversionReadsThem)
+{
+   const std::string names[] = {
+      "", "x", "eight_ch", "name_of_16_chars", "caf\xC3\xA9", "\xE2\x82\xAC_euro",
+      "bad\xFF\xFE" "bytes", "cut\xE2\x82", std::string(700, 'n'), std::string(5000, 'm') + "\xC3\xA9",
+   };
+   std::vector<ORVA_Instruction *> made;
+   for (const std::string &name : names)
+   {
+      SCOPED_TRACE(name.substr(0, 20));
+      wchar_t *expected = WideStringFromUTF8String(name.c_str());
+      ASSERT_NE(expected, nullptr);
+      auto *instruction = new ORVA_Instruction(1, PUSH_VAR, strdup(name.c_str()));
+      auto *copy = new ORVA_Instruction(instruction);
+      EXPECT_STREQ(instruction->getNameOperand(), expected);
+      EXPECT_STREQ(copy->getNameOperand(), expected);
+      free(expected);
+      made.push_back(instruction);
+      made.push_back(copy);
+   }
+   auto *unnamed = new ORVA_Instruction(2, SET, static_cast<char *>(nullptr));
+   EXPECT_EQ(unnamed->getNameOperand(), nullptr);
+   delete unnamed;
+   deleteAll(made);
 }
 
 TEST(InstructionMemory, InstructionsOutliveTheThreadThatMadeThem)
