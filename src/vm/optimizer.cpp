@@ -93,27 +93,47 @@ uint32_t ORVA_Program::getFinalJumpDestination(uint32_t position) const
 void ORVA_Program::optimize()
 {
    // One walk over the code finds everything the passes look at: the instructions that
-   // carry an address (jumps and calls) and the PUSH_CONST-NEG pairs. The passes then visit
-   // only those, in code order, instead of walking all the code four times.
-   std::vector<uint32_t> carriers;
+   // carry an address (jumps and calls), copied into a compact table, and the
+   // PUSH_CONST-NEG pairs. The passes work on the table, in code order, and the jumps and
+   // calls they changed are written back at the end: the instructions themselves are
+   // scattered over far more memory than the caches hold.
+   struct Carrier
+   {
+      uint32_t position;
+      int32_t opcode;
+      uint32_t address;
+      bool changed;
+   };
+   std::vector<Carrier> carriers;
    std::vector<uint32_t> negations;
    {
       int previous = -1;
       for (uint32_t i = 0; i < m_codeSize; i++)
       {
-         int opcode = m_instructions[i]->m_opcode;
+         // Fetching ahead hides most of the cache misses of this walk.
+         if (i + 16 < m_codeSize)
+            __builtin_prefetch(m_instructions[i + 16]);
+         const ORVA_Instruction *instruction = m_instructions[i];
+         int opcode = instruction->m_opcode;
          if (carriesAddress(opcode))
-            carriers.push_back(i);
+            carriers.push_back({i, opcode, instruction->m_operand.addr, false});
          else if (opcode == NEG && previous == PUSH_CONST)
             negations.push_back(i - 1);
          previous = opcode;
       }
    }
 
+   // The table entry of the instruction at position, or null when it carries no address.
+   auto carrierAt = [&carriers](uint32_t position) -> Carrier * {
+      auto found = std::lower_bound(carriers.begin(), carriers.end(), position,
+                                    [](const Carrier &carrier, uint32_t p) { return carrier.position < p; });
+      return (found != carriers.end() && found->position == position) ? &*found : nullptr;
+   };
+
    // Drops the instructions at the given positions (ascending) in one sweep and maps every
    // address as the removals one by one would have moved it: an address loses one for each
-   // removed position below it. The carriers' positions move along; none of them is removed
-   // (the passes remove NEGs and JMPs that are dropped from the list first).
+   // removed position below it. The table's positions move along; none of its entries is
+   // removed (the passes remove NEGs, and JMPs that they take out of the table first).
    auto compact = [this, &carriers](const std::vector<uint32_t> &removed) {
       if (removed.empty())
          return;
@@ -135,12 +155,18 @@ void ORVA_Program::optimize()
       }
       m_codeSize = kept;
 
-      for (uint32_t &position : carriers)
+      for (Carrier &carrier : carriers)
       {
-         position -= removedBelow(position);
-         ORVA_Instruction *instruction = m_instructions[position];
-         if (carriesAddress(instruction->m_opcode))
-            instruction->m_operand.addr -= removedBelow(instruction->m_operand.addr);
+         carrier.position -= removedBelow(carrier.position);
+         if (carriesAddress(carrier.opcode))
+         {
+            uint32_t moved = carrier.address - removedBelow(carrier.address);
+            if (moved != carrier.address)
+            {
+               carrier.address = moved;
+               carrier.changed = true;
+            }
+         }
       }
       for (uint32_t i = 0; i < m_functionCount; i++)
          m_functions[i].address -= removedBelow(m_functions[i].address);
@@ -169,21 +195,23 @@ void ORVA_Program::optimize()
    }
 
    // Pass 2: a JMP past the end of the code (also one never resolved) ends the function.
-   for (uint32_t i : carriers)
+   for (Carrier &carrier : carriers)
    {
-      ORVA_Instruction *instruction = m_instructions[i];
-      if (instruction->m_opcode == JMP && instruction->m_operand.addr >= m_codeSize)
-         instruction->m_opcode = NRET;
+      if (carrier.opcode == JMP && carrier.address >= m_codeSize)
+      {
+         carrier.opcode = NRET;
+         carrier.changed = true;
+      }
    }
 
    // Pass 3: a jump to a JMP goes straight to the end of the chain. Each chain is walked
-   // once: the end found for a position is remembered for every position on the way.
-   // Positions that lead into a cycle are marked and their jumps left unchanged.
+   // once: the end found for a JMP is remembered for every JMP on the way (by table index).
+   // JMPs that lead into a cycle are marked and the jumps to them left unchanged.
    {
       enum : uint8_t { Unknown, OnPath, Resolved, Cyclic };
-      std::vector<uint8_t> state(m_codeSize, Unknown);
-      std::vector<uint32_t> destination(m_codeSize, 0);
-      std::vector<uint32_t> path;
+      std::vector<uint8_t> state(carriers.size(), Unknown);
+      std::vector<uint32_t> destination(carriers.size(), 0);
+      std::vector<size_t> path;
       auto finalDestination = [&](uint32_t start) -> uint32_t {
          uint32_t current = start;
          path.clear();
@@ -191,41 +219,50 @@ void ORVA_Program::optimize()
          uint32_t end = 0;
          for (;;)
          {
-            if (current >= m_codeSize || m_instructions[current]->m_opcode != JMP)
+            Carrier *jump = (current < m_codeSize) ? carrierAt(current) : nullptr;
+            if (jump == nullptr || jump->opcode != JMP)
             {
                end = current;
                break;
             }
-            if (state[current] == Resolved)
+            size_t index = static_cast<size_t>(jump - carriers.data());
+            if (state[index] == Resolved)
             {
-               end = destination[current];
+               end = destination[index];
                break;
             }
-            if (state[current] == Cyclic || state[current] == OnPath)
+            if (state[index] == Cyclic || state[index] == OnPath)
             {
                outcome = Cyclic;
                break;
             }
-            state[current] = OnPath;
-            path.push_back(current);
-            current = m_instructions[current]->m_operand.addr;
+            state[index] = OnPath;
+            path.push_back(index);
+            current = jump->address;
          }
-         for (uint32_t position : path)
+         for (size_t index : path)
          {
-            state[position] = outcome;
-            destination[position] = end;
+            state[index] = outcome;
+            destination[index] = end;
          }
          return (outcome == Resolved) ? end : start;
       };
 
-      for (uint32_t i : carriers)
+      for (Carrier &carrier : carriers)
       {
-         ORVA_Instruction *instruction = m_instructions[i];
-         if (!isJump(instruction->m_opcode))
+         if (!isJump(carrier.opcode))
             continue;
-         uint32_t target = instruction->m_operand.addr;
-         if (target < m_codeSize && m_instructions[target]->m_opcode == JMP)
-            instruction->m_operand.addr = finalDestination(target);
+         uint32_t target = carrier.address;
+         const Carrier *targetJump = (target < m_codeSize) ? carrierAt(target) : nullptr;
+         if (targetJump != nullptr && targetJump->opcode == JMP)
+         {
+            uint32_t threaded = finalDestination(target);
+            if (threaded != carrier.address)
+            {
+               carrier.address = threaded;
+               carrier.changed = true;
+            }
+         }
       }
    }
 
@@ -235,15 +272,23 @@ void ORVA_Program::optimize()
    {
       std::vector<uint32_t> removed;
       size_t keptCarriers = 0;
-      for (uint32_t i : carriers)
+      for (const Carrier &carrier : carriers)
       {
-         ORVA_Instruction *instruction = m_instructions[i];
-         if (i + 1 < m_codeSize && instruction->m_opcode == JMP && instruction->m_operand.addr == i + 1)
-            removed.push_back(i);
+         if (carrier.position + 1 < m_codeSize && carrier.opcode == JMP && carrier.address == carrier.position + 1)
+            removed.push_back(carrier.position);
          else
-            carriers[keptCarriers++] = i;
+            carriers[keptCarriers++] = carrier;
       }
       carriers.resize(keptCarriers);
       compact(removed);
+   }
+
+   for (const Carrier &carrier : carriers)
+   {
+      if (!carrier.changed)
+         continue;
+      ORVA_Instruction *instruction = m_instructions[carrier.position];
+      instruction->m_opcode = carrier.opcode;
+      instruction->m_operand.addr = carrier.address;
    }
 }

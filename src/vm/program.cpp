@@ -211,6 +211,9 @@ void ORVA_Program::resolveFunctions()
       m_functionIndex->update(m_functions, m_functionCount);
    for (uint32_t i = 0; i < m_codeSize; i++)
    {
+      // The walk reads every instruction once; fetching ahead hides most of the misses.
+      if (i + 16 < m_codeSize)
+         __builtin_prefetch(m_instructions[i + 16]);
       ORVA_Instruction *instruction = m_instructions[i];
       if (instruction->m_opcode != CALL_NAME || instruction->m_operand.name == nullptr)
          continue;
