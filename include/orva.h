@@ -335,6 +335,18 @@ private:
    /* One bit per variable name (see nameBit): a name whose bit is clear is not in the set,
       which small sets answer without comparing names. */
    uint64_t m_nameBits;
+   /* Unique among all sets made in the process, and renewed whenever a position gets a
+      variable of another name: while it stays the same, the variable at a position below
+      m_count is the same one (see atSerial). */
+   uint64_t m_serial;
+
+   void renewSerial();
+   /* The variable at `index` if the set still has the serial it had when the position
+      was found to hold the first variable of its name, else null. */
+   ORVA_Variable *atSerial(uint32_t index, uint64_t serial) const
+   {
+      return (serial == m_serial && index < m_count) ? m_variables[index] : nullptr;
+   }
 };
 
 /* ------------------------------------------------------------------------------------
@@ -566,6 +578,7 @@ private:
    mutable uint32_t m_cacheGlobals;
    mutable uint32_t m_cacheIndex;
    mutable uint8_t m_cacheSet;
+   mutable uint64_t m_cacheSerial = 0;
 };
 
 struct ORVA_FunctionEntry

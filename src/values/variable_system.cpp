@@ -13,6 +13,7 @@
 #include "orva.h"
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <cstring>
@@ -62,8 +63,9 @@ inline uint64_t nameBit(const wchar_t *name)
 
 ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
    : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0),
-     m_firstDuplicate(kNoPosition), m_held(0), m_nameBits(0)
+     m_firstDuplicate(kNoPosition), m_held(0), m_nameBits(0), m_serial(0)
 {
+   renewSerial();
 }
 
 ORVA_VariableSystem::ORVA_VariableSystem(ORVA_VariableSystem *src) : ORVA_VariableSystem(src->m_constant)
@@ -78,6 +80,13 @@ ORVA_VariableSystem::~ORVA_VariableSystem()
       delete m_variables[i];
    free(m_variables);
    free(m_index);
+}
+
+void ORVA_VariableSystem::renewSerial()
+{
+   // Sets are made on many threads; the counter only has to hand out distinct numbers.
+   static std::atomic<uint64_t> nextSerial{1};
+   m_serial = nextSerial.fetch_add(1, std::memory_order_relaxed);
 }
 
 ORVA_Variable *ORVA_VariableSystem::find(const wchar_t *name) const
@@ -157,6 +166,7 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
       // The new variable takes the place of a spare of another name.
       delete m_variables[m_count];
       m_variables[m_count] = nullptr;
+      renewSerial();
    }
    else if (m_count == m_allocated)
    {

@@ -34,9 +34,11 @@
 // run) and only while the sets searched before the remembered one have not grown: sets
 // only ever grow at the end and names never change, so a name that was not in the first
 // n variables of a set is still not there, and a variable found at position i is still
-// the first of its name. The local set changes with every call, so a local position is
-// confirmed by firstAt (the name is there and no older variable has it); a failure falls
-// back to the full search, which refreshes the entry.
+// the first of its name. The local set changes with every call: a local position is
+// trusted while the set has the serial it had then (the same set, no position given to
+// another name since), else confirmed by firstAt (the name is there and no older variable
+// has it), which takes on the set's serial; a failure falls back to the full search,
+// which refreshes the entry.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -278,9 +280,15 @@ public:
                if (constants->getCount() == instruction->m_cacheConstants &&
                    globals->getCount() == instruction->m_cacheGlobals)
                {
-                  ORVA_Variable *variable = locals->firstAt(index, name);
+                  ORVA_Variable *variable = locals->atSerial(index, instruction->m_cacheSerial);
                   if (variable != nullptr)
                      return variable;
+                  variable = locals->firstAt(index, name);
+                  if (variable != nullptr)
+                  {
+                     instruction->m_cacheSerial = locals->m_serial;
+                     return variable;
+                  }
                }
                break;
             default:
@@ -328,6 +336,7 @@ public:
       instruction->m_cacheIndex = index;
       instruction->m_cacheConstants = program->m_constants->getCount();
       instruction->m_cacheGlobals = program->m_globals->getCount();
+      instruction->m_cacheSerial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
    }
 
    // The entry function's address: the given name, else "main", else "$main".

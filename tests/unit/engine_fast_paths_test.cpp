@@ -101,6 +101,7 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
       {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
+      {"a position taken by another name", L"sub f(flag) { if (flag) a = 1; else b = 2; return a; }\nf(1); return typeof(f(0)) . f(1);", L"null1"},
       {"named arguments per call", L"sub f(a) { return typeof($x) . typeof($y); }\nreturn f(x: 1) . \"/\" . f(y: 2);", L"int32null/nullint32"},
       {"recursion", L"sub fib(k) { if (k < 2) return k; return fib(k - 1) + fib(k - 2); }\nreturn fib(15);", L"610"},
       {"deep recursion after shallow", L"sub d(n) { if (n == 0) return 0; return 1 + d(n - 1); }\nreturn d(3) + d(2000) + d(5);", L"2008"},
