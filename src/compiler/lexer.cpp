@@ -5,9 +5,37 @@
 #include "lexer.hpp"
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+// The source in UTF-8 and its length in bytes. ASCII, which most scripts are, converts
+// character by character; anything else goes through the platform conversion. Null when
+// memory runs out.
+static char *sourceToUTF8(const wchar_t *source, size_t *length)
+{
+   // Plain loops over a known count, which the compiler vectorizes.
+   size_t count = wcslen(source);
+   uint32_t allBits = 0;
+   for (size_t i = 0; i < count; i++)
+      allBits |= static_cast<uint32_t>(source[i]);
+   if (allBits >= 0x80)
+   {
+      char *text = UTF8StringFromWideString(source);
+      if (text != nullptr)
+         *length = strlen(text);
+      return text;
+   }
+   char *text = static_cast<char *>(malloc(count + 1));
+   if (text == nullptr)
+      return nullptr;
+   for (size_t i = 0; i < count; i++)
+      text[i] = static_cast<char>(source[i]);
+   text[count] = 0;
+   *length = count;
+   return text;
+}
 
 // A null source compiles as an empty one.
 ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source)
@@ -17,10 +45,10 @@ ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source)
    m_stringBuffer[0] = 0;
    if (source == nullptr)
       return;
-   m_sourceText = UTF8StringFromWideString(source);
+   size_t length = 0;
+   m_sourceText = sourceToUTF8(source, &length);
    if (m_sourceText == nullptr)
       throw std::bad_alloc();
-   size_t length = strlen(m_sourceText);
    if (length > static_cast<size_t>(INT32_MAX))
    {
       // Offsets are 32-bit: a source this large cannot be scanned.
