@@ -50,6 +50,22 @@ void operator delete(void *block) noexcept
 
 void operator delete(void *block, std::size_t) noexcept { operator delete(block); }
 
+// The library also allocates with new (std::nothrow): those blocks come from here too, so
+// that the delete above always frees what this file's malloc gave out.
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+   try
+   {
+      return operator new(size);
+   }
+   catch (const std::bad_alloc &)
+   {
+      return nullptr;
+   }
+}
+
+void operator delete(void *block, const std::nothrow_t &) noexcept { operator delete(block); }
+
 namespace {
 
 struct Outcome
