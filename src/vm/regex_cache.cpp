@@ -50,10 +50,14 @@ uint64_t saturatingProduct(uint64_t a, uint64_t b)
    return (b != 0 && a > kMaxPatternPositions * 16 / b) ? kMaxPatternPositions * 16 : a * b;
 }
 
-// An upper bound of the positions TRE makes for an extended regular expression: literals,
-// bracket expressions and escapes count one, alternatives add up, and a bounded repetition
-// multiplies the atom before it by its upper bound.
-uint64_t patternPositions(const wchar_t *pattern, uint32_t length)
+// Whether a pattern is one ORVA hands to TRE. Two kinds are refused before compiling:
+// - patterns whose written-out size exceeds kMaxPatternPositions. An upper bound of the
+//   positions TRE makes: literals, bracket expressions and escapes count one, alternatives
+//   add up, and a bounded repetition multiplies the atom before it by its upper bound;
+// - bounds holding anything but digits, a comma and blanks: TRE reads "{+1}", "{~2}",
+//   "{#1}" or "{1<2}" as approximate-matching costs, which are not part of extended regular
+//   expressions, and crashes compiling them inside a repeated group ("(a{+1}){2}").
+bool patternAcceptable(const wchar_t *pattern, uint32_t length)
 {
    struct Level { uint64_t total; uint64_t lastAtom; };
    Level levels[64];
@@ -85,6 +89,8 @@ uint64_t patternPositions(const wchar_t *pattern, uint32_t length)
                bound = (bound > kMaxPatternPositions) ? bound : bound * 10 + static_cast<uint64_t>(pattern[j] - L'0');
             else if (pattern[j] == L',')
                bound = 0;   // the upper bound follows the comma; {m,} counts as {m}
+            else if (pattern[j] != L' ')
+               return false;
          }
          if (bound == 0)
             bound = 1;
@@ -111,13 +117,13 @@ uint64_t patternPositions(const wchar_t *pattern, uint32_t length)
          continue;
       level.total += 1;
       level.lastAtom = 1;
-      if (level.total > kMaxPatternPositions * 16)
-         return level.total;
+      if (level.total > kMaxPatternPositions)
+         return false;
    }
    uint64_t total = 0;
    for (int d = 0; d <= depth; d++)
       total += levels[d].total;
-   return total;
+   return total <= kMaxPatternPositions;
 }
 
 // Matches this small run inline without asking how much stack is left.
@@ -188,7 +194,7 @@ const regex_t *ORVA_RegexCache::get(const wchar_t *pattern, uint32_t length, int
       free(entry.pattern);
       entry.pattern = nullptr;
    }
-   if (patternPositions(copy, length) > kMaxPatternPositions ||
+   if (!patternAcceptable(copy, length) ||
        tre_regwncomp(&entry.expression, copy, length, flags) != 0)
    {
       free(copy);

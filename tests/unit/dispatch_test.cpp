@@ -136,6 +136,16 @@ TEST(Dispatch, BinaryOperators)
       {"imatch", IMATCH, S(L"ABC"), S(L"^ab"), ORVA_DT_INT32, L"1"},
       {"match is case-sensitive", MATCH, S(L"ABC"), S(L"^ab"), ORVA_DT_INT32, L"0"},
       {"invalid expression", MATCH, S(L"abc"), S(L"("), -1, L"Invalid regular expression"},
+      // Bounds are digits, a comma and blanks; anything else there (the matching library's
+      // approximate-matching costs, which crash it inside a repeated group) is refused.
+      {"bounds", MATCH, S(L"aab{1}"), S(L"^(a{1,2}){1 }b{1,}[{+]?"), ORVA_DT_INT32, L"1"},
+      {"escaped brace", MATCH, S(L"a{+1}"), S(L"a\\{\\+1}"), ORVA_DT_INT32, L"1"},
+      {"insertion cost", MATCH, S(L"aa"), S(L"(a{+1}){2}"), -1, L"Invalid regular expression"},
+      {"deletion cost", MATCH, S(L"aa"), S(L"(a{-1}){2}"), -1, L"Invalid regular expression"},
+      {"substitution cost", IMATCH, S(L"aa"), S(L"(a{#1}){2}"), -1, L"Invalid regular expression"},
+      {"error count", MATCH, S(L"aa"), S(L"(a{~1}){2}"), -1, L"Invalid regular expression"},
+      {"cost limit", MATCH, S(L"aa"), S(L"(a{1<2}){2}"), -1, L"Invalid regular expression"},
+      {"signed upper bound", MATCH, S(L"aa"), S(L"a{1,+2}"), -1, L"Invalid regular expression"},
    };
    for (const BinaryCase &c : cases)
    {
