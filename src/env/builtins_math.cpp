@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
@@ -73,9 +72,10 @@ int builtinClassof(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
    return 0;
 }
 
-// abs keeps the argument's type. The smallest int32 and int64 have no positive counterpart:
-// two's complement negation gives them back unchanged, so the copy is returned as it is
-// (text included) and nothing is ever negated out of range.
+// abs keeps the argument's type. A negative int32 or int64 copy is negated in place, which
+// drops its text; the smallest int32 and int64 have no positive counterpart, and two's
+// complement negation gives them back as the same number (with its plain decimal text).
+// A copy that is not negated keeps the argument's text.
 int builtinAbs(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
 {
    ORVA_Value *argument = argv[0];
@@ -89,15 +89,9 @@ int builtinAbs(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
    auto *copy = new ORVA_Value(argument);
    bool negative = false;
    if (argument->getDataType() == ORVA_DT_INT32)
-   {
-      int32_t number = argument->getValueAsInt32();
-      negative = number < 0 && number != INT32_MIN;
-   }
+      negative = argument->getValueAsInt32() < 0;
    else if (argument->getDataType() == ORVA_DT_INT64)
-   {
-      int64_t number = argument->getValueAsInt64();
-      negative = number < 0 && number != INT64_MIN;
-   }
+      negative = argument->getValueAsInt64() < 0;
    if (negative)
       copy->negate();
    *result = copy;

@@ -374,6 +374,8 @@ TEST(MathBuiltins, Results)
       { "abs int64", builtinAbs, { Arg::i64(-7) }, I64, L"7" },
       { "abs smallest int32", builtinAbs, { INT32_MIN }, I32, L"-2147483648" },
       { "abs smallest int64", builtinAbs, { Arg::i64(INT64_MIN) }, I64, L"-9223372036854775808" },
+      { "abs negated drops text", builtinAbs, { L"-0x5" }, I32, L"5" },
+      { "abs smallest int32 drops text", builtinAbs, { L"-0x80000000" }, I32, L"-2147483648" },
 
       { "pow", builtinPow, { 2, 10 }, R, L"1024.000000" },
       { "exp 0", builtinExp, { 0 }, R, L"1.000000" },
