@@ -257,6 +257,55 @@ public:
       return 0;
    }
 
+   // For PUSH a (already looked up: `left`) followed at `next` by PUSH b, a comparison and
+   // JZ or JNZ, with b an int32 too: where the branch continues, past the four. Else
+   // ORVA_INVALID_ADDRESS, and nothing was done but looking b up (which PUSH b does next
+   // anyway, creating the variable if it is new).
+   static uint32_t int32Branch(ORVA_Program *program, int32_t left, uint32_t next)
+   {
+      if (next + 2 >= program->m_codeSize)
+         return ORVA_INVALID_ADDRESS;
+      const ORVA_Instruction *push = program->m_instructions[next];
+      const ORVA_Instruction *compare = program->m_instructions[next + 1];
+      const ORVA_Instruction *branch = program->m_instructions[next + 2];
+      if ((branch->m_opcode != JZ && branch->m_opcode != JNZ) || !isInt32Comparison(compare->m_opcode))
+         return ORVA_INVALID_ADDRESS;
+      const ORVA_Value *right;
+      if (push->m_opcode == PUSH_CONST)
+         right = push->m_operand.constant;
+      else if (push->m_opcode == PUSH_VAR)
+         right = lookupOrCreate(program, push)->getValue();
+      else
+         return ORVA_INVALID_ADDRESS;
+      if (right == nullptr || right->getDataType() != ORVA_DT_INT32)
+         return ORVA_INVALID_ADDRESS;
+      const bool truth = compareInt32(compare->m_opcode, left, right->getValueAsInt32());
+      const bool jump = (branch->m_opcode == JZ) ? !truth : truth;
+      return jump ? branch->m_operand.addr : next + 3;
+   }
+
+   static bool isInt32Comparison(int opcode)
+   {
+      return opcode == EQ || opcode == NE || opcode == LT || opcode == LE || opcode == GT || opcode == GE ||
+             opcode == AND || opcode == OR;
+   }
+
+   // What the comparison gives for two int32 operands (as operateOnInt32 computes it).
+   static bool compareInt32(int opcode, int32_t a, int32_t b)
+   {
+      switch (opcode)
+      {
+         case EQ: return a == b;
+         case NE: return a != b;
+         case LT: return a < b;
+         case LE: return a <= b;
+         case GT: return a > b;
+         case GE: return a >= b;
+         case AND: return a != 0 && b != 0;
+         default: return a != 0 || b != 0;   // OR
+      }
+   }
+
    // The variable the instruction's name operand refers to, or null; the full search
    // is findVariable's.
    static ORVA_Variable *lookup(ORVA_Program *program, const ORVA_Instruction *instruction)
@@ -728,6 +777,18 @@ void ORVA_Program::execute()
             const ORVA_Value *source = (instruction->m_opcode == PUSH_CONST)
                                           ? instruction->m_operand.constant
                                           : ORVA_Engine::lookupOrCreate(this, instruction)->getValue();
+            // PUSH a; PUSH b; comparison; JZ or JNZ on two int32 values: the branch is
+            // decided here, without making a value; all four instructions count as run.
+            if (countdown > 3 && source != nullptr && source->getDataType() == ORVA_DT_INT32)
+            {
+               const uint32_t target = ORVA_Engine::int32Branch(this, source->getValueAsInt32(), next);
+               if (target != ORVA_INVALID_ADDRESS)
+               {
+                  countdown -= 3;
+                  next = target;
+                  break;
+               }
+            }
             // An int32 pushed as the right operand of an int32 operation that follows is
             // computed with at once, in place of the left operand: no value is made for
             // it. The operation counts as run, within the slice like SET+POP below.
@@ -846,14 +907,23 @@ void ORVA_Program::execute()
             if (!value->isNumeric())
                RAISE(ORVA_ERR_BAD_ARITHMETIC_CONVERSION);
             const int opcode = instruction->m_opcode;
-            if (opcode == INC || opcode == DEC)
+            // "i++;" as a statement is INC then POP 1: the copy would be dropped at once,
+            // so it is not made, and the POP counts as run (within the slice).
+            const bool dropped = countdown > 1 && next < m_codeSize && m_instructions[next]->m_opcode == POP &&
+                                 m_instructions[next]->m_intOperand == 1;
+            if (!dropped && (opcode == INC || opcode == DEC))
                PUSH(new ORVA_Value(value));
             if (opcode == INC || opcode == INCP)
                value->increment();
             else
                value->decrement();
-            if (opcode == INCP || opcode == DECP)
+            if (!dropped && (opcode == INCP || opcode == DECP))
                PUSH(new ORVA_Value(value));
+            if (dropped)
+            {
+               countdown--;
+               next++;
+            }
             break;
          }
 

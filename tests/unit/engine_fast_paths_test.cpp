@@ -1,5 +1,6 @@
 // The engine's shortcuts must not be visible: an assignment statement (SET then POP 1)
-// that moves its value, an int32 operand computed with as it is pushed, comparisons that
+// that moves its value, an int32 operand computed with as it is pushed, branches on two
+// int32 values decided without values, increments whose copy is dropped, comparisons that
 // reuse their left operand, array elements rewritten in place, recycled local sets of
 // script function calls. Each case compares a result that a shortcut could change.
 #include <gtest/gtest.h>
@@ -98,6 +99,10 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"sparse array", L"array a; a[3] = 3; a[0] = 0; a[2] = 2; a[-5] = -5; a[1] = 1; a[1] = 11; s = \"\"; foreach (v : a) s .= v . \",\"; return s . typeof(a[4]) . a[2] . a[3] . typeof(a[7]) . a[-5] . a[1] . typeof(a[-2147483647 - 1]);", L"-5,0,11,2,3,null23null-511null"},
       {"rewritten elements", L"array a; for (i = 0; i < 4; i++) a[i] = i; b = a; for (i = 0; i < 4; i++) a[i] = \"x\" . a[i]; a[2] = a; s = \"\"; foreach (v : a) s .= typeof(v) . \",\"; return s . a[1] . b[1] . a[2][3];", L"string,string,array,string,x11x3"},
       {"dense array", L"array a; for (i = 0; i < 100; i++) a[i] = i * 2; a[50] = 7; s = 0; foreach (v : a) s += v; return s . \" \" . a[99] . \" \" . a[50] . \" \" . typeof(a[100]);", L"9807 198 7 null"},
+      // Branches on two int32 values, increments whose copy is dropped.
+      {"int32 branches", L"s = \"\"; a = 5; for (i = 3; i < 8; i++) { if (i < a) s .= \"<\"; if (i == a) s .= \"=\"; if (a && i - 3) s .= \"&\"; if (0 || i > 6) s .= \">\"; while (i != i) s .= \"!\"; } return s;", L"<<&=&&&>"},
+      {"branch on a mixed pair", L"x = 2; s = \"\"; if (x < 2.5) s .= \"a\"; if (x == \"2\") s .= \"b\"; if (x < 3000000000) s .= \"c\"; return s;", L"abc"},
+      {"increments", L"x = 5; x++; ++x; x--; --x; y = x++; z = --x; u = 1.5; u++; return x . y . z . typeof(x) . u;", L"555int322.500000"},
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
       {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
@@ -119,17 +124,19 @@ TEST(EngineFastPaths, FusedInstructionsCountAllTheirSteps)
    // Straight-line code runs each of its instructions once, whichever slice of the step
    // budget it falls in: an assignment statement (PUSH_CONST, SET, POP) and an int32
    // operation on a pushed operand (PUSH_VAR, PUSH_CONST, ADD) count every instruction.
-   struct Case { const char *name; const wchar_t *statement; };
+   struct Case { const char *name; const wchar_t *statement; const wchar_t *end; };
    const Case cases[] = {
-      {"assignment", L"x = "},
-      {"int32 operation", L"x = x + "},
-      {"int32 comparison", L"x = x < "},
+      {"assignment", L"x = ", L";"},
+      {"int32 operation", L"x = x + ", L";"},
+      {"int32 comparison", L"x = x < ", L";"},
+      {"int32 branch", L"if (", L" < 5000) x = x + 1;"},
+      {"increment statement", L"x++; --x; x = ", L";"},
    };
    for (const Case &c : cases)
    {
       std::wstring source = L"x = 1;\n";
       for (int i = 0; i < 3000; i++)
-         source += c.statement + std::to_wstring(i) + L";\n";
+         source += c.statement + std::to_wstring(i) + c.end + L"\n";
       ORVA_Program *program = compile(source);
       ASSERT_NE(program, nullptr);
       const uint64_t codeSize = program->getCodeSize();
@@ -148,6 +155,7 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
    const Case cases[] = {
       {"divide by zero in an assignment", L"x = 1;\ny = 5 % 0;\n", L"Error 9 in line 2: Divide by zero"},
       {"comparison with null", L"x = 1;\ny = x < null;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
+      {"int32 branch on a new variable", L"x = 1;\nif (x < nothing) x = 2;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"int32 and a new variable", L"x = 1;\ny = x + nothing;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"int32 remainder by a zero variable", L"x = 7; z = 0;\ny = x % z;\n", L"Error 9 in line 2: Divide by zero"},
    };
