@@ -284,6 +284,51 @@ public:
       return jump ? branch->m_operand.addr : next + 3;
    }
 
+   // The value a PUSH_CONST or PUSH_VAR instruction pushes a copy of (looking the variable
+   // up, and creating it when it is new, as the PUSH does), or null for other instructions
+   // and for a variable without a value.
+   static const ORVA_Value *pushedValue(ORVA_Program *program, const ORVA_Instruction *instruction)
+   {
+      if (instruction->m_opcode == PUSH_CONST)
+         return instruction->m_operand.constant;
+      if (instruction->m_opcode == PUSH_VAR)
+         return lookupOrCreate(program, instruction)->getValue();
+      return nullptr;
+   }
+
+   // For PUSH array (already looked up: `elements`) followed at `next` by PUSH index and
+   // EGET, or by PUSH index, PUSH value, ESET and POP 1, with an int32 index: reads the
+   // element onto the stack, or stores a copy of the value, as those instructions would.
+   // Returns how many instructions after the PUSH were done, at most `budget`; 0 when the
+   // pattern does not apply (only the lookups the PUSHes make next anyway were made) or
+   // an error is due (the instructions then run one by one and raise it).
+   static uint32_t accessElement(ORVA_Program *program, ORVA_Array *elements, uint32_t next, uint32_t budget)
+   {
+      ORVA_Instruction *const *code = program->m_instructions;
+      if (elements == nullptr || budget < 2 || next + 1 >= program->m_codeSize)
+         return 0;
+      const ORVA_Value *index = pushedValue(program, code[next]);
+      if (index == nullptr || index->getDataType() != ORVA_DT_INT32)
+         return 0;
+      const int32_t position = index->getValueAsInt32();
+      if (code[next + 1]->m_opcode == EGET)
+      {
+         program->m_dataStack->push(new ORVA_Value(elements->get(position)));
+         return 2;
+      }
+      if (budget < 4 || next + 3 >= program->m_codeSize || code[next + 2]->m_opcode != ESET ||
+          code[next + 3]->m_opcode != POP || code[next + 3]->m_intOperand != 1)
+         return 0;
+      const ORVA_Value *value = pushedValue(program, code[next + 1]);
+      if (value == nullptr)
+         return 0;
+      const uint32_t limit = program->m_limits.maxArrayElements;
+      if (limit != 0 && static_cast<uint32_t>(elements->size()) >= limit && elements->get(position) == nullptr)
+         return 0;
+      elements->set(position, assignedCopy(value));
+      return 4;
+   }
+
    static bool isInt32Comparison(int opcode)
    {
       return opcode == EQ || opcode == NE || opcode == LT || opcode == LE || opcode == GT || opcode == GE ||
@@ -786,6 +831,18 @@ void ORVA_Program::execute()
                {
                   countdown -= 3;
                   next = target;
+                  break;
+               }
+            }
+            // An array pushed to have an element read or written at an int32 index: the
+            // element is reached here, without copies of the array and the index.
+            if (countdown > 2 && source != nullptr && source->getDataType() == ORVA_DT_ARRAY)
+            {
+               const uint32_t done = ORVA_Engine::accessElement(this, source->getValueAsArray(), next, countdown - 1);
+               if (done > 0)
+               {
+                  countdown -= done;
+                  next += done;
                   break;
                }
             }

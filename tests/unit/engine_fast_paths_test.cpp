@@ -1,6 +1,7 @@
 // The engine's shortcuts must not be visible: an assignment statement (SET then POP 1)
 // that moves its value, an int32 operand computed with as it is pushed, branches on two
-// int32 values decided without values, increments whose copy is dropped, comparisons that
+// int32 values decided without values, increments whose copy is dropped, elements read or
+// written without copies of the array and the index, comparisons that
 // reuse their left operand, array elements rewritten in place, recycled local sets of
 // script function calls. Each case compares a result that a shortcut could change.
 #include <gtest/gtest.h>
@@ -103,6 +104,8 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"int32 branches", L"s = \"\"; a = 5; for (i = 3; i < 8; i++) { if (i < a) s .= \"<\"; if (i == a) s .= \"=\"; if (a && i - 3) s .= \"&\"; if (0 || i > 6) s .= \">\"; while (i != i) s .= \"!\"; } return s;", L"<<&=&&&>"},
       {"branch on a mixed pair", L"x = 2; s = \"\"; if (x < 2.5) s .= \"a\"; if (x == \"2\") s .= \"b\"; if (x < 3000000000) s .= \"c\"; return s;", L"abc"},
       {"increments", L"x = 5; x++; ++x; x--; --x; y = x++; z = --x; u = 1.5; u++; return x . y . z . typeof(x) . u;", L"555int322.500000"},
+      // Elements read and written at int32 indexes.
+      {"element access", L"array a; x = 7; a[2] = x; a[0] = \"t\"; a[2] = a[2] + 1; i = 2; b = a; a[i] = a; s = \"\"; for (i = -1; i < 4; i++) s .= typeof(a[i]) . \",\"; return s . a[2][0] . a[2][2] . b[2] . x;", L"null,string,null,array,null,t887"},
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
       {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
@@ -131,10 +134,12 @@ TEST(EngineFastPaths, FusedInstructionsCountAllTheirSteps)
       {"int32 comparison", L"x = x < ", L";"},
       {"int32 branch", L"if (", L" < 5000) x = x + 1;"},
       {"increment statement", L"x++; --x; x = ", L";"},
+      {"element store", L"a[", L"] = x;"},
+      {"element read", L"x = a[", L" - 1];"},
    };
    for (const Case &c : cases)
    {
-      std::wstring source = L"x = 1;\n";
+      std::wstring source = L"x = 1; array a;\n";
       for (int i = 0; i < 3000; i++)
          source += c.statement + std::to_wstring(i) + c.end + L"\n";
       ORVA_Program *program = compile(source);
@@ -155,6 +160,8 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
    const Case cases[] = {
       {"divide by zero in an assignment", L"x = 1;\ny = 5 % 0;\n", L"Error 9 in line 2: Divide by zero"},
       {"comparison with null", L"x = 1;\ny = x < null;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
+      {"element store at a new variable", L"array a;\na[n] = 1;\n", L"Error 23 in line 2: Array index is not an integer"},
+      {"element read of a number", L"a = 5;\nx = a[0];\n", L"Error 24 in line 2: Attempt to use array element access operation on non-array"},
       {"int32 branch on a new variable", L"x = 1;\nif (x < nothing) x = 2;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"int32 and a new variable", L"x = 1;\ny = x + nothing;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"int32 remainder by a zero variable", L"x = 7; z = 0;\ny = x % z;\n", L"Error 9 in line 2: Divide by zero"},
