@@ -7,6 +7,7 @@
 // entry points catch it and report a failed compilation or a failed load instead.
 #include "compiler/compiler.h"
 #include "compiler/codegen.h"
+#include "vm/instruction_memory.h"
 
 #include <sys/stat.h>
 
@@ -23,6 +24,10 @@ constexpr size_t kErrorTextSize = 1024;
 
 // ORVALoadFile reads the file in pieces of this many bytes.
 constexpr size_t kReadPieceSize = 16384;
+
+// Sources from this size on (UTF-8 bytes) make their instructions in huge-page blocks
+// (vm/instruction_memory.h): such a script makes some 5 MB of instructions and more.
+constexpr int32_t kBulkSourceSize = 256 * 1024;
 
 // Destroys the scanner context when compile() leaves, whichever way it leaves.
 class ScannerContext
@@ -109,6 +114,7 @@ ORVA_Program *ORVA_Compiler::compile(const wchar_t *source)
    delete m_lexer;
    m_lexer = nullptr;
    m_lexer = new ORVA_Lexer(this, source);
+   ORVA_InstructionBulk bulk(m_lexer->m_sourceSize >= kBulkSourceSize);
    std::unique_ptr<ORVA_Program> program(new ORVA_Program());
    ScannerContext scanner(m_lexer);
 

@@ -16,12 +16,16 @@
 // use-after-free stay visible.
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <new>
 
+#include <sys/mman.h>
+
 #include "platform/platform.h"
+#include "vm/instruction_memory.h"
 #include "vm/opcodes.h"
 
 // GCC says __SANITIZE_ADDRESS__, clang says __has_feature(address_sanitizer).
@@ -40,11 +44,15 @@ namespace {
 struct InstructionBlock
 {
    std::atomic<uint64_t> remaining;
+   size_t mappedSize;   // 0 for a block from malloc
 };
 
 // About 290 instructions a block: one allocation serves many, and a block that a single
 // long-lived instruction keeps alive costs little.
 constexpr size_t kBlockSize = 16384;
+// Blocks of a large compilation: the size of a transparent huge page, which one page fault
+// maps where 512 small pages would take one each.
+constexpr size_t kHugeBlockSize = size_t(2) << 20;
 // A piece larger than this (a very long name) gets a block of its own.
 constexpr size_t kLargestCarved = kBlockSize / 8;
 constexpr uint64_t kUnretired = uint64_t(1) << 62;
@@ -62,6 +70,7 @@ struct ThreadBlocks
    uint64_t carved;
    bool registered;
    bool closed;
+   bool bulk;   // a large compilation runs: new blocks are huge
 };
 
 // Trivially destructible, so it stays readable while the thread's other thread_locals are
@@ -72,8 +81,12 @@ void releasePieces(InstructionBlock *block, uint64_t count)
 {
    if (block->remaining.fetch_sub(count, std::memory_order_acq_rel) == count)
    {
+      size_t mappedSize = block->mappedSize;
       block->~InstructionBlock();
-      free(block);
+      if (mappedSize != 0)
+         munmap(block, mappedSize);
+      else
+         free(block);
    }
 }
 
@@ -108,6 +121,29 @@ InstructionBlock *newBlock(size_t size)
       throw std::bad_alloc();
    auto *block = new (memory) InstructionBlock;
    block->remaining.store(kUnretired, std::memory_order_relaxed);
+   block->mappedSize = 0;
+   return block;
+}
+
+// A block of kHugeBlockSize bytes on a boundary of its size, as huge pages need, and
+// advised to use them; null when the system has no such memory to give.
+InstructionBlock *newHugeBlock()
+{
+   size_t span = 2 * kHugeBlockSize;
+   void *mapped = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+   if (mapped == MAP_FAILED)
+      return nullptr;
+   uintptr_t address = reinterpret_cast<uintptr_t>(mapped);
+   uintptr_t start = (address + kHugeBlockSize - 1) & ~static_cast<uintptr_t>(kHugeBlockSize - 1);
+   size_t head = start - address;
+   if (head != 0)
+      munmap(mapped, head);
+   if (span - head - kHugeBlockSize != 0)
+      munmap(reinterpret_cast<char *>(start) + kHugeBlockSize, span - head - kHugeBlockSize);
+   madvise(reinterpret_cast<void *>(start), kHugeBlockSize, MADV_HUGEPAGE);
+   auto *block = new (reinterpret_cast<void *>(start)) InstructionBlock;
+   block->remaining.store(kUnretired, std::memory_order_relaxed);
+   block->mappedSize = kHugeBlockSize;
    return block;
 }
 
@@ -120,10 +156,12 @@ __attribute__((noinline)) void startBlock()
       t_blocks.registered = true;
    }
    retireCurrentBlock();
-   InstructionBlock *block = newBlock(kBlockSize);
+   InstructionBlock *block = t_blocks.bulk ? newHugeBlock() : nullptr;
+   if (block == nullptr)
+      block = newBlock(kBlockSize);
    t_blocks.current = block;
    t_blocks.next = reinterpret_cast<char *>(block) + kBlockHeader;
-   t_blocks.end = reinterpret_cast<char *>(block) + kBlockSize;
+   t_blocks.end = reinterpret_cast<char *>(block) + (block->mappedSize != 0 ? block->mappedSize : kBlockSize);
 }
 
 // A piece of at least size bytes from the thread's current block; throws std::bad_alloc.
@@ -157,6 +195,17 @@ void release(void *carved)
    releasePieces(*reinterpret_cast<InstructionBlock **>(piece), 1);
 }
 
+// Switches the thread's bulk mode and returns the previous one. Either switch retires the
+// current block: a huge block is started at once, and none is left in use after the
+// compilation.
+bool setBulk(bool bulk)
+{
+   bool previous = t_blocks.bulk;
+   retireCurrentBlock();
+   t_blocks.bulk = bulk;
+   return previous;
+}
+
 #else
 
 void *carve(size_t size)
@@ -170,6 +219,11 @@ void *carve(size_t size)
 void release(void *carved)
 {
    free(carved);
+}
+
+bool setBulk(bool)
+{
+   return false;
 }
 
 #endif
@@ -213,6 +267,18 @@ wchar_t *carveUTF8Name(const char *text)
 }
 
 }  // namespace
+
+ORVA_InstructionBulk::ORVA_InstructionBulk(bool enable) : m_enabled(enable), m_previous(false)
+{
+   if (m_enabled)
+      m_previous = setBulk(true);
+}
+
+ORVA_InstructionBulk::~ORVA_InstructionBulk()
+{
+   if (m_enabled)
+      setBulk(m_previous);
+}
 
 void *ORVA_Instruction::operator new(size_t size)
 {

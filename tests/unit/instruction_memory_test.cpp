@@ -13,6 +13,7 @@
 #include <orva.h>
 
 #include "platform/platform.h"
+#include "vm/instruction_memory.h"
 #include "vm/opcodes.h"
 
 namespace {
@@ -102,6 +103,45 @@ TEST(InstructionMemory, NamesReadAsThePlatformConversionReadsThem)
    deleteAll(made);
 }
 
+// Bulk scopes (large compilations) nest, and what they made outlives them; made on
+// threads, deleted on this one.
+TEST(InstructionMemory, BulkScopesNestAndTheirInstructionsOutliveThem)
+{
+   std::vector<ORVA_Instruction *> before = makeJumps(100);
+   std::vector<ORVA_Instruction *> outer, inner, off, after;
+   {
+      ORVA_InstructionBulk bulk(true);
+      outer = makeJumps(100000, 1000);
+      {
+         ORVA_InstructionBulk nested(true);
+         inner = makeJumps(10, 5);
+      }
+      {
+         ORVA_InstructionBulk disabled(false);
+         off = makeJumps(10, 6);
+      }
+   }
+   after = makeJumps(100, 9);
+   deleteAll(before);
+   expectJumps(outer, 1000);
+   expectJumps(inner, 5);
+   expectJumps(off, 6);
+   expectJumps(after, 9);
+   deleteAll(inner);
+   deleteAll(outer);
+   deleteAll(off);
+   deleteAll(after);
+
+   std::vector<ORVA_Instruction *> threaded;
+   std::thread maker([&threaded] {
+      ORVA_InstructionBulk bulk(true);
+      threaded = makeJumps(50000, 3);
+   });
+   maker.join();
+   expectJumps(threaded, 3);
+   deleteAll(threaded);
+}
+
 TEST(InstructionMemory, InstructionsOutliveTheThreadThatMadeThem)
 {
    std::vector<ORVA_Instruction *> made;
@@ -139,7 +179,8 @@ TEST(InstructionMemory, CompiledProgramsOnThreadsAreIndependent)
    {
       compilers.emplace_back([&programs, n] {
          std::wstring source;
-         for (int i = 0; i < 500; i++)
+         // Large enough (over 256 KB) to be compiled in bulk.
+         for (int i = 0; i < 8000; i++)
             source += L"x = x + " + std::to_wstring(n) + L"; if (x > 3) { y = x; }\n";
          programs[n] = ORVACompile(source.c_str(), nullptr, 0);
       });
