@@ -66,6 +66,7 @@ wchar_t *wideTextOf(const char *text, size_t size)
    auto *wide = static_cast<wchar_t *>(malloc((size + 1) * sizeof(wchar_t)));
    if (wide == nullptr)
       return nullptr;
+   adviseHugePages(wide, (size + 1) * sizeof(wchar_t));
    for (size_t i = 0; i < size; i++)
       wide[i] = static_cast<unsigned char>(text[i]);
    wide[size] = 0;

@@ -12,7 +12,8 @@
 // kUnretired, every release takes one off, and retiring takes off kUnretired minus the
 // number of pieces carved from it, so the counter reaches 0 exactly once, after both.
 // A name operand is therefore released by its instruction (releaseOperand), never with
-// free. Builds with AddressSanitizer use plain operator new and malloc, so that leaks and
+// free. During a large compilation (instruction_memory.h) the blocks are 2 MB, aligned and
+// advised to use transparent huge pages. Builds with AddressSanitizer use plain operator new and malloc, so that leaks and
 // use-after-free stay visible.
 #include <atomic>
 #include <cstddef>
@@ -39,6 +40,10 @@
 
 namespace {
 
+// The size of a transparent huge page, which one page fault maps where 512 small pages
+// would take one each.
+constexpr size_t kHugePageSize = size_t(2) << 20;
+
 #ifndef ORVA_INSTRUCTION_BLOCKS_DISABLED
 
 struct InstructionBlock
@@ -50,9 +55,8 @@ struct InstructionBlock
 // About 290 instructions a block: one allocation serves many, and a block that a single
 // long-lived instruction keeps alive costs little.
 constexpr size_t kBlockSize = 16384;
-// Blocks of a large compilation: the size of a transparent huge page, which one page fault
-// maps where 512 small pages would take one each.
-constexpr size_t kHugeBlockSize = size_t(2) << 20;
+// Blocks of a large compilation: one huge page each.
+constexpr size_t kHugeBlockSize = kHugePageSize;
 // A piece larger than this (a very long name) gets a block of its own.
 constexpr size_t kLargestCarved = kBlockSize / 8;
 constexpr uint64_t kUnretired = uint64_t(1) << 62;
@@ -267,6 +271,17 @@ wchar_t *carveUTF8Name(const char *text)
 }
 
 }  // namespace
+
+void adviseHugePages(void *buffer, size_t size)
+{
+   constexpr uintptr_t kPage = kHugePageSize;
+   if (buffer == nullptr || size < 2 * kPage)
+      return;
+   uintptr_t start = (reinterpret_cast<uintptr_t>(buffer) + kPage - 1) & ~(kPage - 1);
+   uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(kPage - 1);
+   if (end > start)
+      madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+}
 
 ORVA_InstructionBulk::ORVA_InstructionBulk(bool enable) : m_enabled(enable), m_previous(false)
 {

@@ -1,6 +1,9 @@
-// Instruction memory for large compilations (see the memory notes in instruction.cpp).
+// Memory for large compilations: the instructions (see the memory notes in
+// instruction.cpp) and the other large buffers a compilation fills.
 #ifndef ORVA_VM_INSTRUCTION_MEMORY_H
 #define ORVA_VM_INSTRUCTION_MEMORY_H
+
+#include <cstddef>
 
 // While an enabled ORVA_InstructionBulk lives, the instructions its thread makes come from
 // blocks of 2 MB backed by transparent huge pages where the system offers them: a large
@@ -20,5 +23,11 @@ private:
    bool m_enabled;
    bool m_previous;
 };
+
+// Advises the system to back the whole 2 MB pages inside a buffer of size bytes (a large
+// source text, the code array) with transparent huge pages, as instruction blocks of a
+// bulk compilation are. Only a hint: a buffer under 4 MB, or a system without such pages,
+// is left as it is.
+void adviseHugePages(void *buffer, size_t size);
 
 #endif

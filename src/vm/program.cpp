@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "vm/function_index.h"
+#include "vm/instruction_memory.h"
 #include "vm/opcodes.h"
 #include "vm/program_growth.h"
 #include "vm/regex_cache.h"
@@ -80,10 +81,14 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
 {
    if (instruction == nullptr)
       return;
-   if (!reserveEntries(&m_instructions, &m_codeAllocated, static_cast<uint64_t>(m_codeSize) + 1))
+   if (m_codeSize == m_codeAllocated)
    {
-      delete instruction;
-      return;
+      if (!reserveEntries(&m_instructions, &m_codeAllocated, static_cast<uint64_t>(m_codeSize) + 1))
+      {
+         delete instruction;
+         return;
+      }
+      adviseHugePages(m_instructions, m_codeAllocated * sizeof(ORVA_Instruction *));
    }
    m_instructions[m_codeSize++] = instruction;
 }
