@@ -13,8 +13,8 @@
 // number of pieces carved from it, so the counter reaches 0 exactly once, after both.
 // A name operand is therefore released by its instruction (releaseOperand), never with
 // free. During a large compilation (instruction_memory.h) the blocks are 2 MB, aligned and
-// advised to use transparent huge pages. Builds with AddressSanitizer use plain operator new and malloc, so that leaks and
-// use-after-free stay visible.
+// advised to use transparent huge pages. Builds with AddressSanitizer use plain operator
+// new and malloc, so that leaks and use-after-free stay visible.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
