@@ -29,7 +29,8 @@ const char kUsage[] =
    "       orva [options] -e TEXT [ARG...]\n"
    "\n"
    "Compiles and runs an ORVA script. Each ARG becomes an argument of the script ($1, $2, ...).\n"
-   "FILE may be - to read the script from standard input.\n"
+   "FILE may be - to read the script from standard input. Options come before FILE or -e TEXT;\n"
+   "every word after FILE or TEXT is an ARG, even one that starts with - (a negative number).\n"
    "\n"
    "options:\n"
    "  -e TEXT            run TEXT instead of a file\n"
@@ -139,11 +140,12 @@ int parseOptions(int argc, char **argv, Options &options)
    uint64_t n = 0;
    char *end = nullptr;
    // '+': stop at the script name, so the script's own arguments may start with '-'.
-   while ((c = getopt_long(argc, argv, "+e:L:h", longOptions, nullptr)) != -1)
+   while (!options.haveInlineText && (c = getopt_long(argc, argv, "+e:L:h", longOptions, nullptr)) != -1)
    {
       switch (c)
       {
          case 'e':
+            // -e TEXT takes the place of FILE: what follows are the script's arguments.
             options.inlineText = optarg;
             options.haveInlineText = true;
             break;
