@@ -13,6 +13,7 @@
 #include <climits>
 #include <clocale>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -75,17 +76,56 @@ bool parseCount(const char *text, uint64_t max, uint64_t &value)
    return true;
 }
 
+// UTF-8 to wide text, decoded as the library decodes script files: each invalid or
+// truncated sequence (its longest valid-looking start) becomes U+FFFD and the characters
+// around it are kept, so a script reads the same from a file, standard input or -e.
 std::wstring toWide(const std::string &text)
 {
-   std::mbstate_t state{};
-   const char *src = text.c_str();
-   size_t length = std::mbsrtowcs(nullptr, &src, 0, &state);
-   if (length == static_cast<size_t>(-1))
-      return std::wstring(text.begin(), text.end());
-   std::wstring result(length, L'\0');
-   src = text.c_str();
-   state = std::mbstate_t{};
-   std::mbsrtowcs(&result[0], &src, length, &state);
+   std::wstring result;
+   result.reserve(text.size());
+   const auto *in = reinterpret_cast<const unsigned char *>(text.c_str());
+   const unsigned char *end = in + text.size();
+   while (in < end)
+   {
+      unsigned char lead = *in++;
+      if (lead < 0x80)
+      {
+         result += static_cast<wchar_t>(lead);
+         continue;
+      }
+      int trailing = 0;
+      unsigned char low = 0x80, high = 0xBF;   // allowed range of the first continuation byte
+      uint32_t codePoint = 0;
+      if (lead >= 0xC2 && lead <= 0xDF)
+      {
+         trailing = 1;
+         codePoint = lead & 0x1F;
+      }
+      else if (lead >= 0xE0 && lead <= 0xEF)
+      {
+         trailing = 2;
+         codePoint = lead & 0x0F;
+         low = (lead == 0xE0) ? 0xA0 : 0x80;    // no overlong forms
+         high = (lead == 0xED) ? 0x9F : 0xBF;   // no surrogates
+      }
+      else if (lead >= 0xF0 && lead <= 0xF4)
+      {
+         trailing = 3;
+         codePoint = lead & 0x07;
+         low = (lead == 0xF0) ? 0x90 : 0x80;    // no overlong forms
+         high = (lead == 0xF4) ? 0x8F : 0xBF;   // nothing above U+10FFFF
+      }
+      bool valid = trailing > 0;
+      for (int i = 0; valid && i < trailing; i++)
+      {
+         unsigned char from = (i == 0) ? low : 0x80, to = (i == 0) ? high : 0xBF;
+         if (in == end || *in < from || *in > to)
+            valid = false;
+         else
+            codePoint = (codePoint << 6) | (*in++ & 0x3F);
+      }
+      result += valid ? static_cast<wchar_t>(codePoint) : L'\xFFFD';
+   }
    return result;
 }
 
