@@ -251,10 +251,13 @@ bool loadScript(const Options &options, std::wstring &source)
       return true;
    }
    uint32_t size = 0;
+   errno = 0;
    wchar_t *text = ORVALoadFile(toWide(options.scriptName).c_str(), &size);
    if (text == nullptr)
    {
-      reportError(options.scriptName, std::string("cannot read file: ") + std::strerror(errno));
+      // A folder or a device opens without an error but is no script file.
+      reportError(options.scriptName,
+                  std::string("cannot read file: ") + (errno != 0 ? std::strerror(errno) : "not a regular file"));
       return false;
    }
    source = text;
