@@ -797,8 +797,9 @@ public:
    int addScript(uint32_t id, const wchar_t *name, ORVA_Program *program);
    void deleteScript(const wchar_t *name);
    void deleteScript(uint32_t id);
-   /* So that deleteScript(7) is not ambiguous between an id and a name. */
+   /* So that deleteScript(7) and deleteScript(7UL) (or a size_t) are not ambiguous. */
    void deleteScript(int id) { deleteScript(static_cast<uint32_t>(id)); }
+   void deleteScript(unsigned long id) { deleteScript(static_cast<uint32_t>(id)); }
    ORVA_Program *findScript(const wchar_t *name) const;
    void fillMessage(KWMPMessage *message) const;
    uint32_t getCount() const { return m_count; }

@@ -34,8 +34,14 @@ TEST(PublicApi, LibraryIdsAndNamesAreNotAmbiguous)
    ORVA_Library library;
    library.addScript(0, L"zero", new ORVA_Program());
    library.addScript(7, L"seven", new ORVA_Program());
+   library.addScript(9UL, L"nine", new ORVA_Program());
+   library.addScript(11, L"eleven", new ORVA_Program());
    library.deleteScript(0);
    EXPECT_EQ(library.findScript(L"zero"), nullptr);
    library.deleteScript(L"SEVEN");
+   library.deleteScript(9UL);
+   EXPECT_EQ(library.findScript(L"nine"), nullptr);
+   size_t id = 11;
+   library.deleteScript(id);
    EXPECT_EQ(library.getCount(), 0u);
 }
