@@ -754,6 +754,7 @@ public:
 
    void registerFunctionSet(uint32_t count, const ORVA_ExtFunction *functions);
    const ORVA_ExtFunction *findFunction(const wchar_t *name) const;
+   ORVA_ExtFunction *findFunction(const wchar_t *name);
    uint32_t getFunctionCount() const { return m_functionCount; }
 
    /* Finds, compiles and links a module into the running program; 1 linked, 0 not. */

@@ -86,19 +86,35 @@ void ORVA_Environment::registerFunctionSet(uint32_t count, const ORVA_ExtFunctio
    m_functionCount = static_cast<uint32_t>(newCount);
 }
 
-// The first record whose name equals name exactly (case-sensitive). The comparison never
-// reads past a record's 64 characters, even if a host left a name unterminated; a name of
-// 64 characters or more cannot be in the table.
-const ORVA_ExtFunction *ORVA_Environment::findFunction(const wchar_t *name) const
+// Position of the first of count records whose name equals name exactly (case-sensitive),
+// or count. The comparison never reads past a record's 64 characters, even if a host left
+// a name unterminated; a name of 64 characters or more cannot be in the table.
+static uint32_t findRecord(const ORVA_ExtFunction *functions, uint32_t count, const wchar_t *name)
 {
    if (name == nullptr || wcsnlen(name, kFunctionNameSize) >= kFunctionNameSize)
-      return nullptr;
-   for (uint32_t i = 0; i < m_functionCount; i++)
+      return count;
+   for (uint32_t i = 0; i < count; i++)
    {
-      if (wcsncmp(m_functions[i].name, name, kFunctionNameSize) == 0)
-         return &m_functions[i];
+      if (wcsncmp(functions[i].name, name, kFunctionNameSize) == 0)
+         return i;
    }
-   return nullptr;
+   return count;
+}
+
+// The record scripts reach under that name, or null. The pointer stays valid until the
+// next registerFunctionSet.
+const ORVA_ExtFunction *ORVA_Environment::findFunction(const wchar_t *name) const
+{
+   uint32_t position = findRecord(m_functions, m_functionCount, name);
+   return (position < m_functionCount) ? &m_functions[position] : nullptr;
+}
+
+// The same lookup for a host that holds a modifiable environment and wants the record as
+// a plain pointer into the table.
+ORVA_ExtFunction *ORVA_Environment::findFunction(const wchar_t *name)
+{
+   uint32_t position = findRecord(m_functions, m_functionCount, name);
+   return (position < m_functionCount) ? &m_functions[position] : nullptr;
 }
 
 // Writes the value's text form as UTF-8, with no terminator and no line end. Values without

@@ -45,3 +45,16 @@ TEST(PublicApi, LibraryIdsAndNamesAreNotAmbiguous)
    library.deleteScript(id);
    EXPECT_EQ(library.getCount(), 0u);
 }
+
+TEST(PublicApi, FunctionLookupGivesARecordOfTheTable)
+{
+   ORVA_Environment environment;
+   ORVA_ExtFunction *found = environment.findFunction(L"abs");
+   const ORVA_Environment &view = environment;
+   const ORVA_ExtFunction *seen = view.findFunction(L"abs");
+   ASSERT_NE(found, nullptr);
+   EXPECT_EQ(found, seen);
+   EXPECT_EQ(found->numArgs, 1);
+   EXPECT_EQ(environment.findFunction(L"Abs"), nullptr);
+   EXPECT_EQ(view.findFunction(L"Abs"), nullptr);
+}
