@@ -449,7 +449,7 @@ private:
  * ------------------------------------------------------------------------------------ */
 
 /* Base of every class whose objects scripts can hold. A derived class writes its name
-   into m_name (at most 63 characters) and overrides the attribute operations. */
+   into name (at most 63 characters) and overrides the attribute operations. */
 class ORVA_API ORVA_Class
 {
 public:

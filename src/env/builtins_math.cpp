@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cwchar>
 #include <thread>
 
 #include "env/builtins.h"
@@ -68,7 +69,10 @@ int builtinClassof(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
    ORVA_Object *object = argv[0]->getValueAsObject();
    if (object == nullptr || object->getClass() == nullptr)
       return ORVA_ERR_INTERNAL;
-   *result = new ORVA_Value(object->getClass()->getName());
+   // The class name lives in a buffer of 64 characters that a host class may fill to the
+   // end without a terminator: never read past it.
+   const wchar_t *name = object->getClass()->getName();
+   *result = new ORVA_Value(name, static_cast<uint32_t>(wcsnlen(name, 64)));
    return 0;
 }
 

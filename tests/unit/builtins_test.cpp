@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -415,6 +416,22 @@ TEST(MathBuiltins, ExitStopsWithItsValue)
    EXPECT_EQ(-1, text.rc);
    EXPECT_EQ(S, text.type);
    EXPECT_EQ(L"bye", text.text);
+}
+
+TEST(MathBuiltins, ClassofReadsAtMostTheNameBuffer)
+{
+   // A host class may fill all 64 characters of its name without a terminator.
+   struct FullName : ORVA_Class
+   {
+      FullName() { wmemset(name, L'x', 64); }
+   } full;
+   ORVA_Value object(new ORVA_Object(&full, nullptr));
+   ORVA_Value *argv[] = {&object};
+   ORVA_Value *result = nullptr;
+   ASSERT_EQ(0, builtinClassof(1, argv, &result, nullptr));
+   ASSERT_NE(nullptr, result);
+   EXPECT_EQ(std::wstring(64, L'x'), result->getValueAsCString());
+   delete result;
 }
 
 TEST(MathBuiltins, RandomStaysInRange)
