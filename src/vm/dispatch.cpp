@@ -174,32 +174,10 @@ bool ORVA_Program::operateOnInt32(int opcode, ORVA_Value *left, int32_t b)
 {
    if (left->m_dataType != ORVA_DT_INT32)
       return false;
-   const int32_t a = left->m_content.int32;
-   const auto ua = static_cast<uint32_t>(a);
-   const auto ub = static_cast<uint32_t>(b);
-   bool comparison = true;
-   int32_t number = 0;
-   switch (opcode)
-   {
-      case ADD: number = static_cast<int32_t>(ua + ub); comparison = false; break;
-      case SUB: number = static_cast<int32_t>(ua - ub); comparison = false; break;
-      case MUL: number = static_cast<int32_t>(ua * ub); comparison = false; break;
-      case REM:
-         if (b == 0)
-            return false;
-         number = (b == -1) ? 0 : a % b;
-         comparison = false;
-         break;
-      case EQ: number = (a == b); break;
-      case NE: number = (a != b); break;
-      case LT: number = (a < b); break;
-      case LE: number = (a <= b); break;
-      case GT: number = (a > b); break;
-      case GE: number = (a >= b); break;
-      case AND: number = (a != 0 && b != 0); break;
-      case OR: number = (a != 0 || b != 0); break;
-      default: return false;
-   }
+   int32_t number;
+   bool comparison;
+   if (!ComputeInt32(opcode, left->m_content.int32, b, &number, &comparison))
+      return false;
    // What set(number) does to an int32, and for a comparison what becomeBoolean does with
    // the name.
    if (left->m_string != nullptr)

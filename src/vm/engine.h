@@ -29,6 +29,38 @@ inline void FormatDollarName(wchar_t (&buffer)[kDollarNameSize], uint32_t number
    buffer[length] = 0;
 }
 
+// What the operator `opcode` gives for two int32 operands when they need no conversion:
+// true with *number (and *comparison for the operators whose result is a truth value), or
+// false for operators that take the general path (division, shifts, bitwise, CONCAT, the
+// matches, CASE) and for a remainder by zero, which raises its error there.
+inline bool ComputeInt32(int opcode, int32_t a, int32_t b, int32_t *number, bool *comparison)
+{
+   const auto ua = static_cast<uint32_t>(a);
+   const auto ub = static_cast<uint32_t>(b);
+   *comparison = true;
+   switch (opcode)
+   {
+      case ADD: *number = static_cast<int32_t>(ua + ub); *comparison = false; return true;
+      case SUB: *number = static_cast<int32_t>(ua - ub); *comparison = false; return true;
+      case MUL: *number = static_cast<int32_t>(ua * ub); *comparison = false; return true;
+      case REM:
+         if (b == 0)
+            return false;
+         *number = (b == -1) ? 0 : a % b;
+         *comparison = false;
+         return true;
+      case EQ: *number = (a == b); return true;
+      case NE: *number = (a != b); return true;
+      case LT: *number = (a < b); return true;
+      case LE: *number = (a <= b); return true;
+      case GT: *number = (a > b); return true;
+      case GE: *number = (a >= b); return true;
+      case AND: *number = (a != 0 && b != 0); return true;
+      case OR: *number = (a != 0 || b != 0); return true;
+      default: return false;
+   }
+}
+
 // A new value holding a new empty array; nothing is left behind when memory runs out.
 inline ORVA_Value *NewArrayValue()
 {
