@@ -76,57 +76,16 @@ bool parseCount(const char *text, uint64_t max, uint64_t &value)
    return true;
 }
 
-// UTF-8 to wide text, decoded as the library decodes script files: each invalid or
-// truncated sequence (its longest valid-looking start) becomes U+FFFD and the characters
-// around it are kept, so a script reads the same from a file, standard input or -e.
+// UTF-8 to wide text, decoded by the library as it decodes script files (a value made from
+// UTF-8 text keeps the decoded text as its text form): each invalid sequence becomes U+FFFD
+// and the characters around it are kept, so a script reads the same from a file, standard
+// input or -e.
 std::wstring toWide(const std::string &text)
 {
-   std::wstring result;
-   result.reserve(text.size());
-   const auto *in = reinterpret_cast<const unsigned char *>(text.c_str());
-   const unsigned char *end = in + text.size();
-   while (in < end)
-   {
-      unsigned char lead = *in++;
-      if (lead < 0x80)
-      {
-         result += static_cast<wchar_t>(lead);
-         continue;
-      }
-      int trailing = 0;
-      unsigned char low = 0x80, high = 0xBF;   // allowed range of the first continuation byte
-      uint32_t codePoint = 0;
-      if (lead >= 0xC2 && lead <= 0xDF)
-      {
-         trailing = 1;
-         codePoint = lead & 0x1F;
-      }
-      else if (lead >= 0xE0 && lead <= 0xEF)
-      {
-         trailing = 2;
-         codePoint = lead & 0x0F;
-         low = (lead == 0xE0) ? 0xA0 : 0x80;    // no overlong forms
-         high = (lead == 0xED) ? 0x9F : 0xBF;   // no surrogates
-      }
-      else if (lead >= 0xF0 && lead <= 0xF4)
-      {
-         trailing = 3;
-         codePoint = lead & 0x07;
-         low = (lead == 0xF0) ? 0x90 : 0x80;    // no overlong forms
-         high = (lead == 0xF4) ? 0x8F : 0xBF;   // nothing above U+10FFFF
-      }
-      bool valid = trailing > 0;
-      for (int i = 0; valid && i < trailing; i++)
-      {
-         unsigned char from = (i == 0) ? low : 0x80, to = (i == 0) ? high : 0xBF;
-         if (in == end || *in < from || *in > to)
-            valid = false;
-         else
-            codePoint = (codePoint << 6) | (*in++ & 0x3F);
-      }
-      result += valid ? static_cast<wchar_t>(codePoint) : L'\xFFFD';
-   }
-   return result;
+   ORVA_Value value(text.c_str());
+   uint32_t length = 0;
+   const wchar_t *wide = value.getValueAsString(&length);
+   return std::wstring(wide != nullptr ? wide : L"", length);
 }
 
 std::string toNarrow(const wchar_t *text)
