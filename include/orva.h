@@ -339,6 +339,14 @@ private:
       variable of another name: while it stays the same, the variable at a position below
       m_count is the same one (see atSerial). */
    uint64_t m_serial;
+   /* The script function call the set was last laid out for by the engine (the
+      function's first parameter instruction and the argument count), with the name bits
+      of that layout; null once a position got another name. While it stays, positions
+      0..m_held-1 still carry that call's names, so the next such call only fills in
+      values. */
+   const void *m_layout;
+   int32_t m_layoutArgc;
+   uint64_t m_layoutBits;
 
    void renewSerial();
    /* The variable at `index` if the set still has the serial it had when the position

@@ -41,6 +41,7 @@
 // which refreshes the entry.
 #include <cstdint>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -61,6 +62,13 @@ constexpr size_t kNamedArgumentSize = 256;
 // Instructions between two checkpoints: rare enough to cost nothing measurable, often
 // enough that an interrupt stops a run within a fraction of a millisecond.
 constexpr uint32_t kCheckpointInterval = 4096;
+
+// Most parameters a call binds itself (see ORVA_Engine::enterFunction); more leave it to
+// the BIND instructions. Eight keeps the callee's set below its hash index.
+constexpr uint32_t kMaxFusedBinds = 8;
+
+// ORVA_VariableSystem's "no duplicate name" position.
+constexpr uint32_t kNoDuplicate = 0xFFFFFFFF;
 
 namespace
 {
@@ -191,6 +199,133 @@ public:
       }
       locals->recycle();
       state->spareLocals[state->spareLocalCount++] = locals;
+   }
+
+   // How many BIND instructions open the function at `address`, when a call through
+   // `call` may bind them itself (see enterFunction): at most kMaxFusedBinds, all of
+   // distinct names; else 0. Remembered on the call instruction for the run.
+   static uint32_t fusableBinds(const ORVA_Program *program, const ORVA_Instruction *call, uint32_t address)
+   {
+      if (call->m_cacheRun == program->m_runNumber && call->m_cacheGlobals == address)
+         return call->m_cacheIndex;
+      ORVA_Instruction *const *code = program->m_instructions;
+      uint32_t binds = 0;
+      while (binds <= kMaxFusedBinds && address + binds < program->m_codeSize && code[address + binds]->m_opcode == BIND)
+      {
+         const wchar_t *name = code[address + binds]->m_operand.name;
+         if (name == nullptr || binds == kMaxFusedBinds || isBoundBefore(code + address, binds, name))
+         {
+            binds = 0;
+            break;
+         }
+         binds++;
+      }
+      call->m_cacheRun = program->m_runNumber;
+      call->m_cacheGlobals = address;
+      call->m_cacheIndex = binds;
+      return binds;
+   }
+
+   // Calls the script function at `address` for the instruction `call` with `argc`
+   // arguments and returns where to continue, or ORVA_INVALID_ADDRESS after an error.
+   // When the function opens with BIND instructions (and no argument carries a name), the
+   // call binds the parameters itself: the local set ends up exactly as callFunction and
+   // the BINDs would leave it ("$argc".."$1", then the parameters), the BINDs count as
+   // run, and a set that was laid out for this same call before only gets its values.
+   static uint32_t enterFunction(ORVA_Program *program, const ORVA_Instruction *call, int argc, uint32_t address,
+                                 uint32_t *countdown)
+   {
+      const uint32_t binds = fusableBinds(program, call, address);
+      ORVA_Stack *data = program->m_dataStack;
+      if (binds == 0 || *countdown <= binds || argc < 0 || data->getSize() < argc ||
+          program->m_callDepth >= kMaxCallDepth || hasNamedArgument(data, argc))
+      {
+         program->callFunction(argc);
+         return (program->m_currentPosition == ORVA_INVALID_ADDRESS) ? ORVA_INVALID_ADDRESS : address;
+      }
+      ORVA_VariableSystem *locals = takeLocals(program);
+      program->m_callDepth++;
+      ORVA_Stack *control = program->m_controlStack;
+      control->push(addressToSlot(program->m_currentPosition + 1));
+      control->push(addressToSlot(static_cast<uintptr_t>(data->getSize() - argc)));
+      control->push(program->m_locals);
+      program->m_locals = locals;
+
+      ORVA_Instruction *const *parameters = program->m_instructions + address;
+      const auto count = static_cast<uint32_t>(argc);
+      if (locals->m_layout == parameters && locals->m_layoutArgc == argc)
+         fillLayout(locals, data, count, binds);
+      else
+         layOut(locals, data, count, parameters, binds);
+      program->m_bindCounter = static_cast<int32_t>(binds + 1);
+      *countdown -= binds;
+      return address + binds;
+   }
+
+   static bool isBoundBefore(ORVA_Instruction *const *parameters, uint32_t count, const wchar_t *name)
+   {
+      for (uint32_t i = 0; i < count; i++)
+      {
+         if (wcscmp(parameters[i]->m_operand.name, name) == 0)
+            return true;
+      }
+      return false;
+   }
+
+   static bool hasNamedArgument(ORVA_Stack *data, int argc)
+   {
+      void *const *arguments = data->peekList(argc);
+      for (int i = 0; i < argc; i++)
+      {
+         if (static_cast<const ORVA_Value *>(arguments[i])->getName() != nullptr)
+            return true;
+      }
+      return false;
+   }
+
+   // The value BIND gives parameter `position` (from 1): a copy of "$position", or null.
+   static ORVA_Value *parameterValue(ORVA_VariableSystem *locals, uint32_t argc, uint32_t position)
+   {
+      if (position > argc)
+         return new ORVA_Value();
+      return new ORVA_Value(locals->m_variables[argc - position]->getValue());
+   }
+
+   // enterFunction on a set that was not laid out for this call: the variables are made
+   // one by one as callFunction and BIND make them, and the layout is remembered when the
+   // set stayed small and free of duplicate names.
+   static void layOut(ORVA_VariableSystem *locals, ORVA_Stack *data, uint32_t argc,
+                      ORVA_Instruction *const *parameters, uint32_t binds)
+   {
+      for (uint32_t n = argc; n >= 1; n--)
+      {
+         wchar_t name[kDollarNameSize];
+         FormatDollarName(name, n);
+         locals->create(name, popValue(data));
+      }
+      for (uint32_t position = 1; position <= binds; position++)
+         locals->create(parameters[position - 1]->m_operand.name, parameterValue(locals, argc, position));
+      if (locals->m_index != nullptr || locals->m_firstDuplicate != kNoDuplicate)
+         return;
+      locals->m_layout = parameters;
+      locals->m_layoutArgc = static_cast<int32_t>(argc);
+      locals->m_layoutBits = locals->m_nameBits;
+   }
+
+   // enterFunction on a recycled set laid out for this call: its spares already carry
+   // the names, in order; only the values are new.
+   static void fillLayout(ORVA_VariableSystem *locals, ORVA_Stack *data, uint32_t argc, uint32_t binds)
+   {
+      ORVA_Variable *const *variables = locals->m_variables;
+      for (uint32_t n = argc; n >= 1; n--)
+         variables[argc - n]->setValue(popValue(data));
+      locals->m_count = argc;
+      for (uint32_t position = 1; position <= binds; position++)
+      {
+         variables[argc + position - 1]->setValue(parameterValue(locals, argc, position));
+         locals->m_count++;
+      }
+      locals->m_nameBits = locals->m_layoutBits;
    }
 
    // Drops the frames of calls that never returned (after EXIT, a stop code or an error).
@@ -743,9 +878,9 @@ void ORVA_Program::execute()
             break;
 
          case CALL_ADDR:
-            callFunction(instruction->m_intOperand);
+            next = ORVA_Engine::enterFunction(this, instruction, instruction->m_intOperand, instruction->m_operand.addr,
+                                              &countdown);
             STOP_IF_FAILED();
-            next = instruction->m_operand.addr;
             break;
 
          case CALL_NAME:
@@ -757,9 +892,8 @@ void ORVA_Program::execute()
                uint32_t address = getFunctionAddress(instruction->m_operand.name);
                if (address == ORVA_INVALID_ADDRESS)
                   RAISE(ORVA_ERR_FUNCTION_NOT_FOUND);
-               callFunction(argc);
+               next = ORVA_Engine::enterFunction(this, instruction, argc, address, &countdown);
                STOP_IF_FAILED();
-               next = address;
                break;
             }
             if (argc < 0 || (function->numArgs != -1 && function->numArgs != argc))

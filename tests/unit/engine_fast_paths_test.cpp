@@ -113,6 +113,13 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"named arguments per call", L"sub f(a) { return typeof($x) . typeof($y); }\nreturn f(x: 1) . \"/\" . f(y: 2);", L"int32null/nullint32"},
       {"recursion", L"sub fib(k) { if (k < 2) return k; return fib(k - 1) + fib(k - 2); }\nreturn fib(15);", L"610"},
       {"deep recursion after shallow", L"sub d(n) { if (n == 0) return 0; return 1 + d(n - 1); }\nreturn d(3) + d(2000) + d(5);", L"2008"},
+      // Parameters bound by the call itself: copies of "$1".."$n", null past the arguments.
+      {"parameters are copies", L"sub f(a, b) { a = a . \"x\"; return a . $1 . typeof(b) . typeof($2); }\nreturn f(1) . \" \" . f(2, 3) . \" \" . f(4);", L"1x1nullnull 2x2int32int32 4x4nullnull"},
+      {"parameter named twice", L"sub f(a, a) { return a . $1 . $2; }\nreturn f(1, 2) . \" \" . f(3, 4);", L"212 434"},
+      {"nine parameters", L"sub f(a, b, c, d, e, g, h, k, m) { return a . typeof(m) . typeof($9); }\nreturn f(1, 2, 3, 4, 5, 6, 7, 8, 9) . f(1);", L"1int32int321nullnull"},
+      {"sets passed between functions", L"sub f(a) { return a + 1; }\nsub g(x, y) { z = x . y; return z; }\ns = \"\"; for (i = 0; i < 3; i++) s .= f(i) . g(i, f(i)) . \",\"; return s;", L"101,212,323,"},
+      {"named argument among plain ones", L"sub f(a, b) { return a . b . typeof($v); }\nreturn f(1, 2) . f(v: 3, 4) . f(5, 6);", L"12null34int3256null"},
+      {"parameters then locals", L"sub f(a) { b = a * 2; c = b + a; return c; }\ns = 0; for (i = 0; i < 5; i++) s += f(i); return s;", L"30"},
    };
    for (const Case &c : cases)
    {
@@ -152,6 +159,20 @@ TEST(EngineFastPaths, FusedInstructionsCountAllTheirSteps)
       EXPECT_EQ(run(source, needed - 1).error, L"Error 28 in line 3002: Instruction limit exceeded") << c.name;
       EXPECT_EQ(run(source, needed - 2).error, L"Error 28 in line 3001: Instruction limit exceeded") << c.name;
    }
+}
+
+TEST(EngineFastPaths, CallsCountTheirParameterSteps)
+{
+   // A call binds its parameters itself unless an argument is named; a named argument
+   // costs exactly its NAME instruction more, so both ways count every BIND.
+   std::wstring plain = L"sub f(a, b, c) { return b; }\n";
+   std::wstring named = plain;
+   for (int i = 0; i < 3000; i++)
+   {
+      plain += L"f(" + std::to_wstring(i) + L", 2);\n";
+      named += L"f(" + std::to_wstring(i) + L", v: 2);\n";
+   }
+   EXPECT_EQ(stepsNeeded(named) - stepsNeeded(plain), 3000u);
 }
 
 TEST(EngineFastPaths, ErrorsKeepTheirLines)
