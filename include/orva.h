@@ -587,6 +587,10 @@ private:
    mutable uint32_t m_cacheIndex;
    mutable uint8_t m_cacheSet;
    mutable uint64_t m_cacheSerial = 0;
+   /* The variable found last, trusted while the program's lookup epoch is still the one
+      given here (0: never). */
+   mutable uint64_t m_cacheEpoch = 0;
+   mutable ORVA_Variable *m_cacheVariable = nullptr;
 };
 
 struct ORVA_FunctionEntry
@@ -722,6 +726,10 @@ private:
    void *m_runState;
    /* Counts the runs; the instructions' lookup caches are valid for one run only. */
    uint64_t m_runNumber;
+   /* Changes whenever a name may come to mean another variable than before: a run
+      starts, a call is entered or left, a global variable is made. Instructions trust the
+      variable they found last while it stays the same. */
+   uint64_t m_lookupEpoch;
    /* Compiled regular expressions of MATCH and IMATCH (src/vm/regex_cache.h); made on
       first use. */
    ORVA_RegexCache *m_regexCache;

@@ -38,7 +38,10 @@
 // trusted while the set has the serial it had then (the same set, no position given to
 // another name since), else confirmed by firstAt (the name is there and no older variable
 // has it), which takes on the set's serial; a failure falls back to the full search,
-// which refreshes the entry.
+// which refreshes the entry. In front of all that, an instruction keeps the variable it
+// found and trusts it while the program's lookup epoch stays the same: the epoch moves on
+// whenever the local set changes (a call, a return), a global variable is made and a run
+// starts, so a loop that makes no calls reaches its variables with one comparison.
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
@@ -173,6 +176,7 @@ public:
 
       releaseLocals(program, program->m_locals);
       program->m_locals = callerLocals;
+      program->m_lookupEpoch++;
       return returnAddress;
    }
 
@@ -250,6 +254,7 @@ public:
       control->push(addressToSlot(static_cast<uintptr_t>(data->getSize() - argc)));
       control->push(program->m_locals);
       program->m_locals = locals;
+      program->m_lookupEpoch++;
 
       ORVA_Instruction *const *parameters = program->m_instructions + address;
       const auto count = static_cast<uint32_t>(argc);
@@ -471,6 +476,21 @@ public:
    // is findVariable's.
    static ORVA_Variable *lookup(ORVA_Program *program, const ORVA_Instruction *instruction)
    {
+      if (instruction->m_cacheEpoch == program->m_lookupEpoch)
+         return instruction->m_cacheVariable;
+      ORVA_Variable *variable = search(program, instruction);
+      if (variable != nullptr)
+      {
+         instruction->m_cacheEpoch = program->m_lookupEpoch;
+         instruction->m_cacheVariable = variable;
+      }
+      return variable;
+   }
+
+   // lookup for an instruction whose variable may have changed since it was found last:
+   // through the position remembered then, else the full search.
+   static ORVA_Variable *search(ORVA_Program *program, const ORVA_Instruction *instruction)
+   {
       const wchar_t *name = instruction->m_operand.name;
       ORVA_VariableSystem *constants = program->m_constants;
       ORVA_VariableSystem *globals = program->m_globals;
@@ -534,7 +554,11 @@ public:
       {
          variable = program->m_locals->create(instruction->m_operand.name, new ORVA_Value());
          if (variable != nullptr)
+         {
             remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
+            instruction->m_cacheEpoch = program->m_lookupEpoch;
+            instruction->m_cacheVariable = variable;
+         }
       }
       return variable;
    }
@@ -724,6 +748,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    }
    program->m_bindCounter = 1;
    program->m_currentPosition = entry;
+   program->m_lookupEpoch++;
    program->execute();
 }
 
@@ -750,6 +775,7 @@ void ORVA_Program::callFunction(int argc)
    m_controlStack->push(m_locals);
 
    m_locals = calleeLocals;
+   m_lookupEpoch++;
    m_bindCounter = 1;
 
    for (int n = argc; n >= 1; n--)
@@ -1258,6 +1284,7 @@ void ORVA_Program::execute()
                   RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
             }
             m_globals->create(name, (initial != nullptr) ? initial : new ORVA_Value());
+            m_lookupEpoch++;
             break;
          }
 
@@ -1274,6 +1301,7 @@ void ORVA_Program::execute()
             if (m_constants->find(name) != nullptr || m_locals->find(name) != nullptr)
                RAISE(ORVA_ERR_VARIABLE_EXISTS);
             m_globals->create(name, NewArrayValue());
+            m_lookupEpoch++;
             break;
          }
 

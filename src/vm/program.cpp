@@ -44,6 +44,7 @@ ORVA_Program::ORVA_Program()
      m_functionsAllocated(0),
      m_runState(nullptr),
      m_runNumber(0),
+     m_lookupEpoch(1),
      m_regexCache(nullptr),
      m_functionIndex(nullptr),
      m_limits(),
@@ -357,9 +358,12 @@ void ORVA_Program::setGlobalVariable(const wchar_t *name, ORVA_Value *value)
 {
    ORVA_Variable *variable = m_globals->find(name);
    if (variable != nullptr)
+   {
       variable->setValue(value);
-   else
-      m_globals->create(name, value);
+      return;
+   }
+   m_globals->create(name, value);
+   m_lookupEpoch++;
 }
 
 ORVA_Variable *ORVA_Program::findGlobalVariable(const wchar_t *name) const

@@ -67,6 +67,26 @@ TEST(LookupCache, GlobalCreatedByHostAfterLocal)
    delete program;
 }
 
+TEST(LookupCache, GlobalAppearsInALoopWithoutScriptCalls)
+{
+   // The loop's instructions keep the local "x" they found until a global of that name
+   // appears: made by a host function, or by a script function's declaration.
+   static const ORVA_ExtFunction functions[] = {{L"makeglobal", handlerMakeGlobal, 0}};
+   const wchar_t *sources[] = {
+      L"s = \"\"; for (i = 0; i < 3; i++) { s .= typeof(x) . \",\"; if (i == 1) makeglobal(); } return s;",
+      L"sub g() { global x = \"host\"; }\ns = \"\"; for (i = 0; i < 3; i++) { s .= typeof(x) . \",\"; if (i == 1) g(); } return s;",
+   };
+   for (const wchar_t *source : sources)
+   {
+      ORVA_Program *program = compile(source);
+      auto *environment = new ORVA_Environment();
+      environment->registerFunctionSet(1, functions);
+      ASSERT_EQ(program->run(environment, 0, nullptr), 0);
+      EXPECT_EQ(resultText(program), L"null,null,string,");
+      delete program;
+   }
+}
+
 TEST(LookupCache, SetsChangeBetweenRuns)
 {
    ORVA_Program *program = compile(L"r = \"\"; if (z != null) r = z; r .= \"/\"; if (w != null) r .= w; return r;");
