@@ -591,6 +591,9 @@ private:
       given here (0: never). */
    mutable uint64_t m_cacheEpoch = 0;
    mutable ORVA_Variable *m_cacheVariable = nullptr;
+   /* Engine-private: what the current run decoded at this instruction (see
+      src/vm/int32_expression.h); null outside runs and before the instruction first runs. */
+   mutable const void *m_decoded = nullptr;
 };
 
 struct ORVA_FunctionEntry

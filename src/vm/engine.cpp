@@ -47,12 +47,14 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <orva.h>
 
 #include "platform/platform.h"
 #include "vm/engine.h"
 #include "vm/errors.h"
+#include "vm/int32_expression.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
 // stack and a local set, not native stack, so the limit only guards against runaway
@@ -69,6 +71,10 @@ constexpr uint32_t kCheckpointInterval = 4096;
 // Most parameters a call binds itself (see ORVA_Engine::enterFunction); more leave it to
 // the BIND instructions. Eight keeps the callee's set below its hash index.
 constexpr uint32_t kMaxFusedBinds = 8;
+
+// Times an int32 statement may give up before it is left to the instructions for the
+// rest of the run (when it also gave up more often than it ran).
+constexpr uint32_t kStatementTrials = 16;
 
 // ORVA_VariableSystem's "no duplicate name" position.
 constexpr uint32_t kNoDuplicate = 0xFFFFFFFF;
@@ -87,9 +93,20 @@ enum : uint8_t
 // Local sets of returned calls kept for the next calls of the run (see ORVA_Engine).
 constexpr uint32_t kSpareLocalSets = 64;
 
+// What an instruction's m_decoded holds once it ran in this run, and once decoding found
+// no int32 statement starting there.
+const Int32Expression kSeenOnce{};
+const Int32Expression kNoStatement{};
+
 struct RunState
 {
    bool failed = false;
+   // The int32 statements decoded in this run (see int32_expression.h), and room for the
+   // next one.
+   std::vector<std::unique_ptr<Int32Expression>> statements;
+   std::unique_ptr<Int32Expression> spareStatement;
+   // The instructions whose m_decoded this run set; forgotten again when it ends.
+   std::vector<const ORVA_Instruction *> decodedInstructions;
    // Instructions the step limit still allows beyond the slice being executed.
    uint64_t stepsLeft = 0;
    ORVA_VariableSystem *spareLocals[kSpareLocalSets] = {};
@@ -397,6 +414,188 @@ public:
       return 0;
    }
 
+   __attribute__((noinline)) static void markSeen(ORVA_Program *program, const ORVA_Instruction *instruction)
+   {
+      static_cast<RunState *>(program->m_runState)->decodedInstructions.push_back(instruction);
+      instruction->m_decoded = &kSeenOnce;
+   }
+
+   // Forgets what the run decoded, before any instruction it reached may be deleted.
+   static void forgetDecoded(ORVA_Program *program)
+   {
+      auto *state = static_cast<RunState *>(program->m_runState);
+      for (const ORVA_Instruction *instruction : state->decodedInstructions)
+         instruction->m_decoded = nullptr;
+      state->decodedInstructions.clear();
+   }
+
+   // The int32 statement starting at `position` (the instruction there runs for the
+   // second time in this run), or kNoStatement.
+   __attribute__((noinline)) static const Int32Expression *decode(ORVA_Program *program, const ORVA_Instruction *instruction, uint32_t position)
+   {
+      auto *state = static_cast<RunState *>(program->m_runState);
+      if (state->spareStatement == nullptr)
+         state->spareStatement.reset(new Int32Expression());
+      const Int32Expression *decoded = &kNoStatement;
+      if (DecodeInt32Expression(program->m_instructions, program->m_codeSize, position, state->spareStatement.get()))
+      {
+         state->statements.reserve(state->statements.size() + 1);
+         decoded = state->spareStatement.get();
+         state->statements.push_back(std::move(state->spareStatement));
+      }
+      instruction->m_decoded = decoded;
+      return decoded;
+   }
+
+   // Runs the int32 statement decoded at `instruction` (at `position`) in one step: true
+   // with *next set, or false when an operand is not an int32 or an operation needs the
+   // general path, and then nothing was done but looking up (and creating) variables the
+   // instructions look up anyway. All its instructions count as run, so it needs that
+   // many in the slice. A statement that gives up more often than not is not tried again
+   // in this run.
+   __attribute__((noinline)) static bool runStatement(ORVA_Program *program, const ORVA_Instruction *instruction,
+                                                      const Int32Expression *statement, uint32_t position,
+                                                      uint32_t *countdown, uint32_t *next)
+   {
+      const uint32_t extra = statement->length - 1;
+      if (*countdown <= extra)
+         return false;
+      if (!completeStatement(program, statement, position, next))
+      {
+         if (++statement->misses > kStatementTrials && statement->misses > statement->runs)
+            instruction->m_decoded = &kNoStatement;
+         return false;
+      }
+      statement->runs++;
+      *countdown -= extra;
+      return true;
+   }
+
+   union Slot
+   {
+      int32_t number;
+      ORVA_Array *array;
+   };
+
+   // Computes the statement's numbers onto `stack`; false when it has to give up.
+   static bool evaluate(ORVA_Program *program, const Int32Expression *statement, Slot *stack)
+   {
+      uint32_t depth = 0;
+      for (uint32_t i = 0; i < statement->stepCount; i++)
+      {
+         const Int32Step &step = statement->steps[i];
+         switch (step.kind)
+         {
+            case Int32Step::kVariable:
+            case Int32Step::kConstant:
+            {
+               const ORVA_Value *value = (step.kind == Int32Step::kConstant)
+                                            ? step.instruction->m_operand.constant
+                                            : lookupOrCreate(program, step.instruction)->getValue();
+               if (!isPlainInt32(value))
+                  return false;
+               stack[depth++].number = value->getValueAsInt32();
+               break;
+            }
+            case Int32Step::kArray:
+            {
+               const ORVA_Value *value = lookupOrCreate(program, step.instruction)->getValue();
+               if (value == nullptr || !value->isArray())
+                  return false;
+               stack[depth++].array = value->getValueAsArray();
+               break;
+            }
+            case Int32Step::kOperation:
+            {
+               int32_t number;
+               bool comparison;
+               depth--;
+               if (!ComputeInt32(step.opcode, stack[depth - 1].number, stack[depth].number, &number, &comparison))
+                  return false;
+               stack[depth - 1].number = number;
+               break;
+            }
+            case Int32Step::kElement:
+            {
+               depth--;
+               const ORVA_Value *element = stack[depth - 1].array->get(stack[depth].number);
+               if (!isPlainInt32(element))
+                  return false;
+               stack[depth - 1].number = element->getValueAsInt32();
+               break;
+            }
+         }
+      }
+      return true;
+   }
+
+   // Evaluates the statement and does what its last instructions do with the number.
+   static bool completeStatement(ORVA_Program *program, const Int32Expression *statement, uint32_t position,
+                                 uint32_t *next)
+   {
+      Slot stack[Int32Expression::kMaxSteps];
+      if (!evaluate(program, statement, stack))
+         return false;
+      const ORVA_Instruction *target = statement->target;
+      const uint32_t after = (statement->jump != nullptr) ? statement->jump->m_operand.addr : position + statement->length;
+      switch (statement->end)
+      {
+         case Int32Expression::kBranch:
+         {
+            const int32_t result = stack[0].number;
+            const bool jump = (target->m_opcode == JZ) ? (result == 0) : (result != 0);
+            *next = jump ? target->m_operand.addr : after;
+            return true;
+         }
+         case Int32Expression::kAssign:
+         {
+            ORVA_Variable *variable = lookupOrCreate(program, target);
+            if (variable->isConstant())
+               return false;
+            assignNumber(variable, stack[0].number);
+            *next = after;
+            return true;
+         }
+         case Int32Expression::kStore:
+         {
+            ORVA_Array *elements = stack[0].array;
+            const int32_t index = stack[1].number;
+            const uint32_t limit = program->m_limits.maxArrayElements;
+            if (limit != 0 && static_cast<uint32_t>(elements->size()) >= limit && elements->get(index) == nullptr)
+               return false;
+            elements->set(index, new ORVA_Value(stack[2].number));
+            *next = after;
+            return true;
+         }
+         case Int32Expression::kPush:
+            program->m_dataStack->push(new ORVA_Value(stack[0].number));
+            *next = after;
+            return true;
+      }
+      return false;
+   }
+
+   // An int32 operand without a name: an operation's result keeps its left operand's
+   // name, so with none among the operands the result has none either.
+   static bool isPlainInt32(const ORVA_Value *value)
+   {
+      return value != nullptr && value->getDataType() == ORVA_DT_INT32 && value->getName() == nullptr;
+   }
+
+   // Gives the variable a new int32 value without text or name, as an operation's
+   // result moved in by SET would be; a plain number or text value is reused.
+   static void assignNumber(ORVA_Variable *variable, int32_t number)
+   {
+      ORVA_Value *value = variable->getValue();
+      if (value != nullptr && value->getName() == nullptr &&
+          (value->isNull() || value->getDataType() >= ORVA_DT_STRING))
+      {
+         value->set(number);
+         return;
+      }
+      variable->setValue(new ORVA_Value(number));
+   }
+
    // For PUSH a (already looked up: `left`) followed at `next` by PUSH b, an int32
    // operation and JZ or JNZ, with b an int32 too: where the branch continues, past the
    // four. Else ORVA_INVALID_ADDRESS, and nothing was done but looking b up (which PUSH b
@@ -474,10 +673,19 @@ public:
 
    // The variable the instruction's name operand refers to, or null; the full search
    // is findVariable's.
-   static ORVA_Variable *lookup(ORVA_Program *program, const ORVA_Instruction *instruction)
+   __attribute__((always_inline)) static ORVA_Variable *lookup(ORVA_Program *program,
+                                                               const ORVA_Instruction *instruction)
    {
       if (instruction->m_cacheEpoch == program->m_lookupEpoch)
          return instruction->m_cacheVariable;
+      return searchAndKeep(program, instruction);
+   }
+
+   // lookup for an instruction whose variable may have changed since it was found last;
+   // what it finds is trusted until the epoch moves on.
+   __attribute__((noinline)) static ORVA_Variable *searchAndKeep(ORVA_Program *program,
+                                                                 const ORVA_Instruction *instruction)
+   {
       ORVA_Variable *variable = search(program, instruction);
       if (variable != nullptr)
       {
@@ -487,8 +695,7 @@ public:
       return variable;
    }
 
-   // lookup for an instruction whose variable may have changed since it was found last:
-   // through the position remembered then, else the full search.
+   // Through the position remembered last, else the full search.
    static ORVA_Variable *search(ORVA_Program *program, const ORVA_Instruction *instruction)
    {
       const wchar_t *name = instruction->m_operand.name;
@@ -547,19 +754,27 @@ public:
    }
 
    // lookup, and when nothing is found a new local variable holding null.
-   static ORVA_Variable *lookupOrCreate(ORVA_Program *program, const ORVA_Instruction *instruction)
+   __attribute__((always_inline)) static ORVA_Variable *lookupOrCreate(ORVA_Program *program,
+                                                                       const ORVA_Instruction *instruction)
    {
-      ORVA_Variable *variable = lookup(program, instruction);
+      if (instruction->m_cacheEpoch == program->m_lookupEpoch)
+         return instruction->m_cacheVariable;
+      return searchOrCreate(program, instruction);
+   }
+
+   __attribute__((noinline)) static ORVA_Variable *searchOrCreate(ORVA_Program *program,
+                                                                  const ORVA_Instruction *instruction)
+   {
+      ORVA_Variable *variable = search(program, instruction);
       if (variable == nullptr)
       {
          variable = program->m_locals->create(instruction->m_operand.name, new ORVA_Value());
-         if (variable != nullptr)
-         {
-            remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
-            instruction->m_cacheEpoch = program->m_lookupEpoch;
-            instruction->m_cacheVariable = variable;
-         }
+         if (variable == nullptr)
+            return nullptr;
+         remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
       }
+      instruction->m_cacheEpoch = program->m_lookupEpoch;
+      instruction->m_cacheVariable = variable;
       return variable;
    }
 
@@ -677,6 +892,7 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    m_modules = nullptr;
    m_moduleCount = 0;
 
+   ORVA_Engine::forgetDecoded(this);
    for (uint32_t i = originalCodeSize; i < m_codeSize; i++)
       delete m_instructions[i];
    m_codeSize = originalCodeSize;
@@ -960,6 +1176,21 @@ void ORVA_Program::execute()
          case PUSH_CONST:
          case PUSH_VAR:
          {
+            // A statement on int32 values seen before in this run runs in one step.
+            const auto *statement = static_cast<const Int32Expression *>(instruction->m_decoded);
+            if (statement != &kNoStatement)
+            {
+               if (statement == nullptr)
+                  ORVA_Engine::markSeen(this, instruction);
+               else
+               {
+                  if (statement == &kSeenOnce)
+                     statement = ORVA_Engine::decode(this, instruction, m_currentPosition);
+                  if (statement != &kNoStatement &&
+                      ORVA_Engine::runStatement(this, instruction, statement, m_currentPosition, &countdown, &next))
+                     break;
+               }
+            }
             const ORVA_Value *source = (instruction->m_opcode == PUSH_CONST)
                                           ? instruction->m_operand.constant
                                           : ORVA_Engine::lookupOrCreate(this, instruction)->getValue();
@@ -1121,6 +1352,12 @@ void ORVA_Program::execute()
             {
                countdown--;
                next++;
+               // "i++" closing a for loop's step goes straight on to the condition.
+               if (countdown > 1 && next < m_codeSize && m_instructions[next]->m_opcode == JMP)
+               {
+                  countdown--;
+                  next = m_instructions[next]->m_operand.addr;
+               }
             }
             break;
          }

@@ -33,7 +33,7 @@ inline void FormatDollarName(wchar_t (&buffer)[kDollarNameSize], uint32_t number
 // true with *number (and *comparison for the operators whose result is a truth value), or
 // false for operators that take the general path (division, shifts, bitwise, CONCAT, the
 // matches, CASE) and for a remainder by zero, which raises its error there.
-inline bool ComputeInt32(int opcode, int32_t a, int32_t b, int32_t *number, bool *comparison)
+__attribute__((always_inline)) inline bool ComputeInt32(int opcode, int32_t a, int32_t b, int32_t *number, bool *comparison)
 {
    const auto ua = static_cast<uint32_t>(a);
    const auto ub = static_cast<uint32_t>(b);

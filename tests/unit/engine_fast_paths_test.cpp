@@ -161,6 +161,68 @@ TEST(EngineFastPaths, FusedInstructionsCountAllTheirSteps)
    }
 }
 
+TEST(EngineFastPaths, StatementsOnInt32ValuesInLoops)
+{
+   // A statement runs in one step from its second time in a run on; whenever an operand
+   // is not an int32 it runs instruction by instruction, with the same result.
+   struct Case { const char *name; const wchar_t *source; const wchar_t *result; };
+   const Case cases[] = {
+      {"arithmetic and wrapping", L"s = 0; x = 2147483000; for (i = 0; i < 5; i++) { s = (s * 31 + i * 7 - i % 3) % 1000003; x = x + 200; } return s . \" \" . x;", L"190956 -2147483296"},
+      {"comparisons and logic", L"s = \"\"; for (i = 0; i < 6; i++) { t = (i > 2) + (i <= 4) * 2 + (i == 3 || i == 5) * 4 + (i != 0 && i % 2) * 8; s .= t . \",\"; } return s;", L"2,10,2,15,3,13,"},
+      {"operands change type", L"s = \"\"; x = 1; for (i = 0; i < 6; i++) { y = x + 1; s .= y . typeof(y) . \",\"; if (i == 1) x = 1.5; if (i == 3) x = \"7\"; if (i == 4) x = 4; } return s;", L"2int32,2int32,2.500000real,2.500000real,8int32,5int32,"},
+      {"variable text replaced", L"x = \"abc\"; for (i = 0; i < 3; i++) x = i * 2; return x . typeof(x);", L"4int32"},
+      {"array operand replaced", L"array a; a[0] = 1; x = a; for (i = 0; i < 3; i++) x = i + 1; return x . typeof(x) . a[0];", L"3int321"},
+      {"elements of every kind", L"array a; a[0] = 5; a[1] = \"6\"; a[2] = 7; a[3] = 1.5; s = \"\"; for (i = 0; i < 4; i++) { x = a[i] * 2; s .= x . \",\"; } return s;", L"10,12,14,3.000000,"},
+      {"element index from an element", L"array a; array b; for (i = 0; i < 5; i++) { a[i] = 4 - i; b[i] = i * 10; } s = 0; for (i = 0; i < 5; i++) s = s + b[a[i]] + a[a[i]]; return s;", L"110"},
+      {"condition of a while loop", L"array f; for (i = 0; i < 10; i++) f[i] = i % 3; n = 0; i = 0; while (f[i] + i < 9 && i < 10) { n++; i++; } return n . \" \" . i;", L"8 8"},
+      {"a named operand keeps its name", L"sub g() { return typeof($v); }\nsub f() { for (i = 0; i < 3; i++) $1 = $1 + 1; return $1 . g($1); }\nreturn f(v: 1);", L"4int32"},
+      {"a named target loses its name", L"sub g() { return typeof($v); }\nsub f() { for (i = 0; i < 3; i++) $1 = i + 1; return $1 . g($1); }\nreturn f(v: 1);", L"3null"},
+      {"new variables in order", L"s = \"\"; for (i = 0; i < 3; i++) { if (i == 2) { x = i + 1; y = x * 2; } } return x . y . typeof(z);", L"36null"},
+      {"computed elements", L"array a; for (r = 0; r < 2; r++) for (i = 0; i < 4; i++) a[i] = (i * 7 + r) % 5; b = a; s = \"\"; foreach (v : b) s .= v . typeof(v); return s;", L"1int323int320int322int32"},
+      {"computed element index and value", L"array a; for (i = 0; i < 4; i++) { a[i * 2] = i - 1; a[i * 2 + 1] = a[i * 2] * 3; } s = \"\"; foreach (v : a) s .= v . \",\"; return s;", L"-1,-3,0,0,1,3,2,6,"},
+      {"store into a shared array", L"sub fill(x) { for (i = 0; i < 3; i++) x[i] = i * 2 + 10; return x[2]; }\narray a; a[0] = 0; b = a; r = fill(a); return typeof(a[2]) . a[2] . \" \" . r . typeof(b[2]);", L"int3214 14null"},
+      {"computed arguments", L"sub f(x) { return x . typeof(x); }\ns = \"\"; for (i = 0; i < 3; i++) s .= f(i * 2) . \"k\" . (i + 7) . \",\"; return s;", L"0int32k7,2int32k8,4int32k9,"},
+      {"named computed argument", L"sub f() { return $v; }\ns = 0; for (i = 0; i < 3; i++) s = s + f(v: i * 2); return s;", L"6"},
+      {"loop inside a function", L"sub sum(n) { t = 0; for (k = 1; k <= n; k++) t = t + k * k; return t; }\nreturn sum(10) . \" \" . sum(3);", L"385 14"},
+   };
+   for (const Case &c : cases)
+   {
+      Outcome outcome = run(c.source);
+      EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
+      EXPECT_EQ(outcome.result, c.result) << c.name;
+   }
+}
+
+TEST(EngineFastPaths, StatementsCountAllTheirSteps)
+{
+   // The same loop on uint32 numbers runs every instruction one by one: the int32
+   // version must need exactly as many steps, and stop at the same line for any limit.
+   const std::wstring body =
+      L"array a; a[0] = Z; s = Z; i = Z; j = Z;\n"
+      L"sub f(x) { return x; }\n"
+      L"while (i < 40U) {\n"
+      L"   s = (s + i * 3 + a[0]) % 1000;\n"
+      L"   if (s % 2U == Z) j = j + 1;\n"
+      L"   a[1] = s * 2;\n"
+      L"   a[2] = f(i * 2) + a[1];\n"
+      L"   i = i + 1U;\n"
+      L"}\n"
+      L"return s . \" \" . j . \" \" . a[2];\n";
+   auto withZero = [&](const wchar_t *zero) {
+      std::wstring source = body;
+      for (size_t at = source.find(L'Z'); at != std::wstring::npos; at = source.find(L'Z'))
+         source.replace(at, 1, zero);
+      return source;
+   };
+   const std::wstring fast = withZero(L"0");
+   const std::wstring slow = withZero(L"0U");
+   ASSERT_EQ(run(fast).result, run(slow).result);
+   const uint64_t needed = stepsNeeded(slow);
+   EXPECT_EQ(stepsNeeded(fast), needed);
+   for (uint64_t limit = needed - 40; limit < needed; limit++)
+      EXPECT_EQ(run(fast, limit).error, run(slow, limit).error) << limit;
+}
+
 TEST(EngineFastPaths, CallsCountTheirParameterSteps)
 {
    // A call binds its parameters itself unless an argument is named; a named argument
@@ -187,6 +249,11 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
       {"int32 branch on a new variable", L"x = 1;\nif (x < nothing) x = 2;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"int32 and a new variable", L"x = 1;\ny = x + nothing;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"int32 remainder by a zero variable", L"x = 7; z = 0;\ny = x % z;\n", L"Error 9 in line 2: Divide by zero"},
+      {"remainder by zero in a later round", L"for (i = 3; i >= 0; i--)\n   z = 10 % i + 1;\n", L"Error 9 in line 2: Divide by zero"},
+      {"store into a number in a later round", L"array a; x = a;\nfor (i = 0; i < 3; i++) {\n   x[i] = i * 2;\n   if (i == 1) x = 5; }\n", L"Error 24 in line 3: Attempt to use array element access operation on non-array"},
+      {"store at a real index in a later round", L"array a; k = 0;\nfor (i = 0; i < 3; i++) {\n   a[k] = i * 2;\n   if (i == 1) k = 1.5; }\n", L"Error 23 in line 3: Array index is not an integer"},
+      {"null element in a later round", L"array a; a[0] = 1; a[1] = 2;\nfor (i = 0; i < 3; i++)\n   z = a[i] + 1;\n", L"Error 5 in line 3: Invalid operation with NULL value"},
+      {"element of a number in a later round", L"array a; a[0] = 1; x = a;\nfor (i = 0; i < 3; i++) {\n   z = x[0] + i;\n   if (i == 1) x = 5; }\n", L"Error 24 in line 3: Attempt to use array element access operation on non-array"},
    };
    for (const Case &c : cases)
       EXPECT_EQ(run(c.source).error, c.error) << c.name;

@@ -139,6 +139,8 @@ TEST(RunLimits, EachLimitStopsARunawayScript)
       {"padding built-in", L"\n\nx = left(\"a\", 2000000000);", text(100), L"Error 29 in line 3: Text length limit exceeded"},
       {"growing array", L"array a; i = 0;\nwhile (1)\n  a[i++] = i;", elements(1000),
        L"Error 30 in line 3: Array size limit exceeded"},
+      {"growing array of computed numbers", L"array a; i = 0;\nwhile (1) {\n  a[i] = i * 2;\n  i++; }", elements(1000),
+       L"Error 30 in line 3: Array size limit exceeded"},
    };
    for (const Case &c : cases)
    {
@@ -160,6 +162,9 @@ TEST(RunLimits, BoundariesAreExact)
    const wchar_t *fill = L"array a; for (i = 0; i < 3; i++) a[i * 1000] = i; a[0] = 7; a[-2147483648] = 1; return a[0];";
    EXPECT_EQ(run(fill, elements(4)).result, L"7");
    EXPECT_EQ(run(fill, elements(3)).error, L"Error 30 in line 1: Array size limit exceeded");
+   const wchar_t *computed = L"array a; for (i = 0; i < 3; i++) a[i * 1000] = i + 1; a[0] = 7; a[-2147483648] = 1; return a[0];";
+   EXPECT_EQ(run(computed, elements(4)).result, L"7");
+   EXPECT_EQ(run(computed, elements(3)).error, L"Error 30 in line 1: Array size limit exceeded");
 
    // Steps: find the script's instruction count with the limit, across several
    // checkpoint slices; one fewer fails.
