@@ -220,11 +220,13 @@ protected:
 
 private:
    void releaseReference();
-   void setText(wchar_t *text, uint32_t length);
+   void setText(wchar_t *text, uint32_t length, uint32_t capacity);
    int32_t convertToInt32() const;
    bool testZero() const;
 
    uint32_t m_stringLength;
+   /* Characters m_string has room for, the terminator included. */
+   uint32_t m_stringCapacity;
    wchar_t *m_string;
    wchar_t *m_name;
    uint8_t m_dataType;

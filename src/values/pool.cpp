@@ -1,4 +1,4 @@
-// Per-thread free lists of small blocks (see pool.h).
+// Per-thread free lists of small blocks and of text buffers (see pool.h).
 //
 // The list heads live in a trivially destructible thread_local, which stays readable while
 // the thread's other thread_locals are destroyed; a second thread_local with a destructor
@@ -7,6 +7,8 @@
 #include "values/pool.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 // GCC says __SANITIZE_ADDRESS__, clang says __has_feature(address_sanitizer).
@@ -30,6 +32,17 @@ constexpr size_t kPoolClasses = 4;
 // large array is released.
 constexpr uint32_t kPoolMaxBlocks = 4096;
 
+// Text classes are powers of two from 16 bytes (three characters and the terminator) to
+// kTextPoolLargest: a text that grows by appending moves to a class twice as large, so
+// the class is also the text's spare room.
+constexpr size_t kTextSmallest = 16;
+constexpr size_t kTextClasses = 8;
+static_assert(kTextSmallest << (kTextClasses - 1) == kTextPoolLargest, "text classes end at kTextPoolLargest");
+
+// A text list keeps at most this many bytes, so that the largest class hoards no more
+// than a small one.
+constexpr size_t kTextListBytes = 128 * 1024;
+
 struct FreeBlock
 {
    FreeBlock *next;
@@ -39,6 +52,8 @@ struct ThreadPool
 {
    FreeBlock *heads[kPoolClasses];
    uint32_t counts[kPoolClasses];
+   FreeBlock *textHeads[kTextClasses];
+   uint32_t textCounts[kTextClasses];
    bool registered;
    bool closed;
 };
@@ -61,6 +76,16 @@ struct PoolCloser
          }
          t_pool.counts[sizeClass] = 0;
       }
+      for (size_t textClass = 0; textClass < kTextClasses; textClass++)
+      {
+         while (t_pool.textHeads[textClass] != nullptr)
+         {
+            FreeBlock *block = t_pool.textHeads[textClass];
+            t_pool.textHeads[textClass] = block->next;
+            free(block);
+         }
+         t_pool.textCounts[textClass] = 0;
+      }
       t_pool.closed = true;
    }
    void open() {}
@@ -71,6 +96,13 @@ thread_local PoolCloser t_closer;
 inline size_t sizeClassOf(size_t size)
 {
    return (size + kPoolGranule - 1) / kPoolGranule - 1;
+}
+
+// The first use of t_closer registers its destructor for this thread's exit.
+void registerPool()
+{
+   t_closer.open();
+   t_pool.registered = true;
 }
 
 }  // namespace
@@ -107,11 +139,7 @@ __attribute__((noinline)) void releaseSlowly(void *block, size_t sizeClass)
       return;
    }
    if (!t_pool.registered)
-   {
-      // The first use of t_closer registers its destructor for this thread's exit.
-      t_closer.open();
-      t_pool.registered = true;
-   }
+      registerPool();
    auto *freeBlock = static_cast<FreeBlock *>(block);
    freeBlock->next = t_pool.heads[sizeClass];
    t_pool.heads[sizeClass] = freeBlock;
@@ -135,6 +163,91 @@ void PoolRelease(void *block, size_t size)
    releaseSlowly(block, sizeClass);
 }
 
+namespace {
+
+// The class of a text block of `size` bytes (at most kTextPoolLargest).
+inline size_t textClassOf(size_t size)
+{
+   if (size <= kTextSmallest)
+      return 0;
+   // The bit width of size - 1, less that of kTextSmallest - 1.
+   return static_cast<size_t>(64 - __builtin_clzll(static_cast<unsigned long long>(size - 1))) - 4;
+}
+
+inline uint32_t textListLimit(size_t textClass)
+{
+   const size_t blocks = kTextListBytes / (kTextSmallest << textClass);
+   return blocks < kPoolMaxBlocks ? static_cast<uint32_t>(blocks) : kPoolMaxBlocks;
+}
+
+}  // namespace
+
+void *TextAllocate(size_t size, size_t *capacity)
+{
+   if (size > kTextPoolLargest)
+   {
+      *capacity = size;
+      return malloc(size);
+   }
+   const size_t textClass = textClassOf(size);
+   *capacity = kTextSmallest << textClass;
+   FreeBlock *block = t_pool.textHeads[textClass];
+   if (block != nullptr)
+   {
+      t_pool.textHeads[textClass] = block->next;
+      t_pool.textCounts[textClass]--;
+      return block;
+   }
+   return malloc(*capacity);
+}
+
+void *TextGrow(void *block, size_t capacity, size_t used, size_t size, size_t *newCapacity)
+{
+   if (size <= capacity)
+   {
+      *newCapacity = capacity;
+      return block;
+   }
+   // Between large blocks realloc may grow in place.
+   if (capacity > kTextPoolLargest)
+   {
+      void *grown = realloc(block, size);
+      if (grown != nullptr)
+         *newCapacity = size;
+      return grown;
+   }
+   void *grown = TextAllocate(size, newCapacity);
+   if (grown == nullptr)
+      return nullptr;
+   if (used > 0)
+      memcpy(grown, block, used);
+   TextRelease(block, capacity);
+   return grown;
+}
+
+void TextRelease(void *block, size_t capacity)
+{
+   if (block == nullptr)
+      return;
+   if (capacity > kTextPoolLargest || t_pool.closed)
+   {
+      free(block);
+      return;
+   }
+   const size_t textClass = textClassOf(capacity);
+   if (t_pool.textCounts[textClass] >= textListLimit(textClass))
+   {
+      free(block);
+      return;
+   }
+   if (!t_pool.registered)
+      registerPool();
+   auto *freeBlock = static_cast<FreeBlock *>(block);
+   freeBlock->next = t_pool.textHeads[textClass];
+   t_pool.textHeads[textClass] = freeBlock;
+   t_pool.textCounts[textClass]++;
+}
+
 #else
 
 void *PoolAllocate(size_t size)
@@ -145,6 +258,30 @@ void *PoolAllocate(size_t size)
 void PoolRelease(void *block, size_t)
 {
    ::operator delete(block);
+}
+
+void *TextAllocate(size_t size, size_t *capacity)
+{
+   *capacity = size;
+   return malloc(size);
+}
+
+void *TextGrow(void *block, size_t capacity, size_t, size_t size, size_t *newCapacity)
+{
+   if (size <= capacity)
+   {
+      *newCapacity = capacity;
+      return block;
+   }
+   void *grown = realloc(block, size);
+   if (grown != nullptr)
+      *newCapacity = size;
+   return grown;
+}
+
+void TextRelease(void *block, size_t)
+{
+   free(block);
 }
 
 #endif

@@ -18,4 +18,21 @@ void *PoolAllocate(size_t size);
 // Gives back a block from PoolAllocate of the same `size`; null is ignored.
 void PoolRelease(void *block, size_t size);
 
+// Text buffers have pools of their own, in power-of-two classes from 16 bytes up to
+// kTextPoolLargest; larger texts come straight from malloc. A text block may be released
+// on another thread than the one that made it, like the blocks above. Running out of
+// memory gives null, as malloc does.
+constexpr size_t kTextPoolLargest = 2048;
+
+// A text block of at least `size` bytes, or null; *capacity receives its usable size,
+// which the caller gives back to TextGrow and TextRelease.
+void *TextAllocate(size_t size, size_t *capacity);
+
+// Like realloc for a block from TextAllocate: a block of at least `size` bytes holding
+// the first `used` bytes of `block`, which is given up; or null, and `block` stays.
+void *TextGrow(void *block, size_t capacity, size_t used, size_t size, size_t *newCapacity);
+
+// Gives back a block from TextAllocate or TextGrow with its capacity; null is ignored.
+void TextRelease(void *block, size_t capacity);
+
 #endif

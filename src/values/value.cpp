@@ -7,8 +7,10 @@
 // recognition (updateNumber) once, and when the text reads as a number the value takes that
 // number while keeping the text it was made from (0x1A stays "0x1A" until changed).
 //
-// Ownership: the value owns its text and name (malloc'ed), its ORVA_Object instance, and one
-// reference on its array or iterator; releaseReference gives these up.
+// Ownership: the value owns its text, its name (malloc'ed), its ORVA_Object instance, and one
+// reference on its array or iterator; releaseReference gives these up. Text buffers come
+// from the per-thread text pool (newText, TextRelease) and know their capacity, so that a
+// text that grows by appending has room to spare.
 //
 // Decisions where the language leaves a choice:
 // - A real read or converted as an integer is truncated toward zero and saturates at the
@@ -41,11 +43,25 @@ namespace {
 // point and six decimals).
 const size_t kNumberTextCapacity = 336;
 
-wchar_t *emptyText()
+// A text buffer with room for `characters` characters (the terminator included), or null;
+// *capacity receives the room it has.
+wchar_t *newText(size_t characters, uint32_t *capacity)
 {
-   wchar_t *text = static_cast<wchar_t *>(malloc(sizeof(wchar_t)));
+   size_t bytes;
+   auto *text = static_cast<wchar_t *>(TextAllocate(characters * sizeof(wchar_t), &bytes));
+   *capacity = (text != nullptr) ? static_cast<uint32_t>(bytes / sizeof(wchar_t)) : 0;
+   return text;
+}
+
+// A text buffer holding a copy of length characters of source and a terminator.
+wchar_t *copyText(const wchar_t *source, uint32_t length, uint32_t *capacity)
+{
+   wchar_t *text = newText(static_cast<size_t>(length) + 1, capacity);
    if (text != nullptr)
-      text[0] = 0;
+   {
+      memcpy(text, source, static_cast<size_t>(length) * sizeof(wchar_t));
+      text[length] = 0;
+   }
    return text;
 }
 
@@ -95,7 +111,7 @@ int32_t realToInt32(double number)
  * --------------------------------------------------------------------------------------- */
 
 ORVA_Value::ORVA_Value()
-   : m_stringLength(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
+   : m_stringLength(0), m_stringCapacity(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
      m_textFormed(false)
 {
    m_content.uint64 = 0;
@@ -104,7 +120,7 @@ ORVA_Value::ORVA_Value()
 // The members are set here rather than by delegating to ORVA_Value(): values are copied
 // on every push of a variable.
 ORVA_Value::ORVA_Value(const ORVA_Value *src)
-   : m_stringLength(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
+   : m_stringLength(0), m_stringCapacity(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
      m_textFormed(false)
 {
    m_content.uint64 = 0;
@@ -133,7 +149,7 @@ ORVA_Value::ORVA_Value(const ORVA_Value *src)
    // A text formed from the number is left out: the copy forms the same text when asked.
    if (src->m_stringValid && src->m_string != nullptr && !src->m_textFormed)
    {
-      m_string = static_cast<wchar_t *>(qv_memdup(src->m_string, (src->m_stringLength + 1) * sizeof(wchar_t)));
+      m_string = copyText(src->m_string, src->m_stringLength, &m_stringCapacity);
       if (m_string != nullptr)
       {
          m_stringLength = src->m_stringLength;
@@ -201,8 +217,10 @@ ORVA_Value::ORVA_Value(const wchar_t *text) : ORVA_Value()
    m_dataType = ORVA_DT_STRING;
    if (text == nullptr)
       text = L"";
-   size_t length = wcslen(text);
-   setText(static_cast<wchar_t *>(qv_memdup(text, (length + 1) * sizeof(wchar_t))), static_cast<uint32_t>(length));
+   const auto length = static_cast<uint32_t>(wcslen(text));
+   uint32_t capacity;
+   wchar_t *copy = copyText(text, length, &capacity);
+   setText(copy, length, capacity);
    updateNumber();
 }
 
@@ -210,14 +228,24 @@ ORVA_Value::ORVA_Value(const char *text) : ORVA_Value()
 {
    m_dataType = ORVA_DT_STRING;
    wchar_t *wide = WideStringFromUTF8String(text != nullptr ? text : "");
-   setText(wide, wide != nullptr ? static_cast<uint32_t>(wcslen(wide)) : 0);
+   uint32_t length = 0;
+   uint32_t capacity = 0;
+   wchar_t *copy = nullptr;
+   if (wide != nullptr)
+   {
+      length = static_cast<uint32_t>(wcslen(wide));
+      copy = copyText(wide, length, &capacity);
+      free(wide);
+   }
+   setText(copy, length, capacity);
    updateNumber();
 }
 
 ORVA_Value::ORVA_Value(const wchar_t *text, uint32_t length) : ORVA_Value()
 {
    m_dataType = ORVA_DT_STRING;
-   wchar_t *copy = static_cast<wchar_t *>(malloc((static_cast<size_t>(length) + 1) * sizeof(wchar_t)));
+   uint32_t capacity;
+   wchar_t *copy = newText(static_cast<size_t>(length) + 1, &capacity);
    if (copy != nullptr)
    {
       if (text != nullptr)
@@ -226,7 +254,7 @@ ORVA_Value::ORVA_Value(const wchar_t *text, uint32_t length) : ORVA_Value()
          memset(copy, 0, static_cast<size_t>(length) * sizeof(wchar_t));
       copy[length] = 0;
    }
-   setText(copy, copy != nullptr ? length : 0);
+   setText(copy, copy != nullptr ? length : 0, capacity);
    updateNumber();
 }
 
@@ -246,7 +274,7 @@ ORVA_Value::~ORVA_Value()
    if (m_name != nullptr)
       free(m_name);
    if (m_string != nullptr)
-      free(m_string);
+      TextRelease(m_string, m_stringCapacity * sizeof(wchar_t));
    if (m_dataType >= ORVA_DT_OBJECT && m_dataType <= ORVA_DT_ITERATOR)
       releaseReference();
 }
@@ -254,6 +282,7 @@ ORVA_Value::~ORVA_Value()
 void ORVA_Value::swap(ORVA_Value &other) noexcept
 {
    std::swap(m_stringLength, other.m_stringLength);
+   std::swap(m_stringCapacity, other.m_stringCapacity);
    std::swap(m_string, other.m_string);
    std::swap(m_name, other.m_name);
    std::swap(m_dataType, other.m_dataType);
@@ -262,17 +291,22 @@ void ORVA_Value::swap(ORVA_Value &other) noexcept
    std::swap(m_content, other.m_content);
 }
 
-// Stores text as the cached text form; a null text (allocation failure) becomes the empty
-// text so a string value always has a text.
-void ORVA_Value::setText(wchar_t *text, uint32_t length)
+// Stores text (a buffer from newText with room for capacity characters) as the cached text
+// form; a null text (allocation failure) becomes the empty text so a string value always
+// has a text.
+void ORVA_Value::setText(wchar_t *text, uint32_t length, uint32_t capacity)
 {
-   free(m_string);
+   if (m_string != nullptr)
+      TextRelease(m_string, m_stringCapacity * sizeof(wchar_t));
    if (text == nullptr)
    {
-      text = emptyText();
       length = 0;
+      text = newText(1, &capacity);
+      if (text != nullptr)
+         text[0] = 0;
    }
    m_string = text;
+   m_stringCapacity = (text != nullptr) ? capacity : 0;
    m_stringLength = (text != nullptr) ? length : 0;
    m_stringValid = (text != nullptr);
    m_textFormed = false;
@@ -322,8 +356,9 @@ void ORVA_Value::setName(const wchar_t *name)
 void ORVA_Value::invalidateString()
 {
    if (m_string != nullptr)
-      free(m_string);
+      TextRelease(m_string, m_stringCapacity * sizeof(wchar_t));
    m_string = nullptr;
+   m_stringCapacity = 0;
    m_stringLength = 0;
    m_stringValid = false;
    m_textFormed = false;
@@ -401,14 +436,15 @@ void ORVA_Value::updateString()
    }
 
    size_t length = static_cast<size_t>(end - buffer);
-   wchar_t *text = static_cast<wchar_t *>(malloc((length + 1) * sizeof(wchar_t)));
+   uint32_t capacity;
+   wchar_t *text = newText(length + 1, &capacity);
    if (text != nullptr)
    {
       for (size_t i = 0; i < length; i++)
          text[i] = static_cast<wchar_t>(buffer[i]);
       text[length] = 0;
    }
-   setText(text, static_cast<uint32_t>(length));
+   setText(text, static_cast<uint32_t>(length), capacity);
    m_textFormed = (text != nullptr && m_dataType >= ORVA_DT_REAL);
 }
 

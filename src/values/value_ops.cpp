@@ -9,6 +9,7 @@
 // zero leave the receiver unchanged (the dispatch reports the error before calling), and
 // int32 -2147483648 / -1 wraps to -2147483648 with remainder 0, as int64 does.
 #include "orva.h"
+#include "values/pool.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -36,22 +37,33 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
    if (text == nullptr)
       length = 0;
 
-   // The appended text may be the receiver's own text; keep it reachable across realloc.
-   bool ownText = (text >= m_string && text <= m_string + m_stringLength);
-   size_t offset = ownText ? static_cast<size_t>(text - m_string) : 0;
-
    size_t newLength = static_cast<size_t>(m_stringLength) + length;
    if (newLength > std::numeric_limits<uint32_t>::max() - 1)
       return;
-   wchar_t *joined = static_cast<wchar_t *>(realloc(m_string, (newLength + 1) * sizeof(wchar_t)));
-   if (joined == nullptr)
-      return;
-   if (ownText)
-      text = joined + offset;
+   wchar_t *joined = m_string;
+   if (newLength + 1 > m_stringCapacity)
+   {
+      // The appended text may be the receiver's own text; keep it reachable as the
+      // buffer moves.
+      const bool ownText = (text >= m_string && text <= m_string + m_stringLength);
+      const size_t offset = ownText ? static_cast<size_t>(text - m_string) : 0;
+      // Small texts move to the next power-of-two class of the text pool, which leaves
+      // room for the appends that follow; large ones are reallocated to the size asked,
+      // which the C allocator often extends in place.
+      const size_t used = (static_cast<size_t>(m_stringLength) + 1) * sizeof(wchar_t);
+      size_t capacity = 0;
+      joined = static_cast<wchar_t *>(
+         TextGrow(m_string, m_stringCapacity * sizeof(wchar_t), used, (newLength + 1) * sizeof(wchar_t), &capacity));
+      if (joined == nullptr)
+         return;
+      if (ownText)
+         text = joined + offset;
+      m_string = joined;
+      m_stringCapacity = static_cast<uint32_t>(capacity / sizeof(wchar_t));
+   }
    if (length > 0)
       memmove(joined + m_stringLength, text, static_cast<size_t>(length) * sizeof(wchar_t));
    joined[newLength] = 0;
-   m_string = joined;
    m_stringLength = static_cast<uint32_t>(newLength);
    m_stringValid = true;
    m_textFormed = false;
