@@ -93,6 +93,14 @@ bool isFormedText(int64_t integer, const wchar_t *text, uint32_t length)
    return true;
 }
 
+// Whether a text starting with c may read as a number: white space, a sign, a digit or a
+// point (what the number parsers accept first).
+inline bool mayStartNumber(wchar_t c)
+{
+   return (c >= L'0' && c <= L'9') || c == L'-' || c == L'+' || c == L'.' || c == L' ' ||
+          (c >= L'\t' && c <= L'\r');
+}
+
 int32_t realToInt32(double number)
 {
    if (std::isnan(number))
@@ -370,6 +378,10 @@ void ORVA_Value::invalidateString()
 void ORVA_Value::updateNumber()
 {
    if (m_string == nullptr)
+      return;
+   // Most texts are no number, and their first character already says so: every number
+   // starts with white space, a sign, a digit or a point (the empty text reads as 0).
+   if (m_stringLength > 0 && !mayStartNumber(m_string[0]))
       return;
 
    wchar_t *end;
