@@ -221,6 +221,10 @@ protected:
 private:
    void releaseReference();
    void setText(wchar_t *text, uint32_t length, uint32_t capacity);
+   /* Room for the longest text a number forms: 309 digits of a real, sign, point and six
+      decimals. */
+   static const uint32_t kNumberTextCapacity = 336;
+   uint32_t formNumberText(wchar_t *buffer) const;
    int32_t convertToInt32() const;
    bool testZero() const;
 

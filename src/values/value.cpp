@@ -39,10 +39,6 @@ const wchar_t *const g_orvaDataTypeNames[10] = {
 
 namespace {
 
-// Enough for any integer and for the longest "%f" form of a double (309 digits, sign,
-// point and six decimals).
-const size_t kNumberTextCapacity = 336;
-
 // A text buffer with room for `characters` characters (the terminator included), or null;
 // *capacity receives the room it has.
 wchar_t *newText(size_t characters, uint32_t *capacity)
@@ -411,52 +407,56 @@ void ORVA_Value::updateNumber()
    }
 }
 
-// Forms the text of the number: "%f" for real, signed or unsigned decimal for the integers,
-// the empty text for everything else.
-void ORVA_Value::updateString()
+// Writes the text of the number into buffer (kNumberTextCapacity characters, no
+// terminator) and returns its length: "%f" for real, signed or unsigned decimal for the
+// integers, the empty text for everything else.
+uint32_t ORVA_Value::formNumberText(wchar_t *buffer) const
 {
-   char buffer[kNumberTextCapacity];
-   char *last = buffer + sizeof(buffer);
-   char *end = buffer;
+   char digits[kNumberTextCapacity];
+   char *last = digits + sizeof(digits);
+   char *end = digits;
    switch (m_dataType)
    {
       case ORVA_DT_REAL:
          if (std::isnan(m_content.real))
          {
-            memcpy(buffer, "nan", 3);
-            end = buffer + 3;
+            memcpy(digits, "nan", 3);
+            end = digits + 3;
          }
          else
          {
-            end = std::to_chars(buffer, last, m_content.real, std::chars_format::fixed, 6).ptr;
+            end = std::to_chars(digits, last, m_content.real, std::chars_format::fixed, 6).ptr;
          }
          break;
       case ORVA_DT_INT32:
-         end = std::to_chars(buffer, last, m_content.int32).ptr;
+         end = std::to_chars(digits, last, m_content.int32).ptr;
          break;
       case ORVA_DT_INT64:
-         end = std::to_chars(buffer, last, m_content.int64).ptr;
+         end = std::to_chars(digits, last, m_content.int64).ptr;
          break;
       case ORVA_DT_UINT32:
-         end = std::to_chars(buffer, last, m_content.uint32).ptr;
+         end = std::to_chars(digits, last, m_content.uint32).ptr;
          break;
       case ORVA_DT_UINT64:
-         end = std::to_chars(buffer, last, m_content.uint64).ptr;
+         end = std::to_chars(digits, last, m_content.uint64).ptr;
          break;
       default:
          break;
    }
+   const auto length = static_cast<uint32_t>(end - digits);
+   for (uint32_t i = 0; i < length; i++)
+      buffer[i] = static_cast<wchar_t>(digits[i]);
+   return length;
+}
 
-   size_t length = static_cast<size_t>(end - buffer);
+// Forms and caches the text of the number (see formNumberText).
+void ORVA_Value::updateString()
+{
+   wchar_t buffer[kNumberTextCapacity];
+   const uint32_t length = formNumberText(buffer);
    uint32_t capacity;
-   wchar_t *text = newText(length + 1, &capacity);
-   if (text != nullptr)
-   {
-      for (size_t i = 0; i < length; i++)
-         text[i] = static_cast<wchar_t>(buffer[i]);
-      text[length] = 0;
-   }
-   setText(text, static_cast<uint32_t>(length), capacity);
+   wchar_t *text = copyText(buffer, length, &capacity);
+   setText(text, length, capacity);
    m_textFormed = (text != nullptr && m_dataType >= ORVA_DT_REAL);
 }
 

@@ -147,14 +147,13 @@ int computeNumeric(int opcode, ORVA_Value *left, ORVA_Value *right, ORVA_Value *
    return 0;
 }
 
-// CONCAT: appends the text of right to left, unless the joined text would be longer than
-// maxLength (0: no limit). A text that did not grow as asked means memory ran out.
-int concatenateWithin(ORVA_Value *left, ORVA_Value *right, uint32_t maxLength)
+// CONCAT: appends text (the right operand's) to left, unless the joined text would be
+// longer than maxLength (0: no limit). A text that did not grow as asked means memory ran
+// out.
+int concatenateWithin(ORVA_Value *left, const wchar_t *text, uint32_t rightLength, uint32_t maxLength)
 {
    uint32_t leftLength;
-   uint32_t rightLength;
    textOf(left, &leftLength);
-   const wchar_t *text = textOf(right, &rightLength);
    const uint64_t joinedLength = static_cast<uint64_t>(leftLength) + rightLength;
    if (maxLength != 0 && joinedLength > maxLength)
       return ORVA_ERR_TEXT_LIMIT;
@@ -273,7 +272,21 @@ void ORVA_Program::doBinaryOperation(int opcode)
             }
             else
             {
-               code = concatenateWithin(left, right, m_limits.maxTextLength);
+               // The right operand is dropped at once: a number without cached text
+               // has its text formed on the stack rather than in a buffer of its own.
+               wchar_t digits[ORVA_Value::kNumberTextCapacity];
+               uint32_t length;
+               const wchar_t *text;
+               if (right->isNumeric() && !right->m_stringValid)
+               {
+                  length = right->formNumberText(digits);
+                  text = digits;
+               }
+               else
+               {
+                  text = textOf(right, &length);
+               }
+               code = concatenateWithin(left, text, length, m_limits.maxTextLength);
                if (code == 0)
                   result = left;
             }
