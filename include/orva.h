@@ -392,8 +392,12 @@ private:
       int32_t index;
       ORVA_Value *value;
    };
+   friend class ORVA_Engine;
    int find(int index, bool *found) const;
    void replace(int position, ORVA_Value *value);
+   /* set with the contents of `value` (left with the element's old contents, or null):
+      an element that is already there takes them without a new value being made. */
+   void assign(int index, ORVA_Value &value);
 
    int32_t m_refCount;
    int32_t m_size;

@@ -3,14 +3,27 @@
 // The elements are one list of (index, value) records sorted by index, so lookups are a
 // binary search and foreach walks the list in order. A new index is inserted at its sorted
 // place (binary search, then the tail moves up one record), which gives the same order as
-// appending and sorting. The list grows by 32 records at a time and never shrinks.
+// appending and sorting. The list grows by half its size (at least 32 records) at a time,
+// so filling an array element by element copies the list a bounded number of times, and
+// it never shrinks.
 #include "orva.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 const int32_t kArrayGrowth = 32;
+
+// Room for the records after the list is full at `allocated`, or 0 past the int32 range.
+int32_t grownSize(int32_t allocated)
+{
+   const int64_t grown = int64_t{allocated} + std::max<int64_t>(kArrayGrowth, allocated / 2);
+   if (allocated == INT32_MAX)
+      return 0;
+   return static_cast<int32_t>(std::min<int64_t>(grown, INT32_MAX));
+}
 }
 
 ORVA_Array::ORVA_Array() : m_refCount(0), m_size(0), m_allocated(0), m_elements(nullptr)
@@ -105,6 +118,20 @@ void ORVA_Array::replace(int position, ORVA_Value *value)
    delete value;
 }
 
+void ORVA_Array::assign(int index, ORVA_Value &value)
+{
+   bool found;
+   const int position = find(index, &found);
+   if (found && m_elements[position].value != nullptr)
+   {
+      m_elements[position].value->swap(value);
+      return;
+   }
+   auto *taken = new ORVA_Value();
+   taken->swap(value);
+   set(index, taken);
+}
+
 void ORVA_Array::set(int index, ORVA_Value *value)
 {
    bool found;
@@ -117,7 +144,8 @@ void ORVA_Array::set(int index, ORVA_Value *value)
 
    if (m_size == m_allocated)
    {
-      Element *elements = static_cast<Element *>(realloc(m_elements, sizeof(Element) * (m_allocated + kArrayGrowth)));
+      const int32_t allocated = grownSize(m_allocated);
+      Element *elements = (allocated > 0) ? static_cast<Element *>(realloc(m_elements, sizeof(Element) * static_cast<size_t>(allocated))) : nullptr;
       if (elements == nullptr)
       {
          // Out of memory: the array cannot take the value, and it owns it now.
@@ -125,7 +153,7 @@ void ORVA_Array::set(int index, ORVA_Value *value)
          return;
       }
       m_elements = elements;
-      m_allocated += kArrayGrowth;
+      m_allocated = allocated;
    }
    memmove(&m_elements[position + 1], &m_elements[position], sizeof(Element) * (m_size - position));
    m_elements[position].index = index;

@@ -563,7 +563,8 @@ public:
             const uint32_t limit = program->m_limits.maxArrayElements;
             if (limit != 0 && static_cast<uint32_t>(elements->size()) >= limit && elements->get(index) == nullptr)
                return false;
-            elements->set(index, new ORVA_Value(stack[2].number));
+            ORVA_Value number(stack[2].number);
+            elements->assign(index, number);
             *next = after;
             return true;
          }
@@ -667,7 +668,14 @@ public:
       const uint32_t limit = program->m_limits.maxArrayElements;
       if (limit != 0 && static_cast<uint32_t>(elements->size()) >= limit && elements->get(position) == nullptr)
          return 0;
-      elements->set(position, assignedCopy(value));
+      if (value->isArray())
+      {
+         elements->set(position, assignedCopy(value));
+         return 4;
+      }
+      // A copy made in place: an element that is already there takes it over.
+      ORVA_Value copy(value);
+      elements->assign(position, copy);
       return 4;
    }
 

@@ -178,6 +178,8 @@ TEST(EngineFastPaths, StatementsOnInt32ValuesInLoops)
       {"a named operand keeps its name", L"sub g() { return typeof($v); }\nsub f() { for (i = 0; i < 3; i++) $1 = $1 + 1; return $1 . g($1); }\nreturn f(v: 1);", L"4int32"},
       {"a named target loses its name", L"sub g() { return typeof($v); }\nsub f() { for (i = 0; i < 3; i++) $1 = i + 1; return $1 . g($1); }\nreturn f(v: 1);", L"3null"},
       {"new variables in order", L"s = \"\"; for (i = 0; i < 3; i++) { if (i == 2) { x = i + 1; y = x * 2; } } return x . y . typeof(z);", L"36null"},
+      {"element replaced in place", L"array a; array b; b[0] = 1; a[0] = b; a[1] = \"t\"; x = 5; y = \"0x10\"; a[0] = x; a[1] = y; x = 6; return typeof(a[0]) . a[0] . b[0] . a[1] . (a[1] + 1);", L"int32510x1017"},
+      {"element keeps a stored name", L"sub g() { return typeof($v); }\nsub f() { array a; a[0] = 1; for (i = 0; i < 2; i++) a[i] = $1; return g(a[0]) . g(a[1]); }\nreturn f(v: 3);", L"int32int32"},
       {"computed elements", L"array a; for (r = 0; r < 2; r++) for (i = 0; i < 4; i++) a[i] = (i * 7 + r) % 5; b = a; s = \"\"; foreach (v : b) s .= v . typeof(v); return s;", L"1int323int320int322int32"},
       {"computed element index and value", L"array a; for (i = 0; i < 4; i++) { a[i * 2] = i - 1; a[i * 2 + 1] = a[i * 2] * 3; } s = \"\"; foreach (v : a) s .= v . \",\"; return s;", L"-1,-3,0,0,1,3,2,6,"},
       {"store into a shared array", L"sub fill(x) { for (i = 0; i < 3; i++) x[i] = i * 2 + 10; return x[2]; }\narray a; a[0] = 0; b = a; r = fill(a); return typeof(a[2]) . a[2] . \" \" . r . typeof(b[2]);", L"int3214 14null"},
