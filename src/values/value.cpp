@@ -97,6 +97,40 @@ inline bool mayStartNumber(wchar_t c)
           (c >= L'\t' && c <= L'\r');
 }
 
+// What a whole text reads as: int32 or int64 (with whether the text is the one the number
+// forms), real, or string when it is no number.
+struct NumberReading
+{
+   int dataType;
+   bool formed;
+   int64_t integer;
+   double real;
+};
+
+// Number recognition proper, out of line: updateNumber turns most texts away before.
+__attribute__((noinline)) NumberReading readNumber(const wchar_t *text, uint32_t length)
+{
+   NumberReading reading{ORVA_DT_STRING, false, 0, 0.0};
+   wchar_t *end;
+   const int64_t integer = qv_wcstoll(text, &end, 0);
+   if (*end == 0 && static_cast<size_t>(end - text) == length)
+   {
+      reading.formed = isFormedText(integer, text, length);
+      reading.integer = integer;
+      const bool fitsInt32 =
+         integer >= std::numeric_limits<int32_t>::min() && integer <= std::numeric_limits<int32_t>::max();
+      reading.dataType = fitsInt32 ? ORVA_DT_INT32 : ORVA_DT_INT64;
+      return reading;
+   }
+   const double real = qv_wcstod(text, &end);
+   if (end != text && *end == 0 && static_cast<size_t>(end - text) == length)
+   {
+      reading.dataType = ORVA_DT_REAL;
+      reading.real = real;
+   }
+   return reading;
+}
+
 int32_t realToInt32(double number)
 {
    if (std::isnan(number))
@@ -380,30 +414,26 @@ void ORVA_Value::updateNumber()
    if (m_stringLength > 0 && !mayStartNumber(m_string[0]))
       return;
 
-   wchar_t *end;
-   int64_t integer = qv_wcstoll(m_string, &end, 0);
-   if (*end == 0 && static_cast<size_t>(end - m_string) == m_stringLength)
+   const NumberReading reading = readNumber(m_string, m_stringLength);
+   switch (reading.dataType)
    {
-      m_textFormed = isFormedText(integer, m_string, m_stringLength);
-      if (integer >= std::numeric_limits<int32_t>::min() && integer <= std::numeric_limits<int32_t>::max())
-      {
+      case ORVA_DT_INT32:
          m_dataType = ORVA_DT_INT32;
          m_content.uint64 = 0;
-         m_content.int32 = static_cast<int32_t>(integer);
-      }
-      else
-      {
+         m_content.int32 = static_cast<int32_t>(reading.integer);
+         m_textFormed = reading.formed;
+         break;
+      case ORVA_DT_INT64:
          m_dataType = ORVA_DT_INT64;
-         m_content.int64 = integer;
-      }
-      return;
-   }
-
-   double real = qv_wcstod(m_string, &end);
-   if (end != m_string && *end == 0 && static_cast<size_t>(end - m_string) == m_stringLength)
-   {
-      m_dataType = ORVA_DT_REAL;
-      m_content.real = real;
+         m_content.int64 = reading.integer;
+         m_textFormed = reading.formed;
+         break;
+      case ORVA_DT_REAL:
+         m_dataType = ORVA_DT_REAL;
+         m_content.real = reading.real;
+         break;
+      default:
+         break;
    }
 }
 
