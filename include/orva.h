@@ -707,6 +707,8 @@ protected:
    int matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignoreCase);
    void relocateCode(uint32_t start, uint32_t length, uint32_t shift);
    uint32_t getFinalJumpDestination(uint32_t position) const;
+   /* A global variable was made: no instruction may trust a variable it found before. */
+   void globalsChanged();
 
 private:
    friend class ORVA_Engine;
@@ -743,6 +745,10 @@ private:
       starts, a call is entered or left, a global variable is made. Instructions trust the
       variable they found last while it stays the same. */
    uint64_t m_lookupEpoch;
+   /* The last epoch handed out, and the first one still valid: a call gets a new epoch and
+      its return brings the caller's back, unless a global variable appeared meanwhile. */
+   uint64_t m_epochCounter;
+   uint64_t m_epochFloor;
    /* Compiled regular expressions of MATCH and IMATCH (src/vm/regex_cache.h); made on
       first use. */
    ORVA_RegexCache *m_regexCache;

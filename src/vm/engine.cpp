@@ -2,10 +2,10 @@
 // variable lookup and runtime errors. Operators are dispatched in dispatch.cpp.
 //
 // Stacks during a run. The data stack holds ORVA_Value pointers that the engine owns while
-// they are on it. The control stack holds one frame of three slots per script function
+// they are on it. The control stack holds one frame of four slots per script function
 // call in progress, pushed in this order:
 //
-//     [.. return address, data-stack base, caller's local set]
+//     [.. return address, data-stack base, caller's local set, caller's lookup epoch]
 //
 // The data-stack base is the depth of the data stack once the callee's arguments were
 // taken. A return discards whatever the callee left above that depth below its result (a
@@ -39,9 +39,11 @@
 // another name since), else confirmed by firstAt (the name is there and no older variable
 // has it), which takes on the set's serial; a failure falls back to the full search,
 // which refreshes the entry. In front of all that, an instruction keeps the variable it
-// found and trusts it while the program's lookup epoch stays the same: the epoch moves on
-// whenever the local set changes (a call, a return), a global variable is made and a run
-// starts, so a loop that makes no calls reaches its variables with one comparison.
+// found and trusts it while the program's lookup epoch stays the same: a run and every
+// call start with a new epoch, and a global variable being made gives a new one that also
+// ends the validity of all older ones. A return brings back the caller's epoch while it is
+// still valid (the caller's set cannot change during the call; sets only grow), so code
+// reaches its variables with one comparison, also after the calls it makes.
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
@@ -178,6 +180,7 @@ public:
    {
       ORVA_Stack *control = program->m_controlStack;
       program->m_callDepth--;
+      const auto callerEpoch = static_cast<uint64_t>(slotToAddress(control->pop()));
       auto *callerLocals = static_cast<ORVA_VariableSystem *>(control->pop());
       auto base = static_cast<int>(slotToAddress(control->pop()));
       auto returnAddress = static_cast<uint32_t>(slotToAddress(control->pop()));
@@ -193,7 +196,10 @@ public:
 
       releaseLocals(program, program->m_locals);
       program->m_locals = callerLocals;
-      program->m_lookupEpoch++;
+      if (callerEpoch >= program->m_epochFloor)
+         program->m_lookupEpoch = callerEpoch;
+      else
+         newEpoch(program);
       return returnAddress;
    }
 
@@ -270,8 +276,9 @@ public:
       control->push(addressToSlot(program->m_currentPosition + 1));
       control->push(addressToSlot(static_cast<uintptr_t>(data->getSize() - argc)));
       control->push(program->m_locals);
+      control->push(addressToSlot(static_cast<uintptr_t>(program->m_lookupEpoch)));
       program->m_locals = locals;
-      program->m_lookupEpoch++;
+      newEpoch(program);
 
       ORVA_Instruction *const *parameters = program->m_instructions + address;
       const auto count = static_cast<uint32_t>(argc);
@@ -350,6 +357,12 @@ public:
       locals->m_nameBits = locals->m_layoutBits;
    }
 
+   // Lookups made from here on trust none of the variables found before.
+   static void newEpoch(ORVA_Program *program)
+   {
+      program->m_lookupEpoch = ++program->m_epochCounter;
+   }
+
    // Drops the frames of calls that never returned (after EXIT, a stop code or an error).
    static void unwindCalls(ORVA_Program *program)
    {
@@ -357,6 +370,7 @@ public:
       while (program->m_callDepth > 0)
       {
          program->m_callDepth--;
+         control->pop();  // caller's lookup epoch
          delete static_cast<ORVA_VariableSystem *>(control->pop());
          control->pop();  // data-stack base
          control->pop();  // return address
@@ -972,7 +986,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    }
    program->m_bindCounter = 1;
    program->m_currentPosition = entry;
-   program->m_lookupEpoch++;
+   newEpoch(program);
    program->execute();
 }
 
@@ -997,9 +1011,10 @@ void ORVA_Program::callFunction(int argc)
    m_controlStack->push(addressToSlot(m_currentPosition + 1));
    m_controlStack->push(addressToSlot(static_cast<uintptr_t>(base)));
    m_controlStack->push(m_locals);
+   m_controlStack->push(addressToSlot(static_cast<uintptr_t>(m_lookupEpoch)));
 
    m_locals = calleeLocals;
-   m_lookupEpoch++;
+   ORVA_Engine::newEpoch(this);
    m_bindCounter = 1;
 
    for (int n = argc; n >= 1; n--)
@@ -1529,7 +1544,7 @@ void ORVA_Program::execute()
                   RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
             }
             m_globals->create(name, (initial != nullptr) ? initial : new ORVA_Value());
-            m_lookupEpoch++;
+            globalsChanged();
             break;
          }
 
@@ -1546,7 +1561,7 @@ void ORVA_Program::execute()
             if (m_constants->find(name) != nullptr || m_locals->find(name) != nullptr)
                RAISE(ORVA_ERR_VARIABLE_EXISTS);
             m_globals->create(name, NewArrayValue());
-            m_lookupEpoch++;
+            globalsChanged();
             break;
          }
 

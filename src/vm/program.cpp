@@ -45,6 +45,8 @@ ORVA_Program::ORVA_Program()
      m_runState(nullptr),
      m_runNumber(0),
      m_lookupEpoch(1),
+     m_epochCounter(1),
+     m_epochFloor(0),
      m_regexCache(nullptr),
      m_functionIndex(nullptr),
      m_limits(),
@@ -363,7 +365,13 @@ void ORVA_Program::setGlobalVariable(const wchar_t *name, ORVA_Value *value)
       return;
    }
    m_globals->create(name, value);
-   m_lookupEpoch++;
+   globalsChanged();
+}
+
+void ORVA_Program::globalsChanged()
+{
+   m_lookupEpoch = ++m_epochCounter;
+   m_epochFloor = m_lookupEpoch;
 }
 
 ORVA_Variable *ORVA_Program::findGlobalVariable(const wchar_t *name) const
