@@ -602,7 +602,7 @@ private:
    mutable uint64_t m_cacheEpoch = 0;
    mutable ORVA_Variable *m_cacheVariable = nullptr;
    /* Engine-private: what the current run decoded at this instruction (see
-      src/vm/int32_expression.h); null outside runs and before the instruction first runs. */
+      src/vm/decoded_statement.h); null outside runs and before the instruction first runs. */
    mutable const void *m_decoded = nullptr;
 };
 
@@ -702,6 +702,7 @@ protected:
    ORVA_Variable *createVariable(const wchar_t *name);
    void error(int code);
    void doBinaryOperation(int opcode);
+   int concatenateOperands(ORVA_Value *left, ORVA_Value *right);
    static bool operateOnInt32(int opcode, ORVA_Value *left, int32_t right);
    void doUnaryOperation(int opcode);
    int matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignoreCase);

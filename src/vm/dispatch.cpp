@@ -194,6 +194,29 @@ bool ORVA_Program::operateOnInt32(int opcode, ORVA_Value *left, int32_t b)
    return true;
 }
 
+// CONCAT on two operands that are not null: appends right's text to left; 0 or the error
+// code (left is unchanged then, unless memory ran out on the way).
+int ORVA_Program::concatenateOperands(ORVA_Value *left, ORVA_Value *right)
+{
+   if (left->isObject() || right->isObject())
+      return ORVA_ERR_INVALID_OBJECT_OPERATION;
+   // The right operand is dropped at once: a number without cached text has its text
+   // formed on the stack rather than in a buffer of its own.
+   wchar_t digits[ORVA_Value::kNumberTextCapacity];
+   uint32_t length;
+   const wchar_t *text;
+   if (right->isNumeric() && !right->m_stringValid)
+   {
+      length = right->formNumberText(digits);
+      text = digits;
+   }
+   else
+   {
+      text = textOf(right, &length);
+   }
+   return concatenateWithin(left, text, length, m_limits.maxTextLength);
+}
+
 // Two-operand operators: ADD..RSHIFT, CONCAT, LIKE, ILIKE, MATCH, IMATCH and CASE. Pushes
 // the result, or raises an error and pushes nothing.
 void ORVA_Program::doBinaryOperation(int opcode)
@@ -266,30 +289,9 @@ void ORVA_Program::doBinaryOperation(int opcode)
             result = newBoolean(!sameText(left, right));
             break;
          case CONCAT:
-            if (left->isObject() || right->isObject())
-            {
-               code = ORVA_ERR_INVALID_OBJECT_OPERATION;
-            }
-            else
-            {
-               // The right operand is dropped at once: a number without cached text
-               // has its text formed on the stack rather than in a buffer of its own.
-               wchar_t digits[ORVA_Value::kNumberTextCapacity];
-               uint32_t length;
-               const wchar_t *text;
-               if (right->isNumeric() && !right->m_stringValid)
-               {
-                  length = right->formNumberText(digits);
-                  text = digits;
-               }
-               else
-               {
-                  text = textOf(right, &length);
-               }
-               code = concatenateWithin(left, text, length, m_limits.maxTextLength);
-               if (code == 0)
-                  result = left;
-            }
+            code = concatenateOperands(left, right);
+            if (code == 0)
+               result = left;
             break;
          case LIKE:
          case ILIKE:

@@ -56,7 +56,7 @@
 #include "platform/platform.h"
 #include "vm/engine.h"
 #include "vm/errors.h"
-#include "vm/int32_expression.h"
+#include "vm/decoded_statement.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
 // stack and a local set, not native stack, so the limit only guards against runaway
@@ -97,16 +97,21 @@ constexpr uint32_t kSpareLocalSets = 64;
 
 // What an instruction's m_decoded holds once it ran in this run, and once decoding found
 // no int32 statement starting there.
-const Int32Expression kSeenOnce{};
-const Int32Expression kNoStatement{};
+const DecodedStatement kSeenOnce{};
+const DecodedStatement kNoStatement{};
 
 struct RunState
 {
    bool failed = false;
-   // The int32 statements decoded in this run (see int32_expression.h), and room for the
+   // The int32 statements decoded in this run (see decoded_statement.h), and room for the
    // next one.
-   std::vector<std::unique_ptr<Int32Expression>> statements;
-   std::unique_ptr<Int32Expression> spareStatement;
+   std::vector<std::unique_ptr<DecodedStatement>> statements;
+   std::unique_ptr<DecodedStatement> spareStatement;
+   // The append under way (see ORVA_Engine::startAppend): the CONCAT that finishes it,
+   // the variable whose text grows, and the value standing in for the copy of the text.
+   uint32_t appendAt = ORVA_INVALID_ADDRESS;
+   ORVA_Variable *appendVariable = nullptr;
+   ORVA_Value *appendStandIn = nullptr;
    // The instructions whose m_decoded this run set; forgotten again when it ends.
    std::vector<const ORVA_Instruction *> decodedInstructions;
    // Instructions the step limit still allows beyond the slice being executed.
@@ -445,13 +450,16 @@ public:
 
    // The int32 statement starting at `position` (the instruction there runs for the
    // second time in this run), or kNoStatement.
-   __attribute__((noinline)) static const Int32Expression *decode(ORVA_Program *program, const ORVA_Instruction *instruction, uint32_t position)
+   __attribute__((noinline)) static const DecodedStatement *decode(ORVA_Program *program, const ORVA_Instruction *instruction, uint32_t position)
    {
       auto *state = static_cast<RunState *>(program->m_runState);
       if (state->spareStatement == nullptr)
-         state->spareStatement.reset(new Int32Expression());
-      const Int32Expression *decoded = &kNoStatement;
-      if (DecodeInt32Expression(program->m_instructions, program->m_codeSize, position, state->spareStatement.get()))
+         state->spareStatement.reset(new DecodedStatement());
+      const DecodedStatement *decoded = &kNoStatement;
+      ORVA_Instruction *const *code = program->m_instructions;
+      DecodedStatement *statement = state->spareStatement.get();
+      if (DecodeStatement(code, program->m_codeSize, position, statement) ||
+          DecodeAppend(code, program->m_codeSize, position, statement))
       {
          state->statements.reserve(state->statements.size() + 1);
          decoded = state->spareStatement.get();
@@ -468,9 +476,11 @@ public:
    // many in the slice. A statement that gives up more often than not is not tried again
    // in this run.
    __attribute__((noinline)) static bool runStatement(ORVA_Program *program, const ORVA_Instruction *instruction,
-                                                      const Int32Expression *statement, uint32_t position,
+                                                      const DecodedStatement *statement, uint32_t position,
                                                       uint32_t *countdown, uint32_t *next)
    {
+      if (statement->end == DecodedStatement::kAppend)
+         return startAppend(program, instruction, statement, position, next);
       const uint32_t extra = statement->length - 1;
       if (*countdown <= extra)
          return false;
@@ -485,6 +495,76 @@ public:
       return true;
    }
 
+   // The PUSH of an append (see decoded_statement.h) whose text can grow in place: pushes
+   // a stand-in for the copy of the text, which finishAppend drops at the CONCAT. False
+   // (nothing done but the lookup the PUSH makes anyway) when the variable does not hold
+   // a text or cannot be assigned.
+   static bool startAppend(ORVA_Program *program, const ORVA_Instruction *instruction,
+                           const DecodedStatement *statement, uint32_t position, uint32_t *next)
+   {
+      auto *state = static_cast<RunState *>(program->m_runState);
+      ORVA_Variable *variable = lookupOrCreate(program, instruction);
+      const ORVA_Value *value = variable->getValue();
+      if (value == nullptr || value->getDataType() != ORVA_DT_STRING || variable->isConstant() ||
+          state->appendAt != ORVA_INVALID_ADDRESS)
+      {
+         if (++statement->misses > kStatementTrials && statement->misses > statement->runs)
+            instruction->m_decoded = &kNoStatement;
+         return false;
+      }
+      statement->runs++;
+      auto *standIn = new ORVA_Value();
+      program->m_dataStack->push(standIn);
+      state->appendAt = position + statement->length;
+      state->appendVariable = variable;
+      state->appendStandIn = standIn;
+      *next = position + 1;
+      return true;
+   }
+
+   enum class Append
+   {
+      kNotDone,
+      kDone,
+      kFailed
+   };
+
+   // At the CONCAT of an append started by startAppend: appends the text on top of the
+   // stack to the variable's own text and counts the SET and POP as run (kDone), or raises
+   // the error CONCAT raises (kFailed). When the CONCAT must run as it is (a null operand,
+   // no room in the slice for the SET and POP), the stand-in becomes the copy of the text
+   // the PUSH would have made: the instructions in between cannot have changed it.
+   static Append finishAppend(ORVA_Program *program, uint32_t *countdown, uint32_t *next)
+   {
+      auto *state = static_cast<RunState *>(program->m_runState);
+      state->appendAt = ORVA_INVALID_ADDRESS;
+      ORVA_Stack *data = program->m_dataStack;
+      if (data->getSize() < 2)
+         return Append::kNotDone;
+      void *const *operands = data->peekList(2);
+      if (operands[0] != state->appendStandIn)
+         return Append::kNotDone;
+      ORVA_Value *value = state->appendVariable->getValue();
+      auto *right = static_cast<ORVA_Value *>(operands[1]);
+      if (*countdown <= 2 || right->isNull())
+      {
+         ORVA_Value copy(value);
+         state->appendStandIn->swap(copy);
+         return Append::kNotDone;
+      }
+      const int code = program->concatenateOperands(value, right);
+      if (code != 0)
+      {
+         program->error(code);
+         return Append::kFailed;
+      }
+      delete popValue(data);
+      delete popValue(data);
+      *countdown -= 2;
+      *next = program->m_currentPosition + 3;
+      return Append::kDone;
+   }
+
    union Slot
    {
       int32_t number;
@@ -492,18 +572,18 @@ public:
    };
 
    // Computes the statement's numbers onto `stack`; false when it has to give up.
-   static bool evaluate(ORVA_Program *program, const Int32Expression *statement, Slot *stack)
+   static bool evaluate(ORVA_Program *program, const DecodedStatement *statement, Slot *stack)
    {
       uint32_t depth = 0;
       for (uint32_t i = 0; i < statement->stepCount; i++)
       {
-         const Int32Step &step = statement->steps[i];
+         const StatementStep &step = statement->steps[i];
          switch (step.kind)
          {
-            case Int32Step::kVariable:
-            case Int32Step::kConstant:
+            case StatementStep::kVariable:
+            case StatementStep::kConstant:
             {
-               const ORVA_Value *value = (step.kind == Int32Step::kConstant)
+               const ORVA_Value *value = (step.kind == StatementStep::kConstant)
                                             ? step.instruction->m_operand.constant
                                             : lookupOrCreate(program, step.instruction)->getValue();
                if (!isPlainInt32(value))
@@ -511,7 +591,7 @@ public:
                stack[depth++].number = value->getValueAsInt32();
                break;
             }
-            case Int32Step::kArray:
+            case StatementStep::kArray:
             {
                const ORVA_Value *value = lookupOrCreate(program, step.instruction)->getValue();
                if (value == nullptr || !value->isArray())
@@ -519,7 +599,7 @@ public:
                stack[depth++].array = value->getValueAsArray();
                break;
             }
-            case Int32Step::kOperation:
+            case StatementStep::kOperation:
             {
                int32_t number;
                bool comparison;
@@ -529,7 +609,7 @@ public:
                stack[depth - 1].number = number;
                break;
             }
-            case Int32Step::kElement:
+            case StatementStep::kElement:
             {
                depth--;
                const ORVA_Value *element = stack[depth - 1].array->get(stack[depth].number);
@@ -544,24 +624,24 @@ public:
    }
 
    // Evaluates the statement and does what its last instructions do with the number.
-   static bool completeStatement(ORVA_Program *program, const Int32Expression *statement, uint32_t position,
+   static bool completeStatement(ORVA_Program *program, const DecodedStatement *statement, uint32_t position,
                                  uint32_t *next)
    {
-      Slot stack[Int32Expression::kMaxSteps];
+      Slot stack[DecodedStatement::kMaxSteps];
       if (!evaluate(program, statement, stack))
          return false;
       const ORVA_Instruction *target = statement->target;
       const uint32_t after = (statement->jump != nullptr) ? statement->jump->m_operand.addr : position + statement->length;
       switch (statement->end)
       {
-         case Int32Expression::kBranch:
+         case DecodedStatement::kBranch:
          {
             const int32_t result = stack[0].number;
             const bool jump = (target->m_opcode == JZ) ? (result == 0) : (result != 0);
             *next = jump ? target->m_operand.addr : after;
             return true;
          }
-         case Int32Expression::kAssign:
+         case DecodedStatement::kAssign:
          {
             ORVA_Variable *variable = lookupOrCreate(program, target);
             if (variable->isConstant())
@@ -570,7 +650,7 @@ public:
             *next = after;
             return true;
          }
-         case Int32Expression::kStore:
+         case DecodedStatement::kStore:
          {
             ORVA_Array *elements = stack[0].array;
             const int32_t index = stack[1].number;
@@ -582,10 +662,12 @@ public:
             *next = after;
             return true;
          }
-         case Int32Expression::kPush:
+         case DecodedStatement::kPush:
             program->m_dataStack->push(new ORVA_Value(stack[0].number));
             *next = after;
             return true;
+         case DecodedStatement::kAppend:
+            break;
       }
       return false;
    }
@@ -1200,7 +1282,7 @@ void ORVA_Program::execute()
          case PUSH_VAR:
          {
             // A statement on int32 values seen before in this run runs in one step.
-            const auto *statement = static_cast<const Int32Expression *>(instruction->m_decoded);
+            const auto *statement = static_cast<const DecodedStatement *>(instruction->m_decoded);
             if (statement != &kNoStatement)
             {
                if (statement == nullptr)
@@ -1300,9 +1382,22 @@ void ORVA_Program::execute()
          case ADD: case SUB: case MUL: case DIV: case REM:
          case EQ: case NE: case LT: case LE: case GT: case GE:
          case BITAND: case BITOR: case BITXOR: case AND: case OR:
-         case LSHIFT: case RSHIFT: case CONCAT:
+         case LSHIFT: case RSHIFT:
          case LIKE: case ILIKE: case MATCH: case IMATCH: case CASE:
             doBinaryOperation(instruction->m_opcode);
+            STOP_IF_FAILED();
+            break;
+
+         case CONCAT:
+            if (m_currentPosition == static_cast<RunState *>(m_runState)->appendAt)
+            {
+               const ORVA_Engine::Append append = ORVA_Engine::finishAppend(this, &countdown, &next);
+               if (append == ORVA_Engine::Append::kFailed)
+                  return;
+               if (append == ORVA_Engine::Append::kDone)
+                  break;
+            }
+            doBinaryOperation(CONCAT);
             STOP_IF_FAILED();
             break;
 

@@ -225,6 +225,37 @@ TEST(EngineFastPaths, StatementsCountAllTheirSteps)
       EXPECT_EQ(run(fast, limit).error, run(slow, limit).error) << limit;
 }
 
+TEST(EngineFastPaths, AppendsGrowTheTextInPlace)
+{
+   struct Case { const char *name; const wchar_t *source; const wchar_t *result; };
+   const Case cases[] = {
+      {"append to itself", L"s = \"ab\"; for (i = 0; i < 3; i++) s .= s; return s;", L"abababababababab"},
+      {"operand reads the text", L"s = \"x\"; for (i = 0; i < 3; i++) s .= (s == \"x\") . substr(\"-\", 1, 1); return s;", L"x1-0-0-"},
+      {"numbers appended", L"s = \"\"; for (i = 0; i < 4; i++) s .= i * 2 . \",\" . 1.5; return s;", L"0,1.5000002,1.5000004,1.5000006,1.500000"},
+      {"number turned text", L"s = 7; for (i = 0; i < 3; i++) s .= i; return s . typeof(s);", L"7012int32"},
+      {"text turned number", L"s = \"\"; for (i = 1; i < 4; i++) s .= i; return s . typeof(s) . (s + 1);", L"123int32124"},
+      {"copy taken before", L"s = \"a\"; for (i = 0; i < 3; i++) { t = s; s .= \"b\"; } return t . \" \" . s;", L"abb abbb"},
+      {"elements appended", L"array a; for (i = 0; i < 3; i++) a[i] = \"<\" . i . \">\"; s = \"\"; for (i = 0; i < 3; i++) s .= a[i] . a[2 - i]; return s;", L"<0><2><1><1><2><0>"},
+      {"text of a parameter", L"sub f(x) { for (i = 0; i < 3; i++) x .= i; return x . $1; }\nreturn f(\"p\");", L"p012p"},
+   };
+   for (const Case &c : cases)
+   {
+      Outcome outcome = run(c.source);
+      EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
+      EXPECT_EQ(outcome.result, c.result) << c.name;
+   }
+
+   // The same loop on a number (copied, appended to, assigned) takes as many steps.
+   const wchar_t *text = L"i = 0U; while (i < 50U) { s = \"5\"; s .= \"ab\" . i; i = i + 1U; } return s;";
+   const wchar_t *number = L"i = 0U; while (i < 50U) { s = 5; s .= \"ab\" . i; i = i + 1U; } return s;";
+   ASSERT_EQ(run(text).result, L"5ab49");
+   ASSERT_EQ(run(number).result, L"5ab49");
+   const uint64_t needed = stepsNeeded(number);
+   EXPECT_EQ(stepsNeeded(text), needed);
+   for (uint64_t limit = needed - 30; limit < needed; limit++)
+      EXPECT_EQ(run(text, limit).error, run(number, limit).error) << limit;
+}
+
 TEST(EngineFastPaths, CallsCountTheirParameterSteps)
 {
    // A call binds its parameters itself unless an argument is named; a named argument
@@ -254,6 +285,7 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
       {"remainder by zero in a later round", L"for (i = 3; i >= 0; i--)\n   z = 10 % i + 1;\n", L"Error 9 in line 2: Divide by zero"},
       {"store into a number in a later round", L"array a; x = a;\nfor (i = 0; i < 3; i++) {\n   x[i] = i * 2;\n   if (i == 1) x = 5; }\n", L"Error 24 in line 3: Attempt to use array element access operation on non-array"},
       {"store at a real index in a later round", L"array a; k = 0;\nfor (i = 0; i < 3; i++) {\n   a[k] = i * 2;\n   if (i == 1) k = 1.5; }\n", L"Error 23 in line 3: Array index is not an integer"},
+      {"null appended in a later round", L"array a; a[0] = \"x\"; a[1] = \"y\"; s = \"\";\nfor (i = 0; i < 3; i++)\n   s .= a[i];\n", L"Error 5 in line 3: Invalid operation with NULL value"},
       {"null element in a later round", L"array a; a[0] = 1; a[1] = 2;\nfor (i = 0; i < 3; i++)\n   z = a[i] + 1;\n", L"Error 5 in line 3: Invalid operation with NULL value"},
       {"element of a number in a later round", L"array a; a[0] = 1; x = a;\nfor (i = 0; i < 3; i++) {\n   z = x[0] + i;\n   if (i == 1) x = 5; }\n", L"Error 24 in line 3: Attempt to use array element access operation on non-array"},
    };

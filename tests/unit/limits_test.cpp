@@ -150,6 +150,21 @@ TEST(RunLimits, EachLimitStopsARunawayScript)
    }
 }
 
+TEST(RunLimits, TextOverTheLimitIsNotKept)
+{
+   // The append that would pass the limit fails before it changes the variable.
+   ORVA_Program *program = compile(L"global s = \"\";\nwhile (1)\n  s .= \"abc\";");
+   program->setRunLimits(text(10));
+   ORVA_VariableSystem *globals = nullptr;
+   EXPECT_EQ(program->run(nullptr, 0, nullptr, nullptr, &globals), -1);
+   EXPECT_STREQ(program->getErrorText(), L"Error 29 in line 3: Text length limit exceeded");
+   ASSERT_NE(globals, nullptr);
+   ASSERT_NE(globals->find(L"s"), nullptr);
+   EXPECT_EQ(textOf(globals->find(L"s")->getValue()), L"abcabcabc");
+   delete globals;
+   delete program;
+}
+
 TEST(RunLimits, BoundariesAreExact)
 {
    // Text: exactly the limit is allowed, one more is not.
