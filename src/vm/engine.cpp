@@ -56,6 +56,7 @@
 #include "platform/platform.h"
 #include "vm/engine.h"
 #include "vm/errors.h"
+#include "vm/argument_use.h"
 #include "vm/decoded_statement.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
@@ -77,6 +78,9 @@ constexpr uint32_t kMaxFusedBinds = 8;
 // Times an int32 statement may give up before it is left to the instructions for the
 // rest of the run (when it also gave up more often than it ran).
 constexpr uint32_t kStatementTrials = 16;
+
+// Marks a call plan (see ORVA_Engine::callPlan) whose function cannot see "$1".."$n".
+constexpr uint32_t kArgumentsUnseen = 0x100;
 
 // ORVA_VariableSystem's "no duplicate name" position.
 constexpr uint32_t kNoDuplicate = 0xFFFFFFFF;
@@ -233,10 +237,12 @@ public:
       state->spareLocals[state->spareLocalCount++] = locals;
    }
 
-   // How many BIND instructions open the function at `address`, when a call through
-   // `call` may bind them itself (see enterFunction): at most kMaxFusedBinds, all of
-   // distinct names; else 0. Remembered on the call instruction for the run.
-   static uint32_t fusableBinds(const ORVA_Program *program, const ORVA_Instruction *call, uint32_t address)
+   // How a call through `call` may enter the function at `address` (see enterFunction):
+   // the number of BIND instructions that open it and that the call may bind itself (at
+   // most kMaxFusedBinds, all of distinct names; else 0), plus kArgumentsUnseen when
+   // nothing in the function can see "$1".."$n". Remembered on the call instruction for
+   // the run.
+   static uint32_t callPlan(const ORVA_Program *program, const ORVA_Instruction *call, uint32_t address)
    {
       if (call->m_cacheRun == program->m_runNumber && call->m_cacheGlobals == address)
          return call->m_cacheIndex;
@@ -252,10 +258,13 @@ public:
          }
          binds++;
       }
+      uint32_t plan = binds;
+      if (!MaySeeArgumentVariables(code, program->m_codeSize, address + binds))
+         plan |= kArgumentsUnseen;
       call->m_cacheRun = program->m_runNumber;
       call->m_cacheGlobals = address;
-      call->m_cacheIndex = binds;
-      return binds;
+      call->m_cacheIndex = plan;
+      return plan;
    }
 
    // Calls the script function at `address` for the instruction `call` with `argc`
@@ -264,12 +273,15 @@ public:
    // call binds the parameters itself: the local set ends up exactly as callFunction and
    // the BINDs would leave it ("$argc".."$1", then the parameters), the BINDs count as
    // run, and a set that was laid out for this same call before only gets its values.
+   // When the function cannot see "$1".."$n" at all, the parameters take the arguments
+   // and those variables are not made (handOver).
    static uint32_t enterFunction(ORVA_Program *program, const ORVA_Instruction *call, int argc, uint32_t address,
                                  uint32_t *countdown)
    {
-      const uint32_t binds = fusableBinds(program, call, address);
+      const uint32_t plan = callPlan(program, call, address);
+      const uint32_t binds = plan & ~kArgumentsUnseen;
       ORVA_Stack *data = program->m_dataStack;
-      if (binds == 0 || *countdown <= binds || argc < 0 || data->getSize() < argc ||
+      if (plan == 0 || *countdown <= binds || argc < 0 || data->getSize() < argc ||
           program->m_callDepth >= kMaxCallDepth || hasNamedArgument(data, argc))
       {
          program->callFunction(argc);
@@ -287,7 +299,10 @@ public:
 
       ORVA_Instruction *const *parameters = program->m_instructions + address;
       const auto count = static_cast<uint32_t>(argc);
-      if (locals->m_layout == parameters && locals->m_layoutArgc == argc)
+      const bool laidOut = locals->m_layout == parameters && locals->m_layoutArgc == argc;
+      if ((plan & kArgumentsUnseen) != 0)
+         handOver(locals, data, count, parameters, binds, laidOut);
+      else if (laidOut)
          fillLayout(locals, data, count, binds);
       else
          layOut(locals, data, count, parameters, binds);
@@ -339,6 +354,52 @@ public:
       }
       for (uint32_t position = 1; position <= binds; position++)
          locals->create(parameters[position - 1]->m_operand.name, parameterValue(locals, argc, position));
+      rememberLayout(locals, parameters, argc);
+   }
+
+   // enterFunction for a function that cannot see its argument variables: the parameters
+   // take the arguments themselves (a copy would be indistinguishable), no "$k" variable
+   // is made, and arguments past the parameters are dropped. A set laid out for this call
+   // before (`laidOut`) only gets the values.
+   static void handOver(ORVA_VariableSystem *locals, ORVA_Stack *data, uint32_t argc,
+                        ORVA_Instruction *const *parameters, uint32_t binds, bool laidOut)
+   {
+      void **arguments = data->peekList(static_cast<int>(argc));
+      for (uint32_t position = 1; position <= binds; position++)
+      {
+         ORVA_Value *value = nullptr;
+         if (position <= argc)
+         {
+            // Off the stack before the set owns it, so that nothing frees it twice.
+            value = static_cast<ORVA_Value *>(arguments[position - 1]);
+            arguments[position - 1] = nullptr;
+         }
+         else
+         {
+            value = new ORVA_Value();
+         }
+         if (laidOut)
+         {
+            locals->m_variables[position - 1]->setValue(value);
+            locals->m_count++;
+         }
+         else
+         {
+            locals->create(parameters[position - 1]->m_operand.name, value);
+         }
+      }
+      for (uint32_t n = 0; n < argc; n++)
+         delete popValue(data);
+      if (laidOut)
+      {
+         locals->m_nameBits = locals->m_layoutBits;
+         return;
+      }
+      rememberLayout(locals, parameters, argc);
+   }
+
+   static void rememberLayout(ORVA_VariableSystem *locals, ORVA_Instruction *const *parameters, uint32_t argc)
+   {
       if (locals->m_index != nullptr || locals->m_firstDuplicate != kNoDuplicate)
          return;
       locals->m_layout = parameters;

@@ -119,6 +119,15 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"nine parameters", L"sub f(a, b, c, d, e, g, h, k, m) { return a . typeof(m) . typeof($9); }\nreturn f(1, 2, 3, 4, 5, 6, 7, 8, 9) . f(1);", L"1int32int321nullnull"},
       {"sets passed between functions", L"sub f(a) { return a + 1; }\nsub g(x, y) { z = x . y; return z; }\ns = \"\"; for (i = 0; i < 3; i++) s .= f(i) . g(i, f(i)) . \",\"; return s;", L"101,212,323,"},
       {"named argument among plain ones", L"sub f(a, b) { return a . b . typeof($v); }\nreturn f(1, 2) . f(v: 3, 4) . f(5, 6);", L"12null34int3256null"},
+      // Functions that never look at "$1".."$n" get the arguments as their parameters.
+      {"arguments handed over", L"sub f(a, b) { return a . typeof(b); }\nsub g() { return 5; }\nreturn f(1) . f(2, 3) . f(4, 5, 6) . g(7, 8);", L"1null2int324int325"},
+      {"handed-over parameter is the callee's own", L"sub f(a) { a = a . \"x\"; return a; }\nv = \"p\"; r = f(v); r2 = f(r); return v . r . r2;", L"ppxpxx"},
+      {"handed-over array is shared", L"sub f(a) { a[0] = 9; return 0; }\narray x; x[0] = 1; f(x); return x[0];", L"9"},
+      {"argument read in a branch", L"sub f(a) { if (a > 1) return $2; return a; }\nreturn f(1, 5) . f(2, 7);", L"17"},
+      {"argument read after a branch", L"sub f(a) { if (a <= 1) return a; return $2; }\nreturn f(1, 5) . f(2, 7);", L"17"},
+      {"argument read in a later round", L"sub f(a) { s = \"\"; for (i = 0; i < 3; i++) { if (i == 2) s .= $2; s .= a; } return s; }\nreturn f(1, 5);", L"1151"},
+      {"captures in a function", L"sub f(s) { if (s ~= \"(b+)\") return $1 . \"/\" . s; return \"none\"; }\nreturn f(\"abbc\") . f(\"x\");", L"bb/abbcnone"},
+      {"foreach in a function", L"sub f(a) { n = 0; foreach (v : a) n += v; return n; }\narray x; x[0] = 2; x[5] = 3; return f(x);", L"5"},
       {"parameters then locals", L"sub f(a) { b = a * 2; c = b + a; return c; }\ns = 0; for (i = 0; i < 5; i++) s += f(i); return s;", L"30"},
    };
    for (const Case &c : cases)
