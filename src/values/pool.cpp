@@ -98,6 +98,15 @@ inline size_t sizeClassOf(size_t size)
    return (size + kPoolGranule - 1) / kPoolGranule - 1;
 }
 
+// Puts a block at the head of a free list.
+inline void keepBlock(FreeBlock **head, uint32_t *count, void *block)
+{
+   auto *freeBlock = static_cast<FreeBlock *>(block);
+   freeBlock->next = *head;
+   *head = freeBlock;
+   (*count)++;
+}
+
 // The first use of t_closer registers its destructor for this thread's exit.
 void registerPool()
 {
@@ -140,10 +149,7 @@ __attribute__((noinline)) void releaseSlowly(void *block, size_t sizeClass)
    }
    if (!t_pool.registered)
       registerPool();
-   auto *freeBlock = static_cast<FreeBlock *>(block);
-   freeBlock->next = t_pool.heads[sizeClass];
-   t_pool.heads[sizeClass] = freeBlock;
-   t_pool.counts[sizeClass]++;
+   keepBlock(&t_pool.heads[sizeClass], &t_pool.counts[sizeClass], block);
 }
 
 }  // namespace
@@ -154,10 +160,7 @@ void PoolRelease(void *block, size_t size)
    if (block != nullptr && sizeClass < kPoolClasses && t_pool.registered && !t_pool.closed &&
        t_pool.counts[sizeClass] < kPoolMaxBlocks)
    {
-      auto *freeBlock = static_cast<FreeBlock *>(block);
-      freeBlock->next = t_pool.heads[sizeClass];
-      t_pool.heads[sizeClass] = freeBlock;
-      t_pool.counts[sizeClass]++;
+      keepBlock(&t_pool.heads[sizeClass], &t_pool.counts[sizeClass], block);
       return;
    }
    releaseSlowly(block, sizeClass);
@@ -242,10 +245,7 @@ void TextRelease(void *block, size_t capacity)
    }
    if (!t_pool.registered)
       registerPool();
-   auto *freeBlock = static_cast<FreeBlock *>(block);
-   freeBlock->next = t_pool.textHeads[textClass];
-   t_pool.textHeads[textClass] = freeBlock;
-   t_pool.textCounts[textClass]++;
+   keepBlock(&t_pool.textHeads[textClass], &t_pool.textCounts[textClass], block);
 }
 
 #else

@@ -843,15 +843,22 @@ public:
    {
       if (instruction->m_cacheEpoch == program->m_lookupEpoch)
          return instruction->m_cacheVariable;
-      return searchAndKeep(program, instruction);
+      return searchAndKeep(program, instruction, false);
    }
 
-   // lookup for an instruction whose variable may have changed since it was found last;
+   // lookup for an instruction whose variable may have changed since it was found last,
+   // making a new local variable holding null when `create` is set and none is found;
    // what it finds is trusted until the epoch moves on.
    __attribute__((noinline)) static ORVA_Variable *searchAndKeep(ORVA_Program *program,
-                                                                 const ORVA_Instruction *instruction)
+                                                                 const ORVA_Instruction *instruction, bool create)
    {
       ORVA_Variable *variable = search(program, instruction);
+      if (variable == nullptr && create)
+      {
+         variable = program->m_locals->create(instruction->m_operand.name, new ORVA_Value());
+         if (variable != nullptr)
+            remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
+      }
       if (variable != nullptr)
       {
          instruction->m_cacheEpoch = program->m_lookupEpoch;
@@ -924,23 +931,7 @@ public:
    {
       if (instruction->m_cacheEpoch == program->m_lookupEpoch)
          return instruction->m_cacheVariable;
-      return searchOrCreate(program, instruction);
-   }
-
-   __attribute__((noinline)) static ORVA_Variable *searchOrCreate(ORVA_Program *program,
-                                                                  const ORVA_Instruction *instruction)
-   {
-      ORVA_Variable *variable = search(program, instruction);
-      if (variable == nullptr)
-      {
-         variable = program->m_locals->create(instruction->m_operand.name, new ORVA_Value());
-         if (variable == nullptr)
-            return nullptr;
-         remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
-      }
-      instruction->m_cacheEpoch = program->m_lookupEpoch;
-      instruction->m_cacheVariable = variable;
-      return variable;
+      return searchAndKeep(program, instruction, true);
    }
 
    static void remember(const ORVA_Program *program, const ORVA_Instruction *instruction, uint8_t set, uint32_t index)

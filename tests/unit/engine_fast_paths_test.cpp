@@ -63,12 +63,30 @@ uint64_t stepsNeeded(const std::wstring &source)
    return low;
 }
 
+// A script and the text of the value it returns.
+struct ResultCase
+{
+   const char *name;
+   const wchar_t *source;
+   const wchar_t *result;
+};
+
+template <size_t N>
+void expectResults(const ResultCase (&cases)[N])
+{
+   for (const ResultCase &c : cases)
+   {
+      Outcome outcome = run(c.source);
+      EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
+      EXPECT_EQ(outcome.result, c.result) << c.name;
+   }
+}
+
 }  // namespace
 
 TEST(EngineFastPaths, ResultsStayTheSame)
 {
-   struct Case { const char *name; const wchar_t *source; const wchar_t *result; };
-   const Case cases[] = {
+   const ResultCase cases[] = {
       // Assignment statements.
       {"array assignment copies", L"array a; a[0] = 1; b = a; b[0] = 2; return a[0] . b[0];", L"12"},
       {"array assignment copies both ways", L"array a; a[0] = 1; b = a; a[0] = 3; return a[0] . b[0];", L"31"},
@@ -130,12 +148,7 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"foreach in a function", L"sub f(a) { n = 0; foreach (v : a) n += v; return n; }\narray x; x[0] = 2; x[5] = 3; return f(x);", L"5"},
       {"parameters then locals", L"sub f(a) { b = a * 2; c = b + a; return c; }\ns = 0; for (i = 0; i < 5; i++) s += f(i); return s;", L"30"},
    };
-   for (const Case &c : cases)
-   {
-      Outcome outcome = run(c.source);
-      EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
-      EXPECT_EQ(outcome.result, c.result) << c.name;
-   }
+   expectResults(cases);
 }
 
 TEST(EngineFastPaths, FusedInstructionsCountAllTheirSteps)
@@ -174,8 +187,7 @@ TEST(EngineFastPaths, StatementsOnInt32ValuesInLoops)
 {
    // A statement runs in one step from its second time in a run on; whenever an operand
    // is not an int32 it runs instruction by instruction, with the same result.
-   struct Case { const char *name; const wchar_t *source; const wchar_t *result; };
-   const Case cases[] = {
+   const ResultCase cases[] = {
       {"arithmetic and wrapping", L"s = 0; x = 2147483000; for (i = 0; i < 5; i++) { s = (s * 31 + i * 7 - i % 3) % 1000003; x = x + 200; } return s . \" \" . x;", L"190956 -2147483296"},
       {"comparisons and logic", L"s = \"\"; for (i = 0; i < 6; i++) { t = (i > 2) + (i <= 4) * 2 + (i == 3 || i == 5) * 4 + (i != 0 && i % 2) * 8; s .= t . \",\"; } return s;", L"2,10,2,15,3,13,"},
       {"operands change type", L"s = \"\"; x = 1; for (i = 0; i < 6; i++) { y = x + 1; s .= y . typeof(y) . \",\"; if (i == 1) x = 1.5; if (i == 3) x = \"7\"; if (i == 4) x = 4; } return s;", L"2int32,2int32,2.500000real,2.500000real,8int32,5int32,"},
@@ -196,12 +208,7 @@ TEST(EngineFastPaths, StatementsOnInt32ValuesInLoops)
       {"named computed argument", L"sub f() { return $v; }\ns = 0; for (i = 0; i < 3; i++) s = s + f(v: i * 2); return s;", L"6"},
       {"loop inside a function", L"sub sum(n) { t = 0; for (k = 1; k <= n; k++) t = t + k * k; return t; }\nreturn sum(10) . \" \" . sum(3);", L"385 14"},
    };
-   for (const Case &c : cases)
-   {
-      Outcome outcome = run(c.source);
-      EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
-      EXPECT_EQ(outcome.result, c.result) << c.name;
-   }
+   expectResults(cases);
 }
 
 TEST(EngineFastPaths, StatementsCountAllTheirSteps)
@@ -236,8 +243,7 @@ TEST(EngineFastPaths, StatementsCountAllTheirSteps)
 
 TEST(EngineFastPaths, AppendsGrowTheTextInPlace)
 {
-   struct Case { const char *name; const wchar_t *source; const wchar_t *result; };
-   const Case cases[] = {
+   const ResultCase cases[] = {
       {"append to itself", L"s = \"ab\"; for (i = 0; i < 3; i++) s .= s; return s;", L"abababababababab"},
       {"operand reads the text", L"s = \"x\"; for (i = 0; i < 3; i++) s .= (s == \"x\") . substr(\"-\", 1, 1); return s;", L"x1-0-0-"},
       {"numbers appended", L"s = \"\"; for (i = 0; i < 4; i++) s .= i * 2 . \",\" . 1.5; return s;", L"0,1.5000002,1.5000004,1.5000006,1.500000"},
@@ -247,12 +253,7 @@ TEST(EngineFastPaths, AppendsGrowTheTextInPlace)
       {"elements appended", L"array a; for (i = 0; i < 3; i++) a[i] = \"<\" . i . \">\"; s = \"\"; for (i = 0; i < 3; i++) s .= a[i] . a[2 - i]; return s;", L"<0><2><1><1><2><0>"},
       {"text of a parameter", L"sub f(x) { for (i = 0; i < 3; i++) x .= i; return x . $1; }\nreturn f(\"p\");", L"p012p"},
    };
-   for (const Case &c : cases)
-   {
-      Outcome outcome = run(c.source);
-      EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
-      EXPECT_EQ(outcome.result, c.result) << c.name;
-   }
+   expectResults(cases);
 
    // The same loop on a number (copied, appended to, assigned) takes as many steps.
    const wchar_t *text = L"i = 0U; while (i < 50U) { s = \"5\"; s .= \"ab\" . i; i = i + 1U; } return s;";
