@@ -353,6 +353,9 @@ private:
    const void *m_layout;
    int32_t m_layoutArgc;
    uint64_t m_layoutBits;
+   /* The lookup epoch of the call that last used the set (0: none), which the next call
+      with the same layout may take up again (see ORVA_Engine::enterFunction). */
+   uint64_t m_keptEpoch;
 
    void renewSerial();
    /* The variable at `index` if the set still has the serial it had when the position

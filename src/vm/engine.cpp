@@ -295,7 +295,6 @@ public:
       control->push(program->m_locals);
       control->push(addressToSlot(static_cast<uintptr_t>(program->m_lookupEpoch)));
       program->m_locals = locals;
-      newEpoch(program);
 
       ORVA_Instruction *const *parameters = program->m_instructions + address;
       const auto count = static_cast<uint32_t>(argc);
@@ -306,9 +305,25 @@ public:
          fillLayout(locals, data, count, binds);
       else
          layOut(locals, data, count, parameters, binds);
+      takeUpEpoch(program, locals, laidOut);
       program->m_bindCounter = static_cast<int32_t>(binds + 1);
       *countdown -= binds;
       return address + binds;
+   }
+
+   // The lookup epoch for a call whose set was just filled. A set filled again for the
+   // call it was laid out for holds the same variables at the same positions as in its
+   // last call; when that call made no other variable in it (nothing beyond the layout is
+   // held) and no global appeared since, every variable an instruction found then is still
+   // the one a search would find, so the call takes up that call's epoch.
+   static void takeUpEpoch(ORVA_Program *program, ORVA_VariableSystem *locals, bool laidOut)
+   {
+      const uint64_t kept = locals->m_keptEpoch;
+      if (laidOut && kept != 0 && kept >= program->m_epochFloor && locals->m_held == locals->m_count)
+         program->m_lookupEpoch = kept;
+      else
+         newEpoch(program);
+      locals->m_keptEpoch = program->m_lookupEpoch;
    }
 
    static bool isBoundBefore(ORVA_Instruction *const *parameters, uint32_t count, const wchar_t *name)

@@ -87,6 +87,23 @@ TEST(LookupCache, GlobalAppearsInALoopWithoutScriptCalls)
    }
 }
 
+TEST(LookupCache, GlobalAppearsBetweenCallsOfAFunction)
+{
+   // A call that takes up the lookups of the function's last call must still see a global
+   // that appeared in between and now hides the parameter.
+   const wchar_t *sources[] = {
+      L"sub f(a) { return a; }\nsub g() { global a = \"G\"; }\nr = \"\"; for (i = 0; i < 3; i++) { r .= f(i); if (i == 1) g(); } return r;",
+      L"sub g() { global a = \"G\"; return \"\"; }\nsub f(a, b) { if (b) return a . g(); return a; }\nr = \"\"; for (i = 0; i < 3; i++) r .= f(i, i == 1); return r;",
+   };
+   for (const wchar_t *source : sources)
+   {
+      ORVA_Program *program = compile(source);
+      ASSERT_EQ(program->run(nullptr, 0, nullptr), 0);
+      EXPECT_EQ(resultText(program), L"01G");
+      delete program;
+   }
+}
+
 TEST(LookupCache, SetsChangeBetweenRuns)
 {
    ORVA_Program *program = compile(L"r = \"\"; if (z != null) r = z; r .= \"/\"; if (w != null) r .= w; return r;");
