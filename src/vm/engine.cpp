@@ -205,10 +205,7 @@ public:
 
       releaseLocals(program, program->m_locals);
       program->m_locals = callerLocals;
-      if (callerEpoch >= program->m_epochFloor)
-         program->m_lookupEpoch = callerEpoch;
-      else
-         newEpoch(program);
+      resumeEpoch(program, callerEpoch);
       return returnAddress;
    }
 
@@ -288,13 +285,7 @@ public:
          return (program->m_currentPosition == ORVA_INVALID_ADDRESS) ? ORVA_INVALID_ADDRESS : address;
       }
       ORVA_VariableSystem *locals = takeLocals(program);
-      program->m_callDepth++;
-      ORVA_Stack *control = program->m_controlStack;
-      control->push(addressToSlot(program->m_currentPosition + 1));
-      control->push(addressToSlot(static_cast<uintptr_t>(data->getSize() - argc)));
-      control->push(program->m_locals);
-      control->push(addressToSlot(static_cast<uintptr_t>(program->m_lookupEpoch)));
-      program->m_locals = locals;
+      pushFrame(program, data->getSize() - argc, locals);
 
       ORVA_Instruction *const *parameters = program->m_instructions + address;
       const auto count = static_cast<uint32_t>(argc);
@@ -318,9 +309,8 @@ public:
    // the one a search would find, so the call takes up that call's epoch.
    static void takeUpEpoch(ORVA_Program *program, ORVA_VariableSystem *locals, bool laidOut)
    {
-      const uint64_t kept = locals->m_keptEpoch;
-      if (laidOut && kept != 0 && kept >= program->m_epochFloor && locals->m_held == locals->m_count)
-         program->m_lookupEpoch = kept;
+      if (laidOut && locals->m_held == locals->m_count)
+         resumeEpoch(program, locals->m_keptEpoch);
       else
          newEpoch(program);
       locals->m_keptEpoch = program->m_lookupEpoch;
@@ -444,6 +434,30 @@ public:
       program->m_lookupEpoch = ++program->m_epochCounter;
    }
 
+   // Makes an earlier epoch (0: none) current again, unless a global variable appeared
+   // since it was handed out; then a new one.
+   static void resumeEpoch(ORVA_Program *program, uint64_t epoch)
+   {
+      if (epoch != 0 && epoch >= program->m_epochFloor)
+         program->m_lookupEpoch = epoch;
+      else
+         newEpoch(program);
+   }
+
+   // Enters a script function's frame (see the top of this file): the caller's place,
+   // data-stack base, local set and epoch go on the control stack, and the callee's set
+   // becomes the current one. The caller then chooses the callee's epoch.
+   static void pushFrame(ORVA_Program *program, int base, ORVA_VariableSystem *calleeLocals)
+   {
+      ORVA_Stack *control = program->m_controlStack;
+      program->m_callDepth++;
+      control->push(addressToSlot(program->m_currentPosition + 1));
+      control->push(addressToSlot(static_cast<uintptr_t>(base)));
+      control->push(program->m_locals);
+      control->push(addressToSlot(static_cast<uintptr_t>(program->m_lookupEpoch)));
+      program->m_locals = calleeLocals;
+   }
+
    // Drops the frames of calls that never returned (after EXIT, a stop code or an error).
    static void unwindCalls(ORVA_Program *program)
    {
@@ -509,6 +523,25 @@ public:
       return 0;
    }
 
+   // Runs the decoded statement starting at the current instruction (see runStatement),
+   // marking the instruction as seen the first time and decoding it the second.
+   __attribute__((always_inline)) static bool tryStatement(ORVA_Program *program, const ORVA_Instruction *instruction,
+                                                          uint32_t *countdown, uint32_t *next)
+   {
+      const auto *statement = static_cast<const DecodedStatement *>(instruction->m_decoded);
+      if (statement == &kNoStatement)
+         return false;
+      if (statement == nullptr)
+      {
+         markSeen(program, instruction);
+         return false;
+      }
+      if (statement == &kSeenOnce)
+         statement = decode(program, instruction, program->m_currentPosition);
+      return statement != &kNoStatement &&
+             runStatement(program, instruction, statement, program->m_currentPosition, countdown, next);
+   }
+
    __attribute__((noinline)) static void markSeen(ORVA_Program *program, const ORVA_Instruction *instruction)
    {
       static_cast<RunState *>(program->m_runState)->decodedInstructions.push_back(instruction);
@@ -537,9 +570,10 @@ public:
       if (DecodeStatement(code, program->m_codeSize, position, statement) ||
           DecodeAppend(code, program->m_codeSize, position, statement))
       {
-         state->statements.reserve(state->statements.size() + 1);
+         // The slot is made first, so that running out of memory loses nothing.
+         state->statements.emplace_back();
          decoded = state->spareStatement.get();
-         state->statements.push_back(std::move(state->spareStatement));
+         state->statements.back() = std::move(state->spareStatement);
       }
       instruction->m_decoded = decoded;
       return decoded;
@@ -561,14 +595,19 @@ public:
       if (*countdown <= extra)
          return false;
       if (!completeStatement(program, statement, position, next))
-      {
-         if (++statement->misses > kStatementTrials && statement->misses > statement->runs)
-            instruction->m_decoded = &kNoStatement;
-         return false;
-      }
+         return gaveUp(instruction, statement);
       statement->runs++;
       *countdown -= extra;
       return true;
+   }
+
+   // Counts a statement that had to give up; one that gives up more often than not is left
+   // to the instructions for the rest of the run. Always false.
+   static bool gaveUp(const ORVA_Instruction *instruction, const DecodedStatement *statement)
+   {
+      if (++statement->misses > kStatementTrials && statement->misses > statement->runs)
+         instruction->m_decoded = &kNoStatement;
+      return false;
    }
 
    // The PUSH of an append (see decoded_statement.h) whose text can grow in place: pushes
@@ -583,11 +622,7 @@ public:
       const ORVA_Value *value = variable->getValue();
       if (value == nullptr || value->getDataType() != ORVA_DT_STRING || variable->isConstant() ||
           state->appendAt != ORVA_INVALID_ADDRESS)
-      {
-         if (++statement->misses > kStatementTrials && statement->misses > statement->runs)
-            instruction->m_decoded = &kNoStatement;
-         return false;
-      }
+         return gaveUp(instruction, statement);
       statement->runs++;
       auto *standIn = new ORVA_Value();
       program->m_dataStack->push(standIn);
@@ -615,11 +650,14 @@ public:
       auto *state = static_cast<RunState *>(program->m_runState);
       state->appendAt = ORVA_INVALID_ADDRESS;
       ORVA_Stack *data = program->m_dataStack;
-      if (data->getSize() < 2)
-         return Append::kNotDone;
+      // The instructions between the PUSH and the CONCAT only take what they push, so the
+      // stand-in is below the right operand; anything else is a fault of the engine.
+      if (data->getSize() < 2 || data->peekList(2)[0] != state->appendStandIn)
+      {
+         program->error(ORVA_ERR_INTERNAL);
+         return Append::kFailed;
+      }
       void *const *operands = data->peekList(2);
-      if (operands[0] != state->appendStandIn)
-         return Append::kNotDone;
       ORVA_Value *value = state->appendVariable->getValue();
       auto *right = static_cast<ORVA_Value *>(operands[1]);
       if (*countdown <= 2 || right->isNull())
@@ -1152,17 +1190,10 @@ void ORVA_Program::callFunction(int argc)
    }
    // Made before the frame is pushed: running out of memory here leaves no half frame.
    ORVA_VariableSystem *calleeLocals = ORVA_Engine::takeLocals(this);
-   m_callDepth++;
-
    int base = m_dataStack->getSize() - ((argc > 0) ? argc : 0);
    if (base < 0)
       base = 0;
-   m_controlStack->push(addressToSlot(m_currentPosition + 1));
-   m_controlStack->push(addressToSlot(static_cast<uintptr_t>(base)));
-   m_controlStack->push(m_locals);
-   m_controlStack->push(addressToSlot(static_cast<uintptr_t>(m_lookupEpoch)));
-
-   m_locals = calleeLocals;
+   ORVA_Engine::pushFrame(this, base, calleeLocals);
    ORVA_Engine::newEpoch(this);
    m_bindCounter = 1;
 
@@ -1348,21 +1379,9 @@ void ORVA_Program::execute()
          case PUSH_CONST:
          case PUSH_VAR:
          {
-            // A statement on int32 values seen before in this run runs in one step.
-            const auto *statement = static_cast<const DecodedStatement *>(instruction->m_decoded);
-            if (statement != &kNoStatement)
-            {
-               if (statement == nullptr)
-                  ORVA_Engine::markSeen(this, instruction);
-               else
-               {
-                  if (statement == &kSeenOnce)
-                     statement = ORVA_Engine::decode(this, instruction, m_currentPosition);
-                  if (statement != &kNoStatement &&
-                      ORVA_Engine::runStatement(this, instruction, statement, m_currentPosition, &countdown, &next))
-                     break;
-               }
-            }
+            // A statement seen before in this run runs in one step.
+            if (ORVA_Engine::tryStatement(this, instruction, &countdown, &next))
+               break;
             const ORVA_Value *source = (instruction->m_opcode == PUSH_CONST)
                                           ? instruction->m_operand.constant
                                           : ORVA_Engine::lookupOrCreate(this, instruction)->getValue();
