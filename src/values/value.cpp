@@ -334,8 +334,7 @@ void ORVA_Value::swap(ORVA_Value &other) noexcept
 // has a text.
 void ORVA_Value::setText(wchar_t *text, uint32_t length, uint32_t capacity)
 {
-   if (m_string != nullptr)
-      TextRelease(m_string, m_stringCapacity * sizeof(wchar_t));
+   invalidateString();
    if (text == nullptr)
    {
       length = 0;
