@@ -8,9 +8,5 @@ def fib(k):
     return fib(k - 1) + fib(k - 2)
 
 
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 36
-    print("fib %d %d" % (n, fib(n)))
-
-
-main()
+n = int(sys.argv[1]) if len(sys.argv) > 1 else 36
+print("fib %d %d" % (n, fib(n)))

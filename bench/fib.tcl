@@ -4,9 +4,5 @@ proc fib {k} {
     return [expr {[fib [expr {$k - 1}]] + [fib [expr {$k - 2}]]}]
 }
 
-proc main {argv} {
-    set n [expr {[llength $argv] > 0 ? [lindex $argv 0] : 36}]
-    puts "fib $n [fib $n]"
-}
-
-main $argv
+set n [expr {[llength $argv] > 0 ? [lindex $argv 0] : 36}]
+puts "fib $n [fib $n]"

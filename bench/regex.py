@@ -1,11 +1,11 @@
-# Regular-expression matching with captures, plus wildcard matching, over generated log lines.
+# Regular-expression matching with captures, plus wildcard matching, over generated log
+# lines, in a function.
 import fnmatch
 import re
 import sys
 
 
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 200000
+def regex(n):
     total = fails = users = hosts = 0
     for i in range(n):
         line = ("user" + str(i % 97) + "-" + str(i) + " status=" + ("fail" if i % 7 == 0 else "ok")
@@ -21,7 +21,8 @@ def main():
             fails += 1
         if fnmatch.fnmatchcase(line, "user1?-*"):
             users += 1
-    print("regex %d %d %d %d %d" % (n, total, hosts, fails, users))
+    return "%d %d %d %d" % (total, hosts, fails, users)
 
 
-main()
+n = int(sys.argv[1]) if len(sys.argv) > 1 else 600000
+print("regex %d %s" % (n, regex(n)))

@@ -1,9 +1,6 @@
--- Sieve of Eratosthenes: count the primes up to n, several times.
-local n = tonumber(arg[1]) or 1000000
-local rounds = tonumber(arg[2]) or 5
-
-local primes = 0
-for r = 1, rounds do
+-- Sieve of Eratosthenes in functions: count the primes up to n in a fresh local table,
+-- several times.
+local function countPrimes(n)
    local flags = {}
    for i = 0, n do flags[i + 1] = 1 end
    local i = 2
@@ -17,9 +14,21 @@ for r = 1, rounds do
       end
       i = i + 1
    end
-   primes = 0
+   local primes = 0
    for k = 2, n do
       if flags[k + 1] == 1 then primes = primes + 1 end
    end
+   return primes
 end
-print("sieve " .. n .. " " .. primes)
+
+local function sieve(n, rounds)
+   local primes = 0
+   for r = 1, rounds do
+      primes = countPrimes(n)
+   end
+   return primes
+end
+
+local n = tonumber(arg[1]) or 1000000
+local rounds = tonumber(arg[2]) or 20
+print("sieve " .. n .. " " .. sieve(n, rounds))

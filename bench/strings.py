@@ -1,13 +1,13 @@
-# String building and slicing: append numbers to a text, measure, cut and search it.
+# String building and slicing in a function: append numbers to a text, measure, cut and
+# search it.
 import sys
 
 
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 350000
+def strings(n, pieces):
     total = 0
     for i in range(n):
         s = ""
-        for j in range(20):
+        for j in range(pieces):
             s += "k" + str(i + j) + ","
         total += len(s)
         t = s[4:14]
@@ -16,7 +16,8 @@ def main():
         if s[0:1] == "k":
             total += 1
         total = total % 1000003
-    print("strings %d %d" % (n, total))
+    return total
 
 
-main()
+n = int(sys.argv[1]) if len(sys.argv) > 1 else 350000
+print("strings %d %d" % (n, strings(n, 20)))

@@ -1,10 +1,10 @@
-# String building and slicing: append numbers to a text, measure, cut and search it.
-proc main {argv} {
-    set n [expr {[llength $argv] > 0 ? [lindex $argv 0] : 350000}]
+# String building and slicing in a proc: append numbers to a text, measure, cut and
+# search it.
+proc strings {n pieces} {
     set total 0
     for {set i 0} {$i < $n} {incr i} {
         set s ""
-        for {set j 0} {$j < 20} {incr j} {
+        for {set j 0} {$j < $pieces} {incr j} {
             append s "k" [expr {$i + $j}] ","
         }
         incr total [string length $s]
@@ -14,7 +14,8 @@ proc main {argv} {
         if {[string range $s 0 0] eq "k"} { incr total }
         set total [expr {$total % 1000003}]
     }
-    puts "strings $n $total"
+    return $total
 }
 
-main $argv
+set n [expr {[llength $argv] > 0 ? [lindex $argv 0] : 350000}]
+puts "strings $n [strings $n 20]"
