@@ -9,6 +9,7 @@ history written at the end, and Ctrl-D to leave.
 import os
 import pty
 import select
+import subprocess
 import sys
 import tempfile
 import time
@@ -79,6 +80,9 @@ def main():
     assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, "exit status %r" % status
     history = open(os.path.join(state, "orva", "history"), encoding="utf-8").read()
     assert "x\\040=\\040twice(21);" in history or "x = twice(21);" in history, history
+    # Standard input that is no terminal: no prompt, the usage and exit status 2 as before.
+    piped = subprocess.run([ORVA], input=b"println 1;", capture_output=True, timeout=TIMEOUT)
+    assert piped.returncode == 2 and piped.stderr.startswith(b"usage: orva") and piped.stdout == b"", piped
     print("prompt: all steps passed")
 
 
