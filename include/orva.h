@@ -874,8 +874,10 @@ ORVA_API wchar_t *ORVALoadFile(const wchar_t *fileName, uint32_t *size);
 /* Adds the functions for scripts that work like command-line tools (readline, format,
    round, split, join, replace, count, keys; docs/builtins.md) to the environment's table.
    They are not built in; the orva command adds them. Call it after registering the host's
-   own functions, so that a host function of the same name is the one scripts call. */
-ORVA_API void ORVARegisterToolFunctions(ORVA_Environment *environment);
+   own functions, so that a host function of the same name is the one scripts call.
+   `except`, a null-terminated list of names, leaves those out: the environment's functions
+   hide module functions, so a host passes the names its scripts' modules define. */
+ORVA_API void ORVARegisterToolFunctions(ORVA_Environment *environment, const wchar_t *const *except = nullptr);
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
 ORVA_API const char *ORVAGetVersion(void);

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 #include <string>
 
@@ -414,10 +415,21 @@ const ORVA_ExtFunction kToolFunctions[] = {
    {L"keys", toolKeys, 1},
 };
 
+bool isListed(const wchar_t *name, const wchar_t *const *names)
+{
+   for (; names != nullptr && *names != nullptr; names++)
+      if (std::wcscmp(name, *names) == 0)
+         return true;
+   return false;
+}
+
 }  // namespace
 
-void ORVARegisterToolFunctions(ORVA_Environment *environment)
+void ORVARegisterToolFunctions(ORVA_Environment *environment, const wchar_t *const *except)
 {
-   if (environment != nullptr)
-      environment->registerFunctionSet(sizeof(kToolFunctions) / sizeof(kToolFunctions[0]), kToolFunctions);
+   if (environment == nullptr)
+      return;
+   for (const ORVA_ExtFunction &function : kToolFunctions)
+      if (!isListed(function.name, except))
+         environment->registerFunctionSet(1, &function);
 }

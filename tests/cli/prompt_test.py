@@ -56,6 +56,11 @@ def main():
     send("x + 1\r")                     # an expression prints its value
     expect("43")
     expect("orva> ")
+    send("array a; a[7] = \"seven\"; a[-1] = 2.5;\r")
+    expect("orva> ")
+    send("a\r")                         # an array shows its elements
+    expect("{-1: 2.500000, 7: seven}")
+    expect("orva> ")
     send("println x . \" and \" . twice(x);\r")
     expect("42 and 84")
     expect("orva> ")

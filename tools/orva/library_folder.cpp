@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "cli_text.h"
@@ -107,4 +108,25 @@ void explainModuleFailure(ORVA_Program *program, ORVA_Library *library, const Br
          reportError(file, error == "cannot read file" ? "module not found" : error);
       delete module;
    }
+}
+
+void addToolFunctions(ORVA_Environment *environment, ORVA_Program *program, ORVA_Library *library)
+{
+   std::vector<std::wstring> names;
+   for (uint32_t i = 0; i < program->getPreloadCount(); i++)
+   {
+      const wchar_t *name = program->getPreload(i);
+      ORVA_Program *module = library != nullptr ? library->findScript(name) : nullptr;
+      std::unique_ptr<ORVA_Program> fromFile;
+      std::string error;
+      if (module == nullptr)
+         fromFile.reset(module = compileFile(toNarrow(name) + ".orva", false, error));
+      for (uint32_t f = 0; module != nullptr && f < module->getFunctionCount(); f++)
+         names.emplace_back(module->getFunction(f)->name);
+   }
+   std::vector<const wchar_t *> except;
+   for (const std::wstring &name : names)
+      except.push_back(name.c_str());
+   except.push_back(nullptr);
+   ORVARegisterToolFunctions(environment, except.data());
 }

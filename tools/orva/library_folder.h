@@ -21,4 +21,10 @@ ORVA_Library *loadLibrary(const std::string &folder, BrokenModules &broken);
 // library's own error text cannot.
 void explainModuleFailure(ORVA_Program *program, ORVA_Library *library, const BrokenModules &broken);
 
+// Adds the functions for tool scripts (ORVARegisterToolFunctions) to the environment of
+// a run of `program`, except those a module the program uses defines: the environment's
+// functions hide module functions, and a module written before these functions existed
+// keeps its own.
+void addToolFunctions(ORVA_Environment *environment, ORVA_Program *program, ORVA_Library *library);
+
 #endif

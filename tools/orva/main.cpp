@@ -223,7 +223,7 @@ int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *libr
    ORVA_Environment *environment = new ORVA_Environment();
    environment->setIO(stdin, stdout);
    environment->setLibrary(library);
-   ORVARegisterToolFunctions(environment);
+   addToolFunctions(environment, program, library);
 
    std::vector<ORVA_Value *> args;
    for (const std::string &arg : options.args)

@@ -279,7 +279,7 @@ private:
       auto *environment = new ORVA_Environment();
       environment->setIO(stdin, stdout);
       environment->setLibrary(m_library);
-      ORVARegisterToolFunctions(environment);
+      addToolFunctions(environment, program, m_library);
 
       ORVA_VariableSystem *globals = nullptr;
       g_interrupted = 0;
@@ -303,12 +303,25 @@ private:
       keepFunctions(program);
    }
 
-   // As println writes it.
+   // As println writes it; an array as {index: value, ...}, its arrays as {...}.
    static void printValue(ORVA_Value *value)
    {
       ORVA_Environment printer;
       printer.setIO(stdin, stdout);
-      printer.print(value);
+      ORVA_Array *array = value->isArray() ? value->getValueAsArray() : nullptr;
+      if (array == nullptr)
+         printer.print(value);
+      for (int i = 0; array != nullptr && i < array->size(); i++)
+      {
+         std::fprintf(stdout, "%s%d: ", i == 0 ? "{" : ", ", array->getIndexAtPosition(i));
+         ORVA_Value *element = array->getByPosition(i);
+         if (element->isArray())
+            std::fputs("{...}", stdout);
+         else
+            printer.print(element);
+      }
+      if (array != nullptr)
+         std::fputs(array->size() == 0 ? "{}" : "}", stdout);
       std::fputs("\n", stdout);
       std::fflush(stdout);
    }
