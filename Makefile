@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test example clean
+.PHONY: all build test example clean deb
 
 all: build
 
@@ -21,3 +21,11 @@ example: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Debian packages liborva0, liborva-dev and orva in $(BUILD_DEB) (an optimized build
+# installed under /usr, without the tests).
+BUILD_DEB ?= build-deb
+deb:
+	cmake -S . -B $(BUILD_DEB) -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVA_BUILD_TESTS=OFF
+	cmake --build $(BUILD_DEB) -j $(JOBS)
+	cd $(BUILD_DEB) && cpack -G DEB

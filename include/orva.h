@@ -383,6 +383,8 @@ public:
 
    ORVA_Value *get(int index) const;
    ORVA_Value *getByPosition(int position) const;
+   /* The index of the element at a position (0 to size()-1), or 0 for another position. */
+   int getIndexAtPosition(int position) const { return (position >= 0 && position < m_size) ? m_elements[position].index : 0; }
    void set(int index, ORVA_Value *value);
    int size() const { return m_size; }
    void incRefCount() { m_refCount++; }
@@ -868,6 +870,14 @@ ORVA_API ORVA_Program *ORVACompile(const wchar_t *source, wchar_t *errorText, in
 /* Reads a UTF-8 script file into a new wide string (release with free), or null. The
    file's size in bytes is written to *size before reading. */
 ORVA_API wchar_t *ORVALoadFile(const wchar_t *fileName, uint32_t *size);
+
+/* Adds the functions for scripts that work like command-line tools (readline, format,
+   round, split, join, replace, count, keys; docs/builtins.md) to the environment's table.
+   They are not built in; the orva command adds them. Call it after registering the host's
+   own functions, so that a host function of the same name is the one scripts call.
+   `except`, a null-terminated list of names, leaves those out: the environment's functions
+   hide module functions, so a host passes the names its scripts' modules define. */
+ORVA_API void ORVARegisterToolFunctions(ORVA_Environment *environment, const wchar_t *const *except = nullptr);
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
 ORVA_API const char *ORVAGetVersion(void);

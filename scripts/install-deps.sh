@@ -6,7 +6,7 @@
 #   install-deps.sh PACKAGE...  those packages instead (used by install-bench-deps.sh)
 set -euo pipefail
 
-packages=(cmake make g++ bison flex libtre-dev libgtest-dev pkg-config clang-14 libclang-rt-14-dev)
+packages=(cmake make g++ bison flex libtre-dev libgtest-dev libedit-dev python3 pkg-config clang-14 libclang-rt-14-dev)
 [ $# -gt 0 ] && packages=("$@")
 
 missing=()

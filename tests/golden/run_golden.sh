@@ -8,6 +8,8 @@
 #   // args: A B ...         arguments after the script file
 #   // options: --dump ...   options before the script file
 #   // env: NAME=VALUE ...   environment for the run
+#   // stdin: FILE           standard input for the run (a file beside the script;
+#                            /dev/null without this)
 # When NAME.out exists beside the script, standard output must equal it byte for byte.
 # The script runs in its own directory, so modules beside it are found.
 set -u
@@ -36,9 +38,10 @@ fi
 read -r -a args <<<"$(directive 'args:' | tr '\n' ' ')"
 read -r -a options <<<"$(directive 'options:' | tr '\n' ' ')"
 read -r -a envs <<<"$(directive 'env:' | tr '\n' ' ')"
+input=$(directive 'stdin:' | tail -n 1)
 
 (cd "$dir" && env ${envs[@]+"${envs[@]}"} "$orva" ${options[@]+"${options[@]}"} "$base" ${args[@]+"${args[@]}"} \
-  >"$actual_out" 2>"$actual_err" </dev/null)
+  >"$actual_out" 2>"$actual_err" <"${input:-/dev/null}")
 status=$?
 
 failed=0

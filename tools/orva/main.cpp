@@ -4,14 +4,14 @@
 // embedder does — compile, attach an environment, run with arguments, report errors.
 #include <orva.h>
 
-#include <dirent.h>
 #include <getopt.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <clocale>
+#include <csignal>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +22,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "cli_text.h"
+#include "library_folder.h"
+#include "prompt.h"
 
 namespace {
 
@@ -50,6 +54,14 @@ const char kUsage[] =
    "Exit status: 1 on a compile or runtime error; otherwise 0, or the low 8 bits of the\n"
    "script's result when it is an integer (exit 3; or return 3; at top level).\n";
 
+// Shown by --help after the usage.
+const char kPromptHelp[] =
+   "\n"
+   "Without FILE and with a terminal on standard input (or with -i) orva starts an\n"
+   "interactive prompt: each entry runs when it is complete, an expression prints its\n"
+   "value, variables and functions stay for later entries, Ctrl-C stops a running entry\n"
+   "and Ctrl-D leaves. History: $XDG_STATE_HOME/orva/history, else ~/.orva_history.\n";
+
 struct Options
 {
    std::string inlineText;
@@ -58,6 +70,7 @@ struct Options
    std::string entry;
    bool check = false;
    bool dump = false;
+   bool interactive = false;    // the prompt: -i, or no FILE with a terminal on standard input
    std::string scriptName;      // file name, "-" or "-e"
    std::vector<std::string> args;
    ORVA_RunLimits limits;       // all 0: no limits
@@ -74,42 +87,6 @@ bool parseCount(const char *text, uint64_t max, uint64_t &value)
       return false;
    value = n;
    return true;
-}
-
-// UTF-8 to wide text, decoded by the library as it decodes script files (a value made from
-// UTF-8 text keeps the decoded text as its text form): each invalid sequence becomes U+FFFD
-// and the characters around it are kept, so a script reads the same from a file, standard
-// input or -e.
-std::wstring toWide(const std::string &text)
-{
-   ORVA_Value value(text.c_str());
-   uint32_t length = 0;
-   const wchar_t *wide = value.getValueAsString(&length);
-   return std::wstring(wide != nullptr ? wide : L"", length);
-}
-
-std::string toNarrow(const wchar_t *text)
-{
-   std::string result;
-   if (text == nullptr)
-      return result;
-   std::mbstate_t state{};
-   char buffer[MB_LEN_MAX];
-   for (; *text != 0; text++)
-   {
-      size_t n = std::wcrtomb(buffer, *text, &state);
-      if (n == static_cast<size_t>(-1))
-         result += '?';
-      else
-         result.append(buffer, n);
-   }
-   return result;
-}
-
-void reportError(const std::string &where, const std::string &text)
-{
-   std::fflush(stdout);
-   std::cerr << where << ": " << text << std::endl;
 }
 
 int badOption(const char *option, const char *value)
@@ -139,7 +116,7 @@ int parseOptions(int argc, char **argv, Options &options)
    uint64_t n = 0;
    char *end = nullptr;
    // '+': stop at the script name, so the script's own arguments may start with '-'.
-   while (!options.haveInlineText && (c = getopt_long(argc, argv, "+e:L:h", longOptions, nullptr)) != -1)
+   while (!options.haveInlineText && (c = getopt_long(argc, argv, "+e:L:hi", longOptions, nullptr)) != -1)
    {
       switch (c)
       {
@@ -149,10 +126,11 @@ int parseOptions(int argc, char **argv, Options &options)
             options.haveInlineText = true;
             break;
          case 'L': options.libraryDir = optarg; break;
+         case 'i': options.interactive = true; break;
          case kEntry: options.entry = optarg; break;
          case kCheck: options.check = true; break;
          case kDump: options.dump = true; break;
-         case 'h': std::cout << kUsage; return 0;
+         case 'h': std::cout << kUsage << kPromptHelp; return 0;
          case kVersion: std::cout << "orva " << ORVAGetVersion() << std::endl; return 0;
          case kMaxSteps:
             if (!parseCount(optarg, UINT64_MAX, n))
@@ -179,7 +157,12 @@ int parseOptions(int argc, char **argv, Options &options)
    }
    if (!options.haveInlineText)
    {
-      if (optind >= argc)
+      if (optind >= argc && (options.interactive || isatty(STDIN_FILENO)))
+      {
+         options.interactive = true;
+         return -1;
+      }
+      if (optind >= argc || options.interactive)
       {
          std::cerr << kUsage;
          return 2;
@@ -207,6 +190,7 @@ bool loadScript(const Options &options, std::wstring &source)
       std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
       std::replace(text.begin(), text.end(), '\0', ' ');
       source = toWide(text);
+      skipScriptHeader(source);
       return true;
    }
    uint32_t size = 0;
@@ -221,6 +205,7 @@ bool loadScript(const Options &options, std::wstring &source)
    }
    source = text;
    std::free(text);
+   skipScriptHeader(source);
    return true;
 }
 
@@ -233,75 +218,12 @@ ORVA_Program *compile(const std::wstring &source, const std::string &where)
    return program;
 }
 
-// Compiles every *.orva file of a folder into a library, ids in file-name order.
-// Returns null (after reporting) when a module does not compile.
-ORVA_Library *loadLibrary(const std::string &folder)
-{
-   DIR *dir = opendir(folder.c_str());
-   if (dir == nullptr)
-   {
-      reportError(folder, std::string("cannot open library folder: ") + std::strerror(errno));
-      return nullptr;
-   }
-   std::vector<std::string> files;
-   while (struct dirent *entry = readdir(dir))
-   {
-      std::string name = entry->d_name;
-      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".orva") == 0)
-         files.push_back(name);
-   }
-   closedir(dir);
-   std::sort(files.begin(), files.end());
-
-   ORVA_Library *library = new ORVA_Library();
-   uint32_t id = 0;
-   for (const std::string &file : files)
-   {
-      std::string path = folder + "/" + file;
-      uint32_t size = 0;
-      wchar_t *text = ORVALoadFile(toWide(path).c_str(), &size);
-      ORVA_Program *module = text != nullptr ? compile(text, path) : nullptr;
-      std::free(text);
-      if (module == nullptr)
-      {
-         delete library;
-         return nullptr;
-      }
-      std::wstring name = toWide(file.substr(0, file.size() - 5));
-      if (!library->addScript(++id, name.c_str(), module))
-         delete module;   // a name that differs only in case from an earlier file
-   }
-   return library;
-}
-
-// A run failed because a module could not be loaded: say which one and why, since the
-// library's own error text cannot.
-void explainModuleFailure(ORVA_Program *program, ORVA_Library *library)
-{
-   for (uint32_t i = 0; i < program->getPreloadCount(); i++)
-   {
-      const wchar_t *name = program->getPreload(i);
-      if (library != nullptr && library->findScript(name) != nullptr)
-         continue;
-      std::string file = toNarrow(name) + ".orva";
-      uint32_t size = 0;
-      wchar_t *text = ORVALoadFile(toWide(file).c_str(), &size);
-      if (text == nullptr)
-      {
-         reportError(file, "module not found");
-         continue;
-      }
-      ORVA_Program *module = compile(text, file);
-      std::free(text);
-      delete module;
-   }
-}
-
-int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *library)
+int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *library, const BrokenModules &broken)
 {
    ORVA_Environment *environment = new ORVA_Environment();
    environment->setIO(stdin, stdout);
    environment->setLibrary(library);
+   addToolFunctions(environment, program, library);
 
    std::vector<ORVA_Value *> args;
    for (const std::string &arg : options.args)
@@ -336,18 +258,33 @@ int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *libr
       finished.notify_one();
       timer.join();
    }
-   std::fflush(stdout);
+   bool written = flushOutput();
    if (rc != 0)
    {
       reportError(options.scriptName, toNarrow(program->getErrorText()));
       if (std::wcsstr(program->getErrorText(), L"Error 16 ") == program->getErrorText())
-         explainModuleFailure(program, library);
+         explainModuleFailure(program, library, broken);
       return 1;
    }
+   if (!written)
+      return 1;
    ORVA_Value *result = program->getResult();
    if (result != nullptr && result->isInteger())
       return result->getValueAsInt32() & 0xFF;
    return 0;
+}
+
+int startPrompt(const Options &options)
+{
+   BrokenModules broken;
+   PromptSettings settings;
+   settings.broken = &broken;
+   settings.limits = options.limits;
+   if (!options.libraryDir.empty() && (settings.library = loadLibrary(options.libraryDir, broken)) == nullptr)
+      return 1;
+   int status = runPrompt(settings);
+   delete settings.library;
+   return status;
 }
 
 }  // namespace
@@ -356,11 +293,17 @@ int main(int argc, char **argv)
 {
    // Script files and arguments are UTF-8 whatever the user's locale says.
    std::setlocale(LC_CTYPE, "C.UTF-8");
+   // A reader that goes away (orva script | head -1) ends the script at its next write,
+   // quietly, even when the parent left SIGPIPE ignored.
+   std::signal(SIGPIPE, SIG_DFL);
 
    Options options;
    int status = parseOptions(argc, argv, options);
    if (status >= 0)
       return status;
+
+   if (options.interactive)
+      return startPrompt(options);
 
    std::wstring source;
    if (!loadScript(options, source))
@@ -374,16 +317,17 @@ int main(int argc, char **argv)
    if (options.dump || options.check)
    {
       delete program;
-      return 0;
+      return flushOutput() ? 0 : 1;
    }
 
    ORVA_Library *library = nullptr;
-   if (!options.libraryDir.empty() && (library = loadLibrary(options.libraryDir)) == nullptr)
+   BrokenModules broken;
+   if (!options.libraryDir.empty() && (library = loadLibrary(options.libraryDir, broken)) == nullptr)
    {
       delete program;
       return 1;
    }
-   status = runProgram(program, options, library);
+   status = runProgram(program, options, library, broken);
    delete program;
    delete library;
    return status;

@@ -1,0 +1,62 @@
+#include "cli_text.h"
+
+#include <orva.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <iostream>
+
+// A value made from UTF-8 text keeps the decoded text as its text form: each invalid
+// sequence becomes U+FFFD and the characters around it are kept, so a script reads the
+// same from a file, standard input or -e.
+std::wstring toWide(const std::string &text)
+{
+   ORVA_Value value(text.c_str());
+   uint32_t length = 0;
+   const wchar_t *wide = value.getValueAsString(&length);
+   return std::wstring(wide != nullptr ? wide : L"", length);
+}
+
+std::string toNarrow(const wchar_t *text)
+{
+   std::string result;
+   if (text == nullptr)
+      return result;
+   std::mbstate_t state{};
+   char buffer[MB_LEN_MAX];
+   for (; *text != 0; text++)
+   {
+      size_t n = std::wcrtomb(buffer, *text, &state);
+      if (n == static_cast<size_t>(-1))
+         result += '?';
+      else
+         result.append(buffer, n);
+   }
+   return result;
+}
+
+void reportError(const std::string &where, const std::string &text)
+{
+   std::fflush(stdout);
+   std::cerr << where << ": " << text << std::endl;
+}
+
+void skipScriptHeader(std::wstring &source)
+{
+   if (!source.empty() && source[0] == L'\xFEFF')
+      source.erase(0, 1);
+   if (source.compare(0, 2, L"#!") == 0)
+      source.erase(0, source.find(L'\n'));
+}
+
+bool flushOutput()
+{
+   int failure = std::fflush(stdout) != 0 ? errno : 0;
+   if (failure == 0 && !std::ferror(stdout))
+      return true;
+   reportError("orva", std::string("cannot write standard output: ") + std::strerror(failure != 0 ? failure : EIO));
+   return false;
+}
