@@ -31,7 +31,7 @@ set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "ORVA scripting language - developme
 # yet, so its dependencies are written out.
 set(CPACK_DEBIAN_COMMAND_PACKAGE_NAME orva)
 set(CPACK_DEBIAN_COMMAND_PACKAGE_SECTION interpreters)
-set(CPACK_DEBIAN_COMMAND_PACKAGE_DEPENDS "${ORVA_DEB_SAME_VERSION}, libedit2 (>= 3.1), libc6, libstdc++6")
+set(CPACK_DEBIAN_COMMAND_PACKAGE_DEPENDS "${ORVA_DEB_SAME_VERSION}, libedit2 (>= 3.1), libc6, libstdc++6, libgcc-s1")
 set(CPACK_COMPONENT_COMMAND_DESCRIPTION "ORVA scripting language - the orva command and editor support")
 
 include(CPack)
