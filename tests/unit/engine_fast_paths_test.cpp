@@ -241,6 +241,43 @@ TEST(EngineFastPaths, StatementsCountAllTheirSteps)
       EXPECT_EQ(run(fast, limit).error, run(slow, limit).error) << limit;
 }
 
+TEST(EngineFastPaths, EveryLoopShapeCountsEachInstructionPerRound)
+{
+   // A round of a loop without branches in its body runs every instruction of the loop
+   // once, except a for loop's start (its first statement, 3 instructions). The loop runs
+   // n rounds, so one more round must cost exactly that many more steps, whichever fast
+   // path (fused branch, decoded statement, increment, element access, append) runs it
+   // and whatever instruction (a back-jump, a condition) follows the statement.
+   struct Case { const char *name; const wchar_t *loop; uint64_t once; };
+   const Case cases[] = {
+      {"assignment before the back-jump", L"while (i < n) { i = i + 1; x = x + i * 2; }", 0},
+      {"element store before the back-jump", L"while (i < n) { i = i + 1; a[i % 4] = i * 3; }", 0},
+      {"element read before the back-jump", L"while (i < n) { i = i + 1; x = a[i % 4] + 1; }", 0},
+      {"decoded condition", L"while (i + 1 < n + 1) i = i + 1;", 0},
+      {"increment before the back-jump", L"while (i < n) { x = a[j]; i++; }", 0},
+      {"for loop step", L"for (i = 0; i < n; i++) x = x + i;", 3},
+      {"for loop with element access", L"for (i = 0; i < n; ++i) { j = i % 4; a[j] = x; x = a[j]; }", 3},
+      {"do-while with an append", L"do { i = i + 1; s .= \"a\"; } while (i < n);", 0},
+      {"do-while with a decoded condition", L"do { x = x + 2; i++; } while (i * 2 < n * 2);", 0},
+   };
+   const std::wstring prelude = L"x = 0; i = 0; j = 1; s = \"\"; array a; a[0] = 5; a[1] = 6; a[2] = 7; a[3] = 8;\n";
+   const std::wstring epilogue = L"\nreturn x . s;\n";
+   ORVA_Program *bare = compile(L"n = 20; " + prelude + epilogue);
+   ASSERT_NE(bare, nullptr);
+   const uint64_t bareSize = bare->getCodeSize();
+   delete bare;
+   for (const Case &c : cases)
+   {
+      ORVA_Program *program = compile(L"n = 20; " + prelude + c.loop + epilogue);
+      ASSERT_NE(program, nullptr) << c.name;
+      const uint64_t loopSize = program->getCodeSize() - bareSize;
+      delete program;
+      const uint64_t twenty = stepsNeeded(L"n = 20; " + prelude + c.loop + epilogue);
+      const uint64_t twentyOne = stepsNeeded(L"n = 21; " + prelude + c.loop + epilogue);
+      EXPECT_EQ(twentyOne - twenty, loopSize - c.once) << c.name;
+   }
+}
+
 TEST(EngineFastPaths, AppendsGrowTheTextInPlace)
 {
    const ResultCase cases[] = {
@@ -285,6 +322,7 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
    struct Case { const char *name; const wchar_t *source; const wchar_t *error; };
    const Case cases[] = {
       {"divide by zero in an assignment", L"x = 1;\ny = 5 % 0;\n", L"Error 9 in line 2: Divide by zero"},
+      {"error at the first instruction of its line", L"x = 5;\narray x;\n", L"Error 22 in line 2: Variable already exist"},
       {"comparison with null", L"x = 1;\ny = x < null;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"element store at a new variable", L"array a;\na[n] = 1;\n", L"Error 23 in line 2: Array index is not an integer"},
       {"element read of a number", L"a = 5;\nx = a[0];\n", L"Error 24 in line 2: Attempt to use array element access operation on non-array"},
