@@ -200,6 +200,8 @@ main() {
   printf '%-4s %-8s %-34s %s\n' "#" "result" "file" "fault / catching test"
   for i in "${!m_file[@]}"; do
     if [ -n "$only" ] && [[ "${m_file[i]} ${m_fault[i]}" != *"$only"* ]]; then continue; fi
+    # Tests written while the runner works count from the next fault on.
+    sync_tree
     outcome=$(try_mutation "$i")
     status=${outcome%%|*}
     detail=${outcome#*|}

@@ -96,6 +96,7 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"assigned concatenation", L"a = 1; a = a . 2; b = a; b++; return a . \"/\" . b;", L"12/13"},
       {"assignment in a loop", L"s = 0; for (i = 0; i < 10; i++) s = s + i; return s;", L"45"},
       {"assignment as a value", L"x = (y = 3) + 1; return x . y;", L"43"},
+      {"computed assignment as a value", L"s = 0; for (i = 0; i < 3; i++) s = s + (t = i * 2) + 1; return s . t;", L"94"},
       {"compound assignment", L"x = 5; x += 2; x .= \"a\"; return x;", L"7a"},
       // Comparisons of numbers give plain int32 0 or 1.
       {"comparison type", L"x = 5; return typeof(x < 7) . typeof(1.5 == 1.5) . typeof(2L > 1U);", L"int32int32int32"},
@@ -127,6 +128,8 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
       {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
+      {"variables made in another order than in the last call", L"sub f(a) { if (a) { t = 1; u = 2; } else { u = 3; t = 4; } return t . u; }\nreturn f(1) . f(0) . f(1) . f(0);", L"12431243"},
+      {"recycled set grows past eight variables", L"sub f(a) { b = a + 1; c = b + 1; d = c + 1; e = d + 1; g = e + 1; h = g + 1; k = h + 1; m = k + 1; n = m + 1; if (a == 2) { c = 0; z = 7; } return a . n . c . typeof(z); }\nreturn f(1) . f(2) . f(1);", L"1103null2110int321103null"},
       {"a position taken by another name", L"sub f(flag) { if (flag) a = 1; else b = 2; return a; }\nf(1); return typeof(f(0)) . f(1);", L"null1"},
       {"named arguments per call", L"sub f(a) { return typeof($x) . typeof($y); }\nreturn f(x: 1) . \"/\" . f(y: 2);", L"int32null/nullint32"},
       {"recursion", L"sub fib(k) { if (k < 2) return k; return fib(k - 1) + fib(k - 2); }\nreturn fib(15);", L"610"},
@@ -289,6 +292,7 @@ TEST(EngineFastPaths, AppendsGrowTheTextInPlace)
       {"copy taken before", L"s = \"a\"; for (i = 0; i < 3; i++) { t = s; s .= \"b\"; } return t . \" \" . s;", L"abb abbb"},
       {"elements appended", L"array a; for (i = 0; i < 3; i++) a[i] = \"<\" . i . \">\"; s = \"\"; for (i = 0; i < 3; i++) s .= a[i] . a[2 - i]; return s;", L"<0><2><1><1><2><0>"},
       {"text of a parameter", L"sub f(x) { for (i = 0; i < 3; i++) x .= i; return x . $1; }\nreturn f(\"p\");", L"p012p"},
+      {"operand with unary operators", L"s = \"\"; for (i = 0; i < 3; i++) s .= -i . !i . ~i . real(i) . \",\"; return s;", L"01-10.000000,-10-21.000000,-20-32.000000,"},
    };
    expectResults(cases);
 
