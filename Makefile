@@ -22,7 +22,7 @@ example: build
 # Puts each fault of tests/mutation/mutations.txt into a scratch copy of the tree and runs
 # the tests on it (see tests/README.md); MUTATION=WORD runs only the faults that mention WORD.
 mutation:
-	JOBS=$(JOBS) tests/mutation/run.sh $(MUTATION)
+	JOBS=$(JOBS) tests/mutation/run.sh "$(MUTATION)"
 
 # Line and branch coverage of src/ by the tests: an HTML map in $(COVERAGE)/html and a
 # summary per file.

@@ -349,6 +349,7 @@ TEST(InetAddr, Table)
       {L"abc", 0xFFFFFFFF},
       {L"", 0xFFFFFFFF},
       {L"1.2.3.\u00e9", 0xFFFFFFFF},
+      {L"1.2.3.\u0134", 0xFFFFFFFF},  // its low byte is '4': no character is cut to a byte
       {L"1.2.3.4xyz", 0xFFFFFFFF},
    };
    for (const Case &c : cases)
