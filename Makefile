@@ -20,7 +20,7 @@ example: build
 	cd examples && $(abspath $(BUILD))/tools/orva/orva log_report.orva
 
 # Puts each fault of tests/mutation/mutations.txt into a scratch copy of the tree and runs
-# the tests on it (see tests/README.md); MUTATION=WORD runs only the faults that mention WORD.
+# the tests on it (see tests/README.md); MUTATION=REGEX runs only the faults it matches.
 mutation:
 	JOBS=$(JOBS) tests/mutation/run.sh "$(MUTATION)"
 

@@ -7,7 +7,7 @@
 #   STALE     the text to find is not in the file exactly once: the list needs updating
 #   NO-BUILD  the mutated tree does not compile: the mutation needs updating
 # Exits 0 only when every mutation was caught.
-#   run.sh [WORD]   only the mutations whose file or fault line contains WORD
+#   run.sh [REGEX]  only the mutations whose file or fault line matches REGEX (extended)
 #   run.sh --check  only checks that every text to find is still there exactly once
 # Environment: MUTATION_BUILD (scratch folder, default build-mutation), JOBS (default 2),
 # MUTATION_TIMEOUT (seconds per test, default 60).
@@ -92,7 +92,7 @@ test_mutant() {
 # text of several lines.
 declare -a m_file m_find m_replace m_fault m_catch
 read_list() {
-  local line key value n=0 open=0
+  local line key value i n=0 open=0
   while IFS= read -r line || [ -n "$line" ]; do
     case "$line" in \#*) continue ;; esac
     if [ -z "$line" ]; then
@@ -113,6 +113,10 @@ read_list() {
       *) echo "$list: unknown key in: $line" >&2; exit 2 ;;
     esac
   done <"$list"
+  for i in "${!m_find[@]}" "${!m_fault[@]}" "${!m_catch[@]}"; do
+    [ -n "${m_file[i]:-}" ] && [ -n "${m_find[i]:-}" ] ||
+      { echo "$list: fault block $((i + 1)) lacks its file: or find: line" >&2; exit 2; }
+  done
 }
 
 count_of() {
@@ -199,7 +203,7 @@ main() {
   local caught=0 missed=0 stale=0 broken=0 total=0 i outcome status detail
   printf '%-4s %-8s %-34s %s\n' "#" "result" "file" "fault / catching test"
   for i in "${!m_file[@]}"; do
-    if [ -n "$only" ] && [[ "${m_file[i]} ${m_fault[i]}" != *"$only"* ]]; then continue; fi
+    if [ -n "$only" ] && ! [[ "${m_file[i]} ${m_fault[i]}" =~ $only ]]; then continue; fi
     # Tests written while the runner works count from the next fault on.
     sync_tree
     outcome=$(try_mutation "$i")
