@@ -68,6 +68,55 @@ TEST(Promotion, IntegerPairsFollowTheTable)
       }
 }
 
+TEST(Dispatch, ComparisonsOfEveryNumericPair)
+{
+   // Each comparison of every pair of numeric types (int32 pairs take a path of their own,
+   // the others are converted first), with the left operand below, equal to and above the
+   // right one, and negative signed operands against unsigned ones: the answer is always
+   // the mathematical one, except that uint64 and real have no common type.
+   const int types[] = {ORVA_DT_INT32, ORVA_DT_INT64, ORVA_DT_UINT32, ORVA_DT_UINT64, ORVA_DT_REAL};
+   auto make = [](int type, int n) -> ORVA_Value * {
+      switch (type)
+      {
+         case ORVA_DT_INT32: return I32(n);
+         case ORVA_DT_INT64: return I64(n);
+         case ORVA_DT_UINT32: return U32(static_cast<uint32_t>(n));
+         case ORVA_DT_UINT64: return U64(static_cast<uint64_t>(n));
+         default: return R(n);
+      }
+   };
+   struct Comparison { int opcode; const char *name; bool (*holds)(int, int); };
+   const Comparison comparisons[] = {
+      {EQ, "==", [](int a, int b) { return a == b; }}, {NE, "!=", [](int a, int b) { return a != b; }},
+      {LT, "<", [](int a, int b) { return a < b; }},   {LE, "<=", [](int a, int b) { return a <= b; }},
+      {GT, ">", [](int a, int b) { return a > b; }},   {GE, ">=", [](int a, int b) { return a >= b; }},
+   };
+   const int leftValues[] = {-1, 1, 2, 3};
+   const int rightValues[] = {-1, 2};
+   auto isUnsigned = [](int type) { return type == ORVA_DT_UINT32 || type == ORVA_DT_UINT64; };
+   for (int left : types)
+      for (int right : types)
+         for (const Comparison &c : comparisons)
+            for (int a : leftValues)
+               for (int b : rightValues)
+               {
+                  if ((a < 0 && isUnsigned(left)) || (b < 0 && isUnsigned(right)))
+                     continue;
+                  const std::string label = std::to_string(a) + " " + c.name + " " + std::to_string(b) +
+                                            " as types " + std::to_string(left) + "," + std::to_string(right);
+                  Outcome outcome = binary(c.opcode, make(left, a), make(right, b));
+                  const bool noCommonType = (left == ORVA_DT_UINT64 && right == ORVA_DT_REAL) ||
+                                            (left == ORVA_DT_REAL && right == ORVA_DT_UINT64);
+                  if (noCommonType)
+                  {
+                     EXPECT_EQ(outcome.error, L"Error 13 in line 5: Cannot do automatic type cast") << label;
+                     continue;
+                  }
+                  EXPECT_EQ(outcome.resultType, ORVA_DT_INT32) << label;
+                  EXPECT_EQ(outcome.result, c.holds(a, b) ? L"1" : L"0") << label;
+               }
+}
+
 struct BinaryCase
 {
    const char *what;
@@ -95,6 +144,8 @@ TEST(Dispatch, BinaryOperators)
       {"sub", SUB, I32(3), I32(5), ORVA_DT_INT32, L"-2"},
       {"mul", MUL, I64(3), I32(5), ORVA_DT_INT64, L"15"},
       {"rem", REM, I32(-7), I32(2), ORVA_DT_INT32, L"-1"},
+      {"rem of a mixed pair has the dividend's sign", REM, I32(-7), U32(2), ORVA_DT_INT32, L"-1"},
+      {"int64 rem has the dividend's sign", REM, I64(7), I32(-2), ORVA_DT_INT64, L"1"},
       {"rem by zero", REM, I32(7), I32(0), -1, L"Divide by zero"},
       {"rem by uint64 zero", REM, U64(7), U64(0), -1, L"Divide by zero"},
       {"min32 rem -1", REM, I32(kMin32), I32(-1), ORVA_DT_INT32, L"0"},

@@ -96,6 +96,7 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"assigned concatenation", L"a = 1; a = a . 2; b = a; b++; return a . \"/\" . b;", L"12/13"},
       {"assignment in a loop", L"s = 0; for (i = 0; i < 10; i++) s = s + i; return s;", L"45"},
       {"assignment as a value", L"x = (y = 3) + 1; return x . y;", L"43"},
+      {"computed assignment as a value", L"s = 0; for (i = 0; i < 3; i++) s = s + (t = i * 2) + 1; return s . t;", L"94"},
       {"compound assignment", L"x = 5; x += 2; x .= \"a\"; return x;", L"7a"},
       // Comparisons of numbers give plain int32 0 or 1.
       {"comparison type", L"x = 5; return typeof(x < 7) . typeof(1.5 == 1.5) . typeof(2L > 1U);", L"int32int32int32"},
@@ -127,6 +128,8 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       // Calls: every call starts with a set of its own.
       {"locals do not leak between calls", L"sub f(a) { if (a) return z; z = 9; return f(1); }\nreturn typeof(f(0));", L"null"},
       {"arguments are fresh per call", L"sub f(a, b) { return a . typeof(b) . typeof($3); }\nreturn f(1, 2, 3) . \" \" . f(4);", L"1int32int32 4nullnull"},
+      {"variables made in another order than in the last call", L"sub f(a) { if (a) { t = 1; u = 2; } else { u = 3; t = 4; } return t . u; }\nreturn f(1) . f(0) . f(1) . f(0);", L"12431243"},
+      {"recycled set grows past eight variables", L"sub f(a) { b = a + 1; c = b + 1; d = c + 1; e = d + 1; g = e + 1; h = g + 1; k = h + 1; m = k + 1; n = m + 1; if (a == 2) { c = 0; z = 7; } return a . n . c . typeof(z); }\nreturn f(1) . f(2) . f(1);", L"1103null2110int321103null"},
       {"a position taken by another name", L"sub f(flag) { if (flag) a = 1; else b = 2; return a; }\nf(1); return typeof(f(0)) . f(1);", L"null1"},
       {"named arguments per call", L"sub f(a) { return typeof($x) . typeof($y); }\nreturn f(x: 1) . \"/\" . f(y: 2);", L"int32null/nullint32"},
       {"recursion", L"sub fib(k) { if (k < 2) return k; return fib(k - 1) + fib(k - 2); }\nreturn fib(15);", L"610"},
@@ -241,6 +244,43 @@ TEST(EngineFastPaths, StatementsCountAllTheirSteps)
       EXPECT_EQ(run(fast, limit).error, run(slow, limit).error) << limit;
 }
 
+TEST(EngineFastPaths, EveryLoopShapeCountsEachInstructionPerRound)
+{
+   // A round of a loop without branches in its body runs every instruction of the loop
+   // once, except a for loop's start (its first statement, 3 instructions). The loop runs
+   // n rounds, so one more round must cost exactly that many more steps, whichever fast
+   // path (fused branch, decoded statement, increment, element access, append) runs it
+   // and whatever instruction (a back-jump, a condition) follows the statement.
+   struct Case { const char *name; const wchar_t *loop; uint64_t once; };
+   const Case cases[] = {
+      {"assignment before the back-jump", L"while (i < n) { i = i + 1; x = x + i * 2; }", 0},
+      {"element store before the back-jump", L"while (i < n) { i = i + 1; a[i % 4] = i * 3; }", 0},
+      {"element read before the back-jump", L"while (i < n) { i = i + 1; x = a[i % 4] + 1; }", 0},
+      {"decoded condition", L"while (i + 1 < n + 1) i = i + 1;", 0},
+      {"increment before the back-jump", L"while (i < n) { x = a[j]; i++; }", 0},
+      {"for loop step", L"for (i = 0; i < n; i++) x = x + i;", 3},
+      {"for loop with element access", L"for (i = 0; i < n; ++i) { j = i % 4; a[j] = x; x = a[j]; }", 3},
+      {"do-while with an append", L"do { i = i + 1; s .= \"a\"; } while (i < n);", 0},
+      {"do-while with a decoded condition", L"do { x = x + 2; i++; } while (i * 2 < n * 2);", 0},
+   };
+   const std::wstring prelude = L"x = 0; i = 0; j = 1; s = \"\"; array a; a[0] = 5; a[1] = 6; a[2] = 7; a[3] = 8;\n";
+   const std::wstring epilogue = L"\nreturn x . s;\n";
+   ORVA_Program *bare = compile(L"n = 20; " + prelude + epilogue);
+   ASSERT_NE(bare, nullptr);
+   const uint64_t bareSize = bare->getCodeSize();
+   delete bare;
+   for (const Case &c : cases)
+   {
+      ORVA_Program *program = compile(L"n = 20; " + prelude + c.loop + epilogue);
+      ASSERT_NE(program, nullptr) << c.name;
+      const uint64_t loopSize = program->getCodeSize() - bareSize;
+      delete program;
+      const uint64_t twenty = stepsNeeded(L"n = 20; " + prelude + c.loop + epilogue);
+      const uint64_t twentyOne = stepsNeeded(L"n = 21; " + prelude + c.loop + epilogue);
+      EXPECT_EQ(twentyOne - twenty, loopSize - c.once) << c.name;
+   }
+}
+
 TEST(EngineFastPaths, AppendsGrowTheTextInPlace)
 {
    const ResultCase cases[] = {
@@ -252,6 +292,7 @@ TEST(EngineFastPaths, AppendsGrowTheTextInPlace)
       {"copy taken before", L"s = \"a\"; for (i = 0; i < 3; i++) { t = s; s .= \"b\"; } return t . \" \" . s;", L"abb abbb"},
       {"elements appended", L"array a; for (i = 0; i < 3; i++) a[i] = \"<\" . i . \">\"; s = \"\"; for (i = 0; i < 3; i++) s .= a[i] . a[2 - i]; return s;", L"<0><2><1><1><2><0>"},
       {"text of a parameter", L"sub f(x) { for (i = 0; i < 3; i++) x .= i; return x . $1; }\nreturn f(\"p\");", L"p012p"},
+      {"operand with unary operators", L"s = \"\"; for (i = 0; i < 3; i++) s .= -i . !i . ~i . real(i) . \",\"; return s;", L"01-10.000000,-10-21.000000,-20-32.000000,"},
    };
    expectResults(cases);
 
@@ -285,6 +326,7 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
    struct Case { const char *name; const wchar_t *source; const wchar_t *error; };
    const Case cases[] = {
       {"divide by zero in an assignment", L"x = 1;\ny = 5 % 0;\n", L"Error 9 in line 2: Divide by zero"},
+      {"error at the first instruction of its line", L"x = 5;\narray x;\n", L"Error 22 in line 2: Variable already exist"},
       {"comparison with null", L"x = 1;\ny = x < null;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"element store at a new variable", L"array a;\na[n] = 1;\n", L"Error 23 in line 2: Array index is not an integer"},
       {"element read of a number", L"a = 5;\nx = a[0];\n", L"Error 24 in line 2: Attempt to use array element access operation on non-array"},

@@ -473,6 +473,37 @@ TEST(Calls, HostFunctions)
              L"Error 19 in line 7: Function or operation argument is not a whole number");
 }
 
+// Runs the program it was called from again, handing over an environment, an argument and
+// a local set; returns what run answered.
+int s_nestedDeletions = 0;
+int handlerRunAgain(int, ORVA_Value **, ORVA_Value **result, ORVA_Program *program)
+{
+   ORVA_Value *arguments[] = {new ORVA_Value(static_cast<int32_t>(1))};
+   auto *locals = new ORVA_VariableSystem(false);
+   locals->create(L"x", new ORVA_Value(static_cast<int32_t>(2)));
+   *result = new ORVA_Value(static_cast<int32_t>(
+      program->run(new HostEnvironment(&s_nestedDeletions), 1, arguments, locals)));
+   return 0;
+}
+
+TEST(Calls, AProgramDoesNotRunInsideItsOwnRun)
+{
+   // A run is refused while the program runs: run answers -1, releases what it was handed
+   // (the environment here; the argument and the set show under the sanitizers) and the
+   // outer run goes on undisturbed.
+   static const ORVA_ExtFunction functions[] = {{L"again", handlerRunAgain, 0}};
+   CodeBuilder code;
+   code.push(I(5)).call("again", 0).op(CONCAT).op(RET);
+   ORVA_Program *program = code.build();
+   auto *environment = new HostEnvironment();
+   environment->registerFunctionSet(1, functions);
+   s_nestedDeletions = 0;
+   EXPECT_EQ(program->run(environment, 0, nullptr), 0);
+   EXPECT_EQ(textOf(program->getResult()), L"5-1");
+   EXPECT_EQ(s_nestedDeletions, 1);
+   delete program;
+}
+
 TEST(Calls, ExitTwoCallsDeepEndsTheRun)
 {
    CodeBuilder code;
@@ -595,6 +626,14 @@ TEST(VariableSets, LookupOrderAndHostSets)
    EXPECT_EQ(second->run(nullptr, 0, nullptr), 0);  // without the constant, k is a local again
    ASSERT_NE(constants.find(L"k"), nullptr);           // the host's set is untouched
    delete second;
+
+   // Nor can foreach step a constant through an array.
+   wchar_t errorText[256] = L"";
+   ORVA_Program *loop = ORVACompile(L"array a; a[0] = 1;\nforeach (k : a) x = k;\n", errorText, 256);
+   ASSERT_NE(loop, nullptr) << errorText;
+   EXPECT_EQ(loop->run(nullptr, 0, nullptr, nullptr, nullptr, &constants), -1);
+   EXPECT_STREQ(loop->getErrorText(), L"Error 25 in line 2: Cannot assign to a variable that is constant");
+   delete loop;
 }
 
 TEST(VariableSets, HostVariableWithoutValueReadsAsNull)

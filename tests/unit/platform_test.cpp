@@ -53,6 +53,20 @@ TEST(Queue, DeliversInOrderAcrossGrowthAndWrapAround)
    EXPECT_EQ(queue.Size(), 0);
 }
 
+TEST(Queue, WrapsAroundWithoutGrowing)
+{
+   // One item at a time: the ring never grows, and its head passes the end of the ring
+   // several times.
+   Queue queue;
+   int items[40];
+   for (int i = 0; i < 40; i++)
+   {
+      queue.Put(&items[i]);
+      EXPECT_EQ(queue.Get(), &items[i]) << i;
+   }
+   EXPECT_EQ(queue.Get(), nullptr);
+}
+
 TEST(MatchString, Table)
 {
    struct Case
@@ -349,6 +363,7 @@ TEST(InetAddr, Table)
       {L"abc", 0xFFFFFFFF},
       {L"", 0xFFFFFFFF},
       {L"1.2.3.\u00e9", 0xFFFFFFFF},
+      {L"1.2.3.\u0134", 0xFFFFFFFF},  // its low byte is '4': no character is cut to a byte
       {L"1.2.3.4xyz", 0xFFFFFFFF},
    };
    for (const Case &c : cases)
