@@ -17,10 +17,14 @@
 #define ORVA_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #define ORVA_VERSION_MAJOR 0
 #define ORVA_VERSION_MINOR 1
@@ -71,7 +75,11 @@ extern ORVA_API const wchar_t *const g_orvaDataTypeNames[10];
    that was not found, no instruction being executed. */
 static const uint32_t ORVA_INVALID_ADDRESS = 0xFFFFFFFF;
 
-/* Opcodes of the virtual machine, numbered 0 to 56. */
+/* Opcodes of the virtual machine, numbered 0 to 56. The mnemonics are short, common words
+   (ADD, AND, NAME, GLOBAL, ...), so they live in their own namespace rather than in the
+   host's: write ORVA_Op::PUSH_CONST, or put "using namespace ORVA_Op;" in the file of a
+   host that builds programs by hand. */
+namespace ORVA_Op {
 enum ORVA_Opcode {
    NOP = 0, RET, JMP, CALL_ADDR, CALL_NAME, PUSH_CONST, PUSH_VAR, EXIT, POP, SET,
    ADD, SUB, MUL, DIV, REM, EQ, NE, LT, LE, GT, GE, BITAND, BITOR, BITXOR, AND, OR,
@@ -80,6 +88,9 @@ enum ORVA_Opcode {
    NAME, FOREACH, NEXT, GLOBAL, GARRAY,
    ORVA_OPCODE_COUNT
 };
+}
+using ORVA_Op::ORVA_Opcode;
+using ORVA_Op::ORVA_OPCODE_COUNT;
 
 /* Runtime error codes; ORVA_Program::getErrorText gives "Error %d in line %d: %s". */
 enum ORVA_ErrorCode {
@@ -115,7 +126,10 @@ enum ORVA_ErrorCode {
    ORVA_ERR_TEXT_LIMIT = 29,
    ORVA_ERR_ARRAY_LIMIT = 30,
    ORVA_ERR_INTERRUPTED = 31,
-   ORVA_ERR_OUT_OF_MEMORY = 32
+   ORVA_ERR_OUT_OF_MEMORY = 32,
+   /* run() was called for a program whose run is still under way (from a host function
+      of that run): the inner call is refused, the outer run goes on. */
+   ORVA_ERR_ALREADY_RUNNING = 33
 };
 
 /* ------------------------------------------------------------------------------------
@@ -143,6 +157,12 @@ public:
    ORVA_Value(const wchar_t *text);
    ORVA_Value(const char *text);
    ORVA_Value(const wchar_t *text, uint32_t length);
+   /* A null value: new ORVA_Value(nullptr). (A null text pointer, (const wchar_t *)nullptr,
+      is the empty text, which reads as the int32 0.) */
+   ORVA_Value(std::nullptr_t) : ORVA_Value() {}
+   /* UTF-8 text of that length, zero bytes included (std::string converts to it); each
+      invalid sequence becomes U+FFFD. Text that reads as a number is that number. */
+   ORVA_Value(std::string_view utf8);
    ~ORVA_Value();
 
    ORVA_Value(const ORVA_Value &) = delete;
@@ -175,6 +195,9 @@ public:
    ORVA_Iterator *getValueAsIterator() const;
    const wchar_t *getValueAsCString();
    const wchar_t *getValueAsString(uint32_t *length);
+   /* The text form in UTF-8, ready for printf("%s") or a std::ostream in any locale; the
+      empty text for null, object and array values. */
+   std::string getValueAsUtf8();
    /* int32 values, the most common, are read without a call. */
    int32_t getValueAsInt32() const { return m_dataType == ORVA_DT_INT32 ? m_content.int32 : convertToInt32(); }
    uint32_t getValueAsUInt32() const;
@@ -636,6 +659,27 @@ struct ORVA_RunLimits
    uint32_t maxArrayElements = 0; /* elements in one array */
 };
 
+/* One script function call in progress when a run failed. */
+struct ORVA_StackFrame
+{
+   std::wstring function; /* "main", "$main" for the top-level code, or the function's name */
+   std::wstring module;   /* the module the function comes from; empty for the program's own */
+   int line = 0;          /* the line executing in it: the error's, or that of the call it made */
+};
+
+/* What stopped the last run, beside the text getErrorText gives. */
+struct ORVA_ErrorInfo
+{
+   int code = 0;          /* the runtime error code; 0 when the last run ended well */
+   int line = 0;          /* the source line, 0 before the first instruction */
+   std::wstring module;   /* the module that holds the line; empty for the program's own code */
+   /* What the error is about: the function called (11 "Function not found", 12, and codes
+      a built-in or host function returned), the entry function (7), the module (16), the
+      attribute (15); empty otherwise. */
+   std::wstring name;
+   std::vector<ORVA_StackFrame> callStack; /* innermost call first; empty before the first instruction */
+};
+
 class ORVA_API ORVA_Program
 {
 public:
@@ -665,10 +709,20 @@ public:
    const ORVA_FunctionEntry *getFunction(uint32_t index) const { return index < m_functionCount ? &m_functions[index] : nullptr; }
    uint32_t getPreloadCount() const { return m_preloadCount; }
    const wchar_t *getPreload(uint32_t index) const { return index < m_preloadCount ? m_preloadList[index] : nullptr; }
+   /* "Error %d in line %d: %s" of the last run, or the empty text when it ended well. */
    const wchar_t *getErrorText() const;
+   /* The same error taken apart, with the module and the call stack (code 0: none). */
+   const ORVA_ErrorInfo &getErrorInfo() const { return m_errorInfo; }
    ORVA_Value *getResult() const { return m_result; }
 
-   /* Running */
+   /* Running. run takes over the environment, the argument values and the local set, and
+      deletes them before it returns, so each run needs its own: an environment on the
+      stack, or argument values that another run also gets, are freed twice, and nothing
+      cheap can tell. Create both with new for every run:
+         ORVA_Value *argv[] = { new ORVA_Value(L"x") };
+         program->run(new MyEnvironment(), 1, argv);
+      A program runs on one thread at a time, and not again from a host function of its
+      own run (that call returns -1 with ORVA_ERR_ALREADY_RUNNING). */
    int run(ORVA_Environment *environment, uint32_t argc, ORVA_Value **argv,
            ORVA_VariableSystem *localSet = nullptr, ORVA_VariableSystem **globalSetReceiver = nullptr,
            ORVA_VariableSystem *constantSet = nullptr, const wchar_t *entryPoint = nullptr);
@@ -684,8 +738,19 @@ public:
       request made while no run is active stops the next run before its first instruction.
       Every run ends with no request pending. */
    void interrupt() { m_interruptRequested.store(true, std::memory_order_relaxed); }
+   /* The serial number of the run under way, or between runs the one the next run will
+      get; serials grow by one per run and never repeat for a program. */
+   uint64_t getRunSerial() const { return m_runSerial.load(std::memory_order_relaxed); }
+   /* Interrupts only the run with that serial, when it is under way or still to come; a
+      request for a run that has ended does nothing. So a watchdog started for one run
+      cannot stop the next: take getRunSerial() before run(), pass it to the watchdog. */
+   void interrupt(uint64_t runSerial) { m_interruptSerial.store(runSerial, std::memory_order_relaxed); }
    /* For long-running host functions: true when they should return ORVA_ERR_INTERRUPTED. */
-   bool isInterruptRequested() const { return m_interruptRequested.load(std::memory_order_relaxed); }
+   bool isInterruptRequested() const
+   {
+      return m_interruptRequested.load(std::memory_order_relaxed) ||
+             m_interruptSerial.load(std::memory_order_relaxed) == m_runSerial.load(std::memory_order_relaxed);
+   }
 
    /* Links a compiled module into the running program (called by the environment while
       a run loads its modules). The module is only read. */
@@ -704,6 +769,8 @@ protected:
    ORVA_Variable *findOrCreateVariable(const wchar_t *name);
    ORVA_Variable *createVariable(const wchar_t *name);
    void error(int code);
+   /* error(code) for an error about a function, module or attribute (ORVA_ErrorInfo::name). */
+   void error(int code, const wchar_t *name);
    void doBinaryOperation(int opcode);
    int concatenateOperands(ORVA_Value *left, ORVA_Value *right);
    static bool operateOnInt32(int opcode, ORVA_Value *left, int32_t right);
@@ -761,6 +828,14 @@ private:
    ORVA_FunctionIndex *m_functionIndex;
    ORVA_RunLimits m_limits;
    std::atomic<bool> m_interruptRequested;
+   std::atomic<uint64_t> m_runSerial;
+   std::atomic<uint64_t> m_interruptSerial;
+   ORVA_ErrorInfo m_errorInfo;
+   /* Where the current run's entry function starts (the outermost frame of a call stack). */
+   uint32_t m_entryAddress;
+
+   /* Fills m_errorInfo for an error raised now; never throws. */
+   void describeError(int code, int line, const wchar_t *name) noexcept;
 };
 
 /* ------------------------------------------------------------------------------------
@@ -795,6 +870,15 @@ public:
    const ORVA_ExtFunction *findFunction(const wchar_t *name) const;
    ORVA_ExtFunction *findFunction(const wchar_t *name);
    uint32_t getFunctionCount() const { return m_functionCount; }
+   /* The record at a position of the table (built-ins first), or null past its end. */
+   const ORVA_ExtFunction *getFunction(uint32_t index) const { return index < m_functionCount ? &m_functions[index] : nullptr; }
+   /* For sandboxes: takes every function of that name, built-in or host, out of the table;
+      scripts calling it then get error 11. Returns how many records were removed. */
+   uint32_t removeFunction(const wchar_t *name);
+   /* Puts the record in the place of the function scripts reach under its name (a
+      built-in too), or appends it when there is none; registerFunctionSet never hides a
+      built-in. Returns 1 when a function was replaced, 0 when the record was appended. */
+   int replaceFunction(const ORVA_ExtFunction &function);
 
    /* Finds, compiles and links a module into the running program; 1 linked, 0 not. */
    int useModule(ORVA_Program *program, const wchar_t *name);
@@ -834,6 +918,9 @@ public:
    void lock() { m_lock->lock(); }
    void unlock() { m_lock->unlock(); }
 
+   /* 1: the library owns the program from now on. 0: refused (a name taken, ignoring
+      case; no name or no program; a program the library holds already), and the
+      program stays the caller's. */
    int addScript(uint32_t id, const wchar_t *name, ORVA_Program *program);
    void deleteScript(const wchar_t *name);
    void deleteScript(uint32_t id);
@@ -873,5 +960,11 @@ ORVA_API wchar_t *ORVALoadFile(const wchar_t *fileName, uint32_t *size);
 ORVA_API const char *ORVAGetVersion(void);
 
 }
+
+/* UTF-8 text to the library's wide text and back, for hosts that keep std::string: no
+   locale is involved (printf("%ls") needs setlocale with a UTF-8 locale for anything
+   beyond ASCII). Invalid sequences and characters become U+FFFD; a null text gives "". */
+ORVA_API std::wstring ORVAFromUtf8(std::string_view text);
+ORVA_API std::string ORVAToUtf8(const wchar_t *text);
 
 #endif

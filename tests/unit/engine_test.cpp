@@ -537,16 +537,22 @@ TEST(Lifecycle, SecondRunReplacesAndReleasesTheFirstResult)
    delete program;
 }
 
-TEST(Lifecycle, ErrorTextSurvivesALaterNormalRun)
+// The error text belongs to the last run: a host that checks it after a run that ended
+// well must not see an old failure.
+TEST(Lifecycle, ErrorTextBelongsToTheLastRun)
 {
    CodeBuilder code;
    code.var("$1").jump(JZ, "fail").push(I(1)).op(RET).label("fail").line(3).op(PRINT).op(PRINT);
    ORVA_Program *program = code.build();
    ORVA_Value *zero = new ORVA_Value(static_cast<int32_t>(0));
    EXPECT_EQ(program->run(nullptr, 1, &zero), -1);
+   EXPECT_STREQ(program->getErrorText(), L"Error 1 in line 3: Data stack underflow");
+   EXPECT_EQ(program->getErrorInfo().code, ORVA_ERR_DATA_STACK_UNDERFLOW);
    ORVA_Value *one = new ORVA_Value(static_cast<int32_t>(1));
    EXPECT_EQ(program->run(nullptr, 1, &one), 0);
-   EXPECT_STREQ(program->getErrorText(), L"Error 1 in line 3: Data stack underflow");
+   EXPECT_STREQ(program->getErrorText(), L"");
+   EXPECT_EQ(program->getErrorInfo().code, 0);
+   EXPECT_EQ(program->getErrorInfo().line, 0);
    delete program;
 }
 
