@@ -726,6 +726,20 @@ public:
    int run(ORVA_Environment *environment, uint32_t argc, ORVA_Value **argv,
            ORVA_VariableSystem *localSet = nullptr, ORVA_VariableSystem **globalSetReceiver = nullptr,
            ORVA_VariableSystem *constantSet = nullptr, const wchar_t *entryPoint = nullptr);
+   /* Runs the script function `name` with the arguments (taken over, as by run) and the
+      environment (null: a default one): run with `name` as entry point. With
+      setKeepGlobals(true), the top-level code run once sets up the globals and every call
+      sees them as the calls before left them. */
+   int call(const wchar_t *name, uint32_t argc, ORVA_Value **argv, ORVA_Environment *environment = nullptr)
+   {
+      return run(environment, argc, argv, nullptr, nullptr, nullptr, name != nullptr ? name : L"");
+   }
+   /* Off (the default): every run starts from the globals set with setGlobalVariable and
+      its changes are discarded. On: the global variables a run that ends well leaves
+      become the program's for the runs that follow (findGlobalVariable sees them); a
+      failed run leaves them as they were. */
+   void setKeepGlobals(bool keep) { m_keepGlobals = keep; }
+   bool getKeepGlobals() const { return m_keepGlobals; }
    void setGlobalVariable(const wchar_t *name, ORVA_Value *value);
    ORVA_Variable *findGlobalVariable(const wchar_t *name) const;
    void trace(int level, const wchar_t *text);
@@ -833,6 +847,7 @@ private:
    ORVA_ErrorInfo m_errorInfo;
    /* Where the current run's entry function starts (the outermost frame of a call stack). */
    uint32_t m_entryAddress;
+   bool m_keepGlobals;
 
    /* Fills m_errorInfo for an error raised now; never throws. */
    void describeError(int code, int line, const wchar_t *name) noexcept;

@@ -1007,6 +1007,19 @@ public:
       program->m_errorText = qv_wcsdup(text);
    }
 
+   // A copy of the set, or null when memory runs out (the clean-up of a run must not throw).
+   static ORVA_VariableSystem *copyOrNull(ORVA_VariableSystem *set) noexcept
+   {
+      try
+      {
+         return new ORVA_VariableSystem(set);
+      }
+      catch (...)
+      {
+         return nullptr;
+      }
+   }
+
    static void clearError(ORVA_Program *program)
    {
       free(program->m_errorText);
@@ -1115,14 +1128,22 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
 
    // Clean-up, in an order that never leaves a pointer to something already released.
    // startAndExecute replaced the global and constant sets with the run's own, unless it
-   // failed before that; the originals come back either way.
+   // failed before that; the originals come back, except that a program that keeps its
+   // globals keeps those of a run that ended well (the receiver then gets a copy).
    if (m_globals != originalGlobals)
    {
-      if (globalSetReceiver != nullptr)
-         *globalSetReceiver = m_globals;
-      else
-         delete m_globals;
+      ORVA_VariableSystem *left = m_globals;
       m_globals = originalGlobals;
+      if (m_keepGlobals && !state.failed)
+      {
+         m_globals = left;
+         left = (globalSetReceiver != nullptr) ? ORVA_Engine::copyOrNull(left) : nullptr;
+         delete originalGlobals;
+      }
+      if (globalSetReceiver != nullptr)
+         *globalSetReceiver = left;
+      else
+         delete left;
    }
    else if (globalSetReceiver != nullptr)
    {

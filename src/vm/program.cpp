@@ -54,7 +54,8 @@ ORVA_Program::ORVA_Program()
      m_runSerial(1),
      m_interruptSerial(0),
      m_errorInfo(),
-     m_entryAddress(ORVA_INVALID_ADDRESS)
+     m_entryAddress(ORVA_INVALID_ADDRESS),
+     m_keepGlobals(false)
 {
    // The random built-in draws from the C generator; each new program reseeds it.
    srand(static_cast<unsigned int>(time(nullptr)));

@@ -121,3 +121,37 @@ TEST(ErrorInfo, RunFromItsOwnHandlerIsRefusedWithACode)
    EXPECT_STREQ(program->getErrorText(), L"");
    delete program;
 }
+
+// A program that keeps its globals: the top-level code runs once, then calls by name see
+// and change the globals it set up; a failed call changes nothing.
+TEST(KeepGlobals, EventHandlerCountsInAGlobal)
+{
+   ORVA_Program *program = compile(L"global count = 0;\nsub onEvent(step)\n{\n   count = count + step;\n   return count;\n}");
+   program->setKeepGlobals(true);
+   ASSERT_EQ(program->run(nullptr, 0, nullptr), 0);
+   for (int32_t expected : {1, 2, 3})
+   {
+      ORVA_Value *argv[] = {new ORVA_Value(1)};
+      ASSERT_EQ(program->call(L"onEvent", 1, argv), 0);
+      EXPECT_EQ(program->getResult()->getValueAsInt32(), expected);
+   }
+   ORVA_Value *bad[] = {new ORVA_Value(L"x")};
+   EXPECT_EQ(program->call(L"onEvent", 1, bad), -1);
+   EXPECT_EQ(program->findGlobalVariable(L"count")->getValue()->getValueAsInt32(), 3);
+
+   ORVA_VariableSystem *received = nullptr;
+   ORVA_Value *argv[] = {new ORVA_Value(2)};
+   ASSERT_EQ(program->run(nullptr, 1, argv, nullptr, &received, nullptr, L"onEvent"), 0);
+   ASSERT_NE(received, nullptr);
+   EXPECT_EQ(received->find(L"count")->getValue()->getValueAsInt32(), 5);
+   EXPECT_EQ(program->findGlobalVariable(L"count")->getValue()->getValueAsInt32(), 5);
+   delete received;
+
+   EXPECT_EQ(program->call(L"noSuch", 0, nullptr), -1);
+   EXPECT_EQ(program->getErrorInfo().name, L"noSuch");
+   program->setKeepGlobals(false);
+   ORVA_Value *once[] = {new ORVA_Value(1)};
+   ASSERT_EQ(program->call(L"onEvent", 1, once), 0);
+   EXPECT_EQ(program->findGlobalVariable(L"count")->getValue()->getValueAsInt32(), 5);
+   delete program;
+}
