@@ -17,10 +17,14 @@
 #define ORVA_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #define ORVA_VERSION_MAJOR 0
 #define ORVA_VERSION_MINOR 1
@@ -71,7 +75,14 @@ extern ORVA_API const wchar_t *const g_orvaDataTypeNames[10];
    that was not found, no instruction being executed. */
 static const uint32_t ORVA_INVALID_ADDRESS = 0xFFFFFFFF;
 
-/* Opcodes of the virtual machine, numbered 0 to 56. */
+/* Opcodes of the virtual machine, numbered 0 to 56. The mnemonics are short, common words
+   (ADD, AND, NAME, GLOBAL, ...), so they are declared in their own namespace, where no
+   header's macro or enumerator of the same name can clash with them, and brought into
+   view with a using-directive so that hand-built programs can write PUSH_CONST as they
+   always did. A host whose own names collide with them (an enumerator ADD of its own,
+   <arpa/nameser_compat.h>) defines ORVA_NO_GLOBAL_OPCODES before including this header
+   and writes ORVA_Op::PUSH_CONST. */
+namespace ORVA_Op {
 enum ORVA_Opcode {
    NOP = 0, RET, JMP, CALL_ADDR, CALL_NAME, PUSH_CONST, PUSH_VAR, EXIT, POP, SET,
    ADD, SUB, MUL, DIV, REM, EQ, NE, LT, LE, GT, GE, BITAND, BITOR, BITXOR, AND, OR,
@@ -80,6 +91,12 @@ enum ORVA_Opcode {
    NAME, FOREACH, NEXT, GLOBAL, GARRAY,
    ORVA_OPCODE_COUNT
 };
+}
+using ORVA_Op::ORVA_Opcode;
+using ORVA_Op::ORVA_OPCODE_COUNT;
+#ifndef ORVA_NO_GLOBAL_OPCODES
+using namespace ORVA_Op;
+#endif
 
 /* Runtime error codes; ORVA_Program::getErrorText gives "Error %d in line %d: %s". */
 enum ORVA_ErrorCode {
@@ -115,7 +132,10 @@ enum ORVA_ErrorCode {
    ORVA_ERR_TEXT_LIMIT = 29,
    ORVA_ERR_ARRAY_LIMIT = 30,
    ORVA_ERR_INTERRUPTED = 31,
-   ORVA_ERR_OUT_OF_MEMORY = 32
+   ORVA_ERR_OUT_OF_MEMORY = 32,
+   /* run() was called for a program whose run is still under way (from a host function
+      of that run): the inner call is refused, the outer run goes on. */
+   ORVA_ERR_ALREADY_RUNNING = 33
 };
 
 /* ------------------------------------------------------------------------------------
@@ -143,6 +163,12 @@ public:
    ORVA_Value(const wchar_t *text);
    ORVA_Value(const char *text);
    ORVA_Value(const wchar_t *text, uint32_t length);
+   /* A null value: new ORVA_Value(nullptr). (A null text pointer, (const wchar_t *)nullptr,
+      is the empty text, which reads as the int32 0.) */
+   ORVA_Value(std::nullptr_t) : ORVA_Value() {}
+   /* UTF-8 text of that length, zero bytes included (std::string converts to it); each
+      invalid sequence becomes U+FFFD. Text that reads as a number is that number. */
+   ORVA_Value(std::string_view utf8);
    ~ORVA_Value();
 
    ORVA_Value(const ORVA_Value &) = delete;
@@ -175,6 +201,9 @@ public:
    ORVA_Iterator *getValueAsIterator() const;
    const wchar_t *getValueAsCString();
    const wchar_t *getValueAsString(uint32_t *length);
+   /* The text form in UTF-8, ready for printf("%s") or a std::ostream in any locale; the
+      empty text for null, object and array values. */
+   std::string getValueAsUtf8();
    /* int32 values, the most common, are read without a call. */
    int32_t getValueAsInt32() const { return m_dataType == ORVA_DT_INT32 ? m_content.int32 : convertToInt32(); }
    uint32_t getValueAsUInt32() const;
@@ -638,6 +667,27 @@ struct ORVA_RunLimits
    uint32_t maxArrayElements = 0; /* elements in one array */
 };
 
+/* One script function call in progress when a run failed. */
+struct ORVA_StackFrame
+{
+   std::wstring function; /* "main", "$main" for the top-level code, or the function's name */
+   std::wstring module;   /* the module the function comes from; empty for the program's own */
+   int line = 0;          /* the line executing in it: the error's, or that of the call it made */
+};
+
+/* What stopped the last run, beside the text getErrorText gives. */
+struct ORVA_ErrorInfo
+{
+   int code = 0;          /* the runtime error code; 0 when the last run ended well */
+   int line = 0;          /* the source line, 0 before the first instruction */
+   std::wstring module;   /* the module that holds the line; empty for the program's own code */
+   /* What the error is about: the function called (11 "Function not found", 12, and codes
+      a built-in or host function returned), the entry function (7), the module (16), the
+      attribute (15); empty otherwise. */
+   std::wstring name;
+   std::vector<ORVA_StackFrame> callStack; /* innermost call first; empty before the first instruction */
+};
+
 class ORVA_API ORVA_Program
 {
 public:
@@ -667,13 +717,38 @@ public:
    const ORVA_FunctionEntry *getFunction(uint32_t index) const { return index < m_functionCount ? &m_functions[index] : nullptr; }
    uint32_t getPreloadCount() const { return m_preloadCount; }
    const wchar_t *getPreload(uint32_t index) const { return index < m_preloadCount ? m_preloadList[index] : nullptr; }
+   /* "Error %d in line %d: %s" of the last run that failed; a run that ends well leaves it
+      as it was (getErrorInfo tells whether the last run failed). */
    const wchar_t *getErrorText() const;
+   /* The same error taken apart, with the module and the call stack (code 0: none). */
+   const ORVA_ErrorInfo &getErrorInfo() const { return m_errorInfo; }
    ORVA_Value *getResult() const { return m_result; }
 
-   /* Running */
+   /* Running. run takes over the environment, the argument values and the local set, and
+      deletes them before it returns, so each run needs its own: an environment on the
+      stack, or argument values that another run also gets, are freed twice, and nothing
+      cheap can tell. Create both with new for every run:
+         ORVA_Value *argv[] = { new ORVA_Value(L"x") };
+         program->run(new MyEnvironment(), 1, argv);
+      A program runs on one thread at a time, and not again from a host function of its
+      own run (that call returns -1 with ORVA_ERR_ALREADY_RUNNING). */
    int run(ORVA_Environment *environment, uint32_t argc, ORVA_Value **argv,
            ORVA_VariableSystem *localSet = nullptr, ORVA_VariableSystem **globalSetReceiver = nullptr,
            ORVA_VariableSystem *constantSet = nullptr, const wchar_t *entryPoint = nullptr);
+   /* Runs the script function `name` with the arguments (taken over, as by run) and the
+      environment (null: a default one): run with `name` as entry point. With
+      setKeepGlobals(true), the top-level code run once sets up the globals and every call
+      sees them as the calls before left them. */
+   int call(const wchar_t *name, uint32_t argc, ORVA_Value **argv, ORVA_Environment *environment = nullptr)
+   {
+      return run(environment, argc, argv, nullptr, nullptr, nullptr, name != nullptr ? name : L"");
+   }
+   /* Off (the default): every run starts from the globals set with setGlobalVariable and
+      its changes are discarded. On: the global variables a run that ends well leaves
+      become the program's for the runs that follow (findGlobalVariable sees them); a
+      failed run leaves them as they were. */
+   void setKeepGlobals(bool keep) { m_keepGlobals = keep; }
+   bool getKeepGlobals() const { return m_keepGlobals; }
    void setGlobalVariable(const wchar_t *name, ORVA_Value *value);
    ORVA_Variable *findGlobalVariable(const wchar_t *name) const;
    void trace(int level, const wchar_t *text);
@@ -686,8 +761,19 @@ public:
       request made while no run is active stops the next run before its first instruction.
       Every run ends with no request pending. */
    void interrupt() { m_interruptRequested.store(true, std::memory_order_relaxed); }
+   /* The serial number of the run under way, or between runs the one the next run will
+      get; serials grow by one per run and never repeat for a program. */
+   uint64_t getRunSerial() const { return m_runSerial.load(std::memory_order_relaxed); }
+   /* Interrupts only the run with that serial, when it is under way or still to come; a
+      request for a run that has ended does nothing. So a watchdog started for one run
+      cannot stop the next: take getRunSerial() before run(), pass it to the watchdog. */
+   void interrupt(uint64_t runSerial) { m_interruptSerial.store(runSerial, std::memory_order_relaxed); }
    /* For long-running host functions: true when they should return ORVA_ERR_INTERRUPTED. */
-   bool isInterruptRequested() const { return m_interruptRequested.load(std::memory_order_relaxed); }
+   bool isInterruptRequested() const
+   {
+      return m_interruptRequested.load(std::memory_order_relaxed) ||
+             m_interruptSerial.load(std::memory_order_relaxed) == m_runSerial.load(std::memory_order_relaxed);
+   }
 
    /* Links a compiled module into the running program (called by the environment while
       a run loads its modules). The module is only read. */
@@ -706,6 +792,8 @@ protected:
    ORVA_Variable *findOrCreateVariable(const wchar_t *name);
    ORVA_Variable *createVariable(const wchar_t *name);
    void error(int code);
+   /* error(code) for an error about a function, module or attribute (ORVA_ErrorInfo::name). */
+   void error(int code, const wchar_t *name);
    void doBinaryOperation(int opcode);
    int concatenateOperands(ORVA_Value *left, ORVA_Value *right);
    static bool operateOnInt32(int opcode, ORVA_Value *left, int32_t right);
@@ -763,6 +851,15 @@ private:
    ORVA_FunctionIndex *m_functionIndex;
    ORVA_RunLimits m_limits;
    std::atomic<bool> m_interruptRequested;
+   std::atomic<uint64_t> m_runSerial;
+   std::atomic<uint64_t> m_interruptSerial;
+   ORVA_ErrorInfo m_errorInfo;
+   /* Where the current run's entry function starts (the outermost frame of a call stack). */
+   uint32_t m_entryAddress;
+   bool m_keepGlobals;
+
+   /* Fills m_errorInfo for an error raised now; never throws. */
+   void describeError(int code, int line, const wchar_t *name) noexcept;
 };
 
 /* ------------------------------------------------------------------------------------
@@ -797,6 +894,15 @@ public:
    const ORVA_ExtFunction *findFunction(const wchar_t *name) const;
    ORVA_ExtFunction *findFunction(const wchar_t *name);
    uint32_t getFunctionCount() const { return m_functionCount; }
+   /* The record at a position of the table (built-ins first), or null past its end. */
+   const ORVA_ExtFunction *getFunction(uint32_t index) const { return index < m_functionCount ? &m_functions[index] : nullptr; }
+   /* For sandboxes: takes every function of that name, built-in or host, out of the table;
+      scripts calling it then get error 11. Returns how many records were removed. */
+   uint32_t removeFunction(const wchar_t *name);
+   /* Puts the record in the place of the function scripts reach under its name (a
+      built-in too), or appends it when there is none; registerFunctionSet never hides a
+      built-in. Returns 1 when a function was replaced, 0 when the record was appended. */
+   int replaceFunction(const ORVA_ExtFunction &function);
 
    /* Finds, compiles and links a module into the running program; 1 linked, 0 not. */
    int useModule(ORVA_Program *program, const wchar_t *name);
@@ -836,6 +942,9 @@ public:
    void lock() { m_lock->lock(); }
    void unlock() { m_lock->unlock(); }
 
+   /* 1: the library owns the program from now on. 0: refused (a name taken, ignoring
+      case; no name or no program; a program the library holds already), and the
+      program stays the caller's. */
    int addScript(uint32_t id, const wchar_t *name, ORVA_Program *program);
    void deleteScript(const wchar_t *name);
    void deleteScript(uint32_t id);
@@ -883,5 +992,11 @@ ORVA_API void ORVARegisterToolFunctions(ORVA_Environment *environment, const wch
 ORVA_API const char *ORVAGetVersion(void);
 
 }
+
+/* UTF-8 text to the library's wide text and back, for hosts that keep std::string: no
+   locale is involved (printf("%ls") needs setlocale with a UTF-8 locale for anything
+   beyond ASCII). Invalid sequences and characters become U+FFFD; a null text gives "". */
+ORVA_API std::wstring ORVAFromUtf8(std::string_view text);
+ORVA_API std::string ORVAToUtf8(const wchar_t *text);
 
 #endif

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <chrono>
+#include <string>
 #include <thread>
 
 // --- host class ---
@@ -124,6 +126,36 @@ static ORVA_Environment *newEnvironment(ORVA_Library *library)
 }
 // --- end environment ---
 
+// --- sandbox ---
+// Host data for handlers: every handler gets the running program, and
+// program->getEnvironment() is the environment the host made for that run, so a subclass
+// carries what the handlers need. This one also takes _exit away and puts its own sleep in
+// the built-in's place.
+static int sandboxSleep(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *program);
+
+class SandboxEnvironment : public ORVA_Environment
+{
+public:
+   explicit SandboxEnvironment(int32_t *budget) : budget(budget)
+   {
+      removeFunction(L"_exit");   // a call of _exit is now error 11
+      static const ORVA_ExtFunction sleep = { L"sleep", sandboxSleep, 1 };
+      replaceFunction(sleep);     // registerFunctionSet could not hide the built-in
+   }
+
+   int32_t *budget;   // the host's milliseconds; not owned
+};
+
+// sleep(ms) spends the host's budget instead of stalling the worker thread.
+static int sandboxSleep(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *program)
+{
+   auto *environment = static_cast<SandboxEnvironment *>(program->getEnvironment());
+   *environment->budget -= argv[0]->getValueAsInt32();
+   *result = new ORVA_Value(*environment->budget);
+   return 0;
+}
+// --- end sandbox ---
+
 // --- compile ---
 // Compiles source text; on failure prints "Error in line N: ..." and returns null.
 static ORVA_Program *compile(const wchar_t *source)
@@ -199,6 +231,68 @@ int main()
    }
    delete compile(L"x = 1 +;");   // prints the compile error; deleting null is fine
    // --- end errors ---
+
+   // --- error details ---
+   // getErrorInfo takes the error apart: the code, the line and its module, what the
+   // error is about, and the calls in progress, innermost first.
+   ORVA_Program *failing = compile(L"use netcheck;\nsub check(a) {\n   return zone(a) . lookup(a);\n}\ncheck(\"10.1.1.1\");");
+   if (failing != nullptr)
+   {
+      if (failing->run(newEnvironment(library), 0, nullptr) != 0)
+      {
+         const ORVA_ErrorInfo &info = failing->getErrorInfo();
+         printf("error %d in line %d of %s, about %s\n", info.code, info.line,
+                info.module.empty() ? "the script" : ORVAToUtf8(info.module.c_str()).c_str(),
+                ORVAToUtf8(info.name.c_str()).c_str());
+         for (const ORVA_StackFrame &frame : info.callStack)
+            printf("  at %s, line %d\n", ORVAToUtf8(frame.function.c_str()).c_str(), frame.line);
+      }
+      delete failing;
+   }
+   // --- end error details ---
+
+   // --- sandbox run ---
+   int32_t budget = 1000;
+   ORVA_Program *untrusted = compile(L"sleep(300);\nleft = sleep(200);\n_exit(left);");
+   if (untrusted != nullptr)
+   {
+      untrusted->run(new SandboxEnvironment(&budget), 0, nullptr);
+      printf("budget left: %d; %s\n", budget, ORVAToUtf8(untrusted->getErrorText()).c_str());
+      delete untrusted;
+   }
+   // --- end sandbox run ---
+
+   // --- utf-8 ---
+   // UTF-8 in and out, whatever the locale: a std::string becomes a value, and
+   // getValueAsUtf8 gives text for printf("%s") or std::cout.
+   ORVA_Program *greeter = compile(L"return \"Gr\u00fc\u00dfe, \" . $1;");
+   if (greeter != nullptr)
+   {
+      std::string name = "Zo\u00eb";
+      ORVA_Value *greetArgs[] = { new ORVA_Value(name) };
+      if (greeter->run(nullptr, 1, greetArgs) == 0)
+         printf("%s\n", greeter->getResult()->getValueAsUtf8().c_str());
+      delete greeter;
+   }
+   // --- end utf-8 ---
+
+   // --- watchdog ---
+   // A watchdog aims at one run: take the serial before run() and interrupt that serial.
+   // Should the watchdog fire after its run has ended, the next run is not touched.
+   ORVA_Program *looping = compile(L"while (1) { sleep(1); }");
+   if (looping != nullptr)
+   {
+      const uint64_t serial = looping->getRunSerial();
+      std::thread watchdog([looping, serial] {
+         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+         looping->interrupt(serial);
+      });
+      looping->run(nullptr, 0, nullptr);
+      watchdog.join();
+      printf("watchdog: %s\n", ORVAToUtf8(looping->getErrorText()).c_str());
+      delete looping;
+   }
+   // --- end watchdog ---
 
    // --- threads ---
    // One program, two threads: each run takes the program's lock. (Separate programs

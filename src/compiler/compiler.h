@@ -9,6 +9,7 @@
 
 #include <orva.h>
 #include "platform/platform.h"
+#include "vm/opcodes.h"
 
 #include <vector>
 

@@ -4,7 +4,9 @@
 // The table starts as a private copy of g_orvaDefaultFunctions, so the 32 built-ins always
 // occupy the first slots; host records are appended after them. findFunction scans from the
 // front, so a host function never hides a built-in, and of two host functions with one name
-// the first registered wins. useModule lives with module linking (src/vm/modules.cpp).
+// the first registered wins. A sandbox takes functions out (removeFunction) or puts its own
+// in their place (replaceFunction) explicitly. useModule lives with module linking
+// (src/vm/modules.cpp).
 #include <orva.h>
 
 #include <cstdlib>
@@ -115,6 +117,32 @@ ORVA_ExtFunction *ORVA_Environment::findFunction(const wchar_t *name)
 {
    uint32_t position = findRecord(m_functions, m_functionCount, name);
    return (position < m_functionCount) ? &m_functions[position] : nullptr;
+}
+
+uint32_t ORVA_Environment::removeFunction(const wchar_t *name)
+{
+   uint32_t kept = 0;
+   for (uint32_t i = 0; i < m_functionCount; i++)
+   {
+      if (findRecord(&m_functions[i], 1, name) == 0)
+         continue;
+      m_functions[kept++] = m_functions[i];
+   }
+   const uint32_t removed = m_functionCount - kept;
+   m_functionCount = kept;
+   return removed;
+}
+
+int ORVA_Environment::replaceFunction(const ORVA_ExtFunction &function)
+{
+   uint32_t position = findRecord(m_functions, m_functionCount, function.name);
+   if (position == m_functionCount)
+   {
+      registerFunctionSet(1, &function);
+      return 0;
+   }
+   m_functions[position] = function;
+   return 1;
 }
 
 // Writes the value's text form as UTF-8, with no terminator and no line end. Values without

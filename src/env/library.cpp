@@ -35,13 +35,15 @@ ORVA_Library::~ORVA_Library()
 }
 
 // Adds a script; the library owns the program from then on. Returns 0 and leaves the
-// program with the caller when the name is already taken (case ignored).
+// program with the caller when the name is already taken (case ignored). No program, and
+// a program the library holds already (under another name), are refused too: the first
+// would be a script that cannot be linked, the second would be deleted twice.
 int ORVA_Library::addScript(uint32_t id, const wchar_t *name, ORVA_Program *program)
 {
-   if (name == nullptr)
+   if (name == nullptr || program == nullptr)
       return 0;
    for (uint32_t i = 0; i < m_count; i++)
-      if (qv_wcsicmp(m_names[i], name) == 0)
+      if (qv_wcsicmp(m_names[i], name) == 0 || m_programs[i] == program)
          return 0;
 
    wchar_t *nameCopy = qv_wcsdup(name);

@@ -14,6 +14,8 @@
 
 #include <orva.h>
 
+#include "vm/opcodes.h"
+
 // True unless the instructions reachable from `start` (following jumps and branches, not
 // calls, up to RET, NRET or EXIT) surely leave the argument variables unseen. Functions
 // larger than the walk examines count as seeing them.

@@ -22,6 +22,8 @@
 
 #include <orva.h>
 
+#include "vm/opcodes.h"
+
 // One operand or operation of a decoded statement, in the order of the instructions.
 struct StatementStep
 {

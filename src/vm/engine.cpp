@@ -478,7 +478,8 @@ public:
    // an error.
    static uint32_t checkpoint(ORVA_Program *program)
    {
-      if (program->m_interruptRequested.exchange(false, std::memory_order_relaxed))
+      if (program->m_interruptRequested.exchange(false, std::memory_order_relaxed) ||
+          program->m_interruptSerial.load(std::memory_order_relaxed) == program->m_runSerial.load(std::memory_order_relaxed))
       {
          program->error(ORVA_ERR_INTERRUPTED);
          return 0;
@@ -997,6 +998,72 @@ public:
       instruction->m_cacheSerial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
    }
 
+   // Replaces the error text with "Error <code> in line <line>: <message>".
+   static void recordError(ORVA_Program *program, int code, int line)
+   {
+      free(program->m_errorText);
+      wchar_t text[kErrorTextSize];
+      FormatRuntimeError(text, kErrorTextSize, code, line);
+      program->m_errorText = qv_wcsdup(text);
+   }
+
+   // A copy of the set, or null when memory runs out (the clean-up of a run must not throw).
+   static ORVA_VariableSystem *copyOrNull(ORVA_VariableSystem *set) noexcept
+   {
+      try
+      {
+         return new ORVA_VariableSystem(set);
+      }
+      catch (...)
+      {
+         return nullptr;
+      }
+   }
+
+   // The error text outlives a later run that ends well, as hosts have always read it;
+   // the details describe the last run only, so code 0 says that it succeeded.
+   static void clearErrorInfo(ORVA_Program *program)
+   {
+      program->m_errorInfo = ORVA_ErrorInfo();
+   }
+
+   // Calls a built-in or host function. What the handler stores as its result is the
+   // engine's from here on: one of the handler's own arguments (which the stack still
+   // owns) becomes a copy of it, and a result stored before the handler threw is released.
+   static int callHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int argc, ORVA_Value **argv,
+                          ORVA_Value **result)
+   {
+      int rc;
+      try
+      {
+         rc = function->handler(argc, argv, result, program);
+      }
+      catch (...)
+      {
+         if (!isArgument(*result, argc, argv))
+            delete *result;
+         *result = nullptr;
+         throw;
+      }
+      if (isArgument(*result, argc, argv))
+      {
+         const ORVA_Value *argument = *result;
+         *result = nullptr;
+         *result = new ORVA_Value(argument);
+      }
+      return rc;
+   }
+
+   static bool isArgument(const ORVA_Value *value, int argc, ORVA_Value *const *argv)
+   {
+      for (int i = 0; value != nullptr && i < argc; i++)
+      {
+         if (argv[i] == value)
+            return true;
+      }
+      return false;
+   }
+
    // The entry function's address: the given name, else "main", else "$main".
    static uint32_t entryAddress(const ORVA_Program *program, const wchar_t *entryPoint)
    {
@@ -1016,11 +1083,14 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    if (m_runState != nullptr)
    {
       // A handler tried to run the program that is calling it. The run state belongs to
-      // the outer run, so refuse; what was handed over is still ours to release.
+      // the outer run, so refuse without touching it (error() would stop the outer run);
+      // what was handed over is still ours to release.
       delete environment;
       for (uint32_t i = 0; argv != nullptr && i < argc; i++)
          delete argv[i];
       delete localSet;
+      ORVA_Engine::recordError(this, ORVA_ERR_ALREADY_RUNNING, 0);
+      describeError(ORVA_ERR_ALREADY_RUNNING, 0, nullptr);
       return -1;
    }
 
@@ -1058,14 +1128,22 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
 
    // Clean-up, in an order that never leaves a pointer to something already released.
    // startAndExecute replaced the global and constant sets with the run's own, unless it
-   // failed before that; the originals come back either way.
+   // failed before that; the originals come back, except that a program that keeps its
+   // globals keeps those of a run that ended well (the receiver then gets a copy).
    if (m_globals != originalGlobals)
    {
-      if (globalSetReceiver != nullptr)
-         *globalSetReceiver = m_globals;
-      else
-         delete m_globals;
+      ORVA_VariableSystem *left = m_globals;
       m_globals = originalGlobals;
+      if (m_keepGlobals && !state.failed)
+      {
+         m_globals = left;
+         left = (globalSetReceiver != nullptr) ? ORVA_Engine::copyOrNull(left) : nullptr;
+         delete originalGlobals;
+      }
+      if (globalSetReceiver != nullptr)
+         *globalSetReceiver = left;
+      else
+         delete left;
    }
    else if (globalSetReceiver != nullptr)
    {
@@ -1107,9 +1185,13 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    m_codeSize = originalCodeSize;
    m_functionCount = originalFunctionCount;
 
-   // A request that came too late for this run's last checkpoint is not carried over.
+   // A request that came too late for this run's last checkpoint is not carried over, and
+   // one made for this run's serial cannot match a later run.
    m_interruptRequested.store(false, std::memory_order_relaxed);
+   m_runSerial.fetch_add(1, std::memory_order_relaxed);
    m_runState = nullptr;
+   if (!state.failed)
+      ORVA_Engine::clearErrorInfo(this);
    return state.failed ? -1 : 0;
 }
 
@@ -1160,7 +1242,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    {
       if (!program->m_environment->useModule(program, program->m_preloadList[i]))
       {
-         program->error(ORVA_ERR_MODULE_NOT_FOUND);
+         program->error(ORVA_ERR_MODULE_NOT_FOUND, program->m_preloadList[i]);
          return;
       }
    }
@@ -1168,10 +1250,11 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    uint32_t entry = entryAddress(program, entryPoint);
    if (entry == ORVA_INVALID_ADDRESS)
    {
-      program->error(ORVA_ERR_NO_MAIN);
+      program->error(ORVA_ERR_NO_MAIN, entryPoint != nullptr ? entryPoint : L"main");
       return;
    }
    program->m_bindCounter = 1;
+   program->m_entryAddress = entry;
    program->m_currentPosition = entry;
    newEpoch(program);
    program->execute();
@@ -1254,13 +1337,16 @@ ORVA_Variable *ORVA_Program::createVariable(const wchar_t *name)
 // Records the error text for `code` at the current instruction's line and stops the run.
 void ORVA_Program::error(int code)
 {
-   free(m_errorText);
+   error(code, nullptr);
+}
+
+void ORVA_Program::error(int code, const wchar_t *name)
+{
    int line = 0;
    if (m_currentPosition != ORVA_INVALID_ADDRESS && m_currentPosition < m_codeSize)
       line = m_instructions[m_currentPosition]->getLine();
-   wchar_t text[kErrorTextSize];
-   FormatRuntimeError(text, kErrorTextSize, code, line);
-   m_errorText = qv_wcsdup(text);
+   ORVA_Engine::recordError(this, code, line);
+   describeError(code, line, name);
    m_currentPosition = ORVA_INVALID_ADDRESS;
    if (m_runState != nullptr)
       static_cast<RunState *>(m_runState)->failed = true;
@@ -1278,6 +1364,13 @@ void ORVA_Program::execute()
    {                     \
       error(code);       \
       return;            \
+   } while (0)
+// The same for an error about the function or attribute the instruction names.
+#define RAISE_ABOUT_NAME(code)                           \
+   do                                                    \
+   {                                                     \
+      error(code, instruction->m_operand.name);          \
+      return;                                            \
    } while (0)
 // Leave the loop when an operation called from here raised an error.
 #define STOP_IF_FAILED()                                \
@@ -1336,13 +1429,13 @@ void ORVA_Program::execute()
             {
                uint32_t address = getFunctionAddress(instruction->m_operand.name);
                if (address == ORVA_INVALID_ADDRESS)
-                  RAISE(ORVA_ERR_FUNCTION_NOT_FOUND);
+                  RAISE_ABOUT_NAME(ORVA_ERR_FUNCTION_NOT_FOUND);
                next = ORVA_Engine::enterFunction(this, instruction, argc, address, &countdown);
                STOP_IF_FAILED();
                break;
             }
             if (argc < 0 || (function->numArgs != -1 && function->numArgs != argc))
-               RAISE(ORVA_ERR_INVALID_ARGUMENT_COUNT);
+               RAISE_ABOUT_NAME(ORVA_ERR_INVALID_ARGUMENT_COUNT);
             if (m_dataStack->getSize() < argc)
                RAISE(ORVA_ERR_DATA_STACK_UNDERFLOW);
             if (function->handler == nullptr)
@@ -1350,7 +1443,7 @@ void ORVA_Program::execute()
 
             ORVA_Value *result = nullptr;
             auto **argv = reinterpret_cast<ORVA_Value **>(m_dataStack->peekList(argc));
-            int rc = function->handler(argc, argv, &result, this);
+            int rc = ORVA_Engine::callHandler(this, function, argc, argv, &result);
             if (rc == 0)
             {
                for (int i = 0; i < argc; i++)
@@ -1363,7 +1456,7 @@ void ORVA_Program::execute()
             else
             {
                delete result;
-               RAISE(rc);
+               RAISE_ABOUT_NAME(rc);
             }
             const int limitCode = ORVA_Engine::checkCreatedValue(this, result);
             if (limitCode != 0)
@@ -1597,7 +1690,7 @@ void ORVA_Program::execute()
             ORVA_Value *attribute = object->getClass()->getAttr(object, instruction->m_operand.name);
             operand.reset();
             if (attribute == nullptr)
-               RAISE(ORVA_ERR_UNKNOWN_ATTRIBUTE);
+               RAISE_ABOUT_NAME(ORVA_ERR_UNKNOWN_ATTRIBUTE);
             PUSH(attribute);
             break;
          }
@@ -1616,7 +1709,7 @@ void ORVA_Program::execute()
             if (object == nullptr || object->getClass() == nullptr)
                RAISE(ORVA_ERR_INTERNAL);
             if (!object->getClass()->setAttr(object, instruction->m_operand.name, value.get()))
-               RAISE(ORVA_ERR_UNKNOWN_ATTRIBUTE);
+               RAISE_ABOUT_NAME(ORVA_ERR_UNKNOWN_ATTRIBUTE);
             PUSH(value.release());
             break;
          }
@@ -1754,6 +1847,7 @@ void ORVA_Program::execute()
    }
 
 #undef RAISE
+#undef RAISE_ABOUT_NAME
 #undef STOP_IF_FAILED
 #undef POP
 #undef PEEK

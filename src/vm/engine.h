@@ -8,6 +8,8 @@
 
 #include <orva.h>
 
+#include "vm/opcodes.h"
+
 // Room for "$" and the decimal digits of any uint32, terminator included.
 constexpr size_t kDollarNameSize = 16;
 

@@ -38,19 +38,21 @@ const wchar_t *const s_messages[] = {
 constexpr int kMessageCount = static_cast<int>(sizeof(s_messages) / sizeof(s_messages[0]));
 static_assert(kMessageCount == ORVA_ERR_NAMED_PARAMETER_REQUIRED, "one message per error code");
 
-// Errors that stop a run the host has bounded, or one that ran out of memory. They start
-// at 28 so that 27 keeps its "Unknown error code" message.
+// Errors that stop a run the host has bounded, one that ran out of memory, and a run
+// refused because the program is running already. They start at 28 so that 27 keeps its
+// "Unknown error code" message.
 const wchar_t *const s_limitMessages[] = {
    L"Instruction limit exceeded",                                         // 28
    L"Text length limit exceeded",                                         // 29
    L"Array size limit exceeded",                                          // 30
    L"Run interrupted",                                                    // 31
    L"Out of memory",                                                      // 32
+   L"Program is already running",                                         // 33
 };
 
 constexpr int kFirstLimitCode = ORVA_ERR_STEP_LIMIT;
 constexpr int kLimitMessageCount = static_cast<int>(sizeof(s_limitMessages) / sizeof(s_limitMessages[0]));
-static_assert(kFirstLimitCode + kLimitMessageCount - 1 == ORVA_ERR_OUT_OF_MEMORY, "one message per error code");
+static_assert(kFirstLimitCode + kLimitMessageCount - 1 == ORVA_ERR_ALREADY_RUNNING, "one message per error code");
 
 // Appends to a bounded buffer; keeps room for the terminator and silently stops when full.
 struct TextSink

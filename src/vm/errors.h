@@ -11,7 +11,7 @@
 constexpr size_t kErrorTextSize = 1024;
 
 // The message for a runtime error code; "Unknown error code" for codes outside 1..26 and
-// 28..32.
+// 28..33.
 const wchar_t *GetRuntimeErrorMessage(int code);
 
 // Writes "Error <code> in line <line>: <message>" into buffer (size wide characters,

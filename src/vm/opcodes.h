@@ -14,6 +14,9 @@
 
 #include <orva.h>
 
+// The library names opcodes without their namespace (orva.h keeps them out of hosts').
+using namespace ORVA_Op;
+
 // What the operand slot of an instruction holds.
 enum class ORVA_OperandKind : uint8_t
 {

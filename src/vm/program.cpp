@@ -50,7 +50,12 @@ ORVA_Program::ORVA_Program()
      m_regexCache(nullptr),
      m_functionIndex(nullptr),
      m_limits(),
-     m_interruptRequested(false)
+     m_interruptRequested(false),
+     m_runSerial(1),
+     m_interruptSerial(0),
+     m_errorInfo(),
+     m_entryAddress(ORVA_INVALID_ADDRESS),
+     m_keepGlobals(false)
 {
    // The random built-in draws from the C generator; each new program reseeds it.
    srand(static_cast<unsigned int>(time(nullptr)));

@@ -2,6 +2,8 @@
 // constructor a host means, and no call that a host is likely to write is ambiguous.
 #include <orva.h>
 
+using namespace ORVA_Op;
+
 #include <gtest/gtest.h>
 
 TEST(PublicApi, ValueConstructorsFollowTheLiteralType)

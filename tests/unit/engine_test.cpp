@@ -568,16 +568,22 @@ TEST(Lifecycle, SecondRunReplacesAndReleasesTheFirstResult)
    delete program;
 }
 
-TEST(Lifecycle, ErrorTextSurvivesALaterNormalRun)
+// A run that ends well keeps the error text of an earlier failed run, as hosts have always
+// read it; the error details describe the last run only.
+TEST(Lifecycle, ErrorTextSurvivesALaterNormalRunAndTheDetailsDoNot)
 {
    CodeBuilder code;
    code.var("$1").jump(JZ, "fail").push(I(1)).op(RET).label("fail").line(3).op(PRINT).op(PRINT);
    ORVA_Program *program = code.build();
    ORVA_Value *zero = new ORVA_Value(static_cast<int32_t>(0));
    EXPECT_EQ(program->run(nullptr, 1, &zero), -1);
+   EXPECT_STREQ(program->getErrorText(), L"Error 1 in line 3: Data stack underflow");
+   EXPECT_EQ(program->getErrorInfo().code, ORVA_ERR_DATA_STACK_UNDERFLOW);
    ORVA_Value *one = new ORVA_Value(static_cast<int32_t>(1));
    EXPECT_EQ(program->run(nullptr, 1, &one), 0);
    EXPECT_STREQ(program->getErrorText(), L"Error 1 in line 3: Data stack underflow");
+   EXPECT_EQ(program->getErrorInfo().code, 0);
+   EXPECT_EQ(program->getErrorInfo().line, 0);
    delete program;
 }
 

@@ -8,6 +8,8 @@
 
 #include <orva.h>
 
+using namespace ORVA_Op;
+
 namespace {
 
 // Programs whose destruction is observable: each holds a global variable with a host

@@ -123,7 +123,8 @@ TEST(RunLimits, NewErrorCodesFollowTheSpecifiedOnes)
    EXPECT_STREQ(GetRuntimeErrorMessage(ORVA_ERR_ARRAY_LIMIT), L"Array size limit exceeded");
    EXPECT_STREQ(GetRuntimeErrorMessage(ORVA_ERR_INTERRUPTED), L"Run interrupted");
    EXPECT_STREQ(GetRuntimeErrorMessage(ORVA_ERR_OUT_OF_MEMORY), L"Out of memory");
-   EXPECT_STREQ(GetRuntimeErrorMessage(33), L"Unknown error code");
+   EXPECT_STREQ(GetRuntimeErrorMessage(ORVA_ERR_ALREADY_RUNNING), L"Program is already running");
+   EXPECT_STREQ(GetRuntimeErrorMessage(34), L"Unknown error code");
 }
 
 TEST(RunLimits, EachLimitStopsARunawayScript)

@@ -14,6 +14,8 @@
 
 #include <orva.h>
 
+using namespace ORVA_Op;
+
 namespace {
 
 char *dupName(const char *name)

@@ -12,6 +12,8 @@
 
 #include <orva.h>
 
+using namespace ORVA_Op;
+
 // Builds an ORVA_Program from instructions given in order. Jumps name a label; labels and
 // functions mark the position of the next instruction. "$main" is registered at 0 unless
 // withoutMain() is called.

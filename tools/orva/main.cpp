@@ -4,7 +4,9 @@
 // embedder does — compile, attach an environment, run with arguments, report errors.
 #include <orva.h>
 
+#include <dirent.h>
 #include <getopt.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,8 +53,9 @@ const char kUsage[] =
    "  -h, --help         show this help\n"
    "      --version      show the version\n"
    "\n"
-   "Exit status: 1 on a compile or runtime error; otherwise 0, or the low 8 bits of the\n"
-   "script's result when it is an integer (exit 3; or return 3; at top level).\n";
+   "Exit status: 2 on a usage error (unknown option, bad value, no script); 1 on a compile\n"
+   "or runtime error; otherwise 0, or the low 8 bits of the script's result when it is an\n"
+   "integer (exit 3; or return 3; at top level).\n";
 
 // Shown by --help after the usage.
 const char kPromptHelp[] =
@@ -218,6 +221,60 @@ ORVA_Program *compile(const std::wstring &source, const std::string &where)
    return program;
 }
 
+// The file that holds a module's code: DIR/NAME.orva when the library (-L DIR) has it (the
+// name matched ignoring case, as use does), else NAME.orva in the current directory.
+std::string moduleFile(const std::wstring &module, const Options &options, ORVA_Library *library)
+{
+   std::string name = toNarrow(module.c_str());
+   if (library == nullptr || library->findScript(module.c_str()) == nullptr)
+      return name + ".orva";
+   if (DIR *dir = opendir(options.libraryDir.c_str()))
+   {
+      while (struct dirent *entry = readdir(dir))
+      {
+         std::string file = entry->d_name;
+         if (file.size() == name.size() + 5 && strncasecmp(file.c_str(), name.c_str(), name.size()) == 0 &&
+             file.compare(name.size(), 5, ".orva") == 0)
+            name = file.substr(0, name.size());
+      }
+      closedir(dir);
+   }
+   return options.libraryDir + "/" + name + ".orva";
+}
+
+// "FILE: Error ..." with the file that holds the failing line, then the calls that led
+// there (when there was a call), then what was missing.
+void reportRuntimeError(ORVA_Program *program, const Options &options, ORVA_Library *library,
+                        const BrokenModules &broken)
+{
+   const ORVA_ErrorInfo &info = program->getErrorInfo();
+   auto fileOf = [&](const std::wstring &module) {
+      return module.empty() ? options.scriptName : moduleFile(module, options, library);
+   };
+   reportError(fileOf(info.module), toNarrow(program->getErrorText()));
+   // Deep recursion shows its first and last calls only.
+   constexpr size_t kShownAtEachEnd = 10;
+   const size_t frames = info.callStack.size();
+   for (size_t i = 0; frames > 1 && i < frames; i++)
+   {
+      if (frames > 2 * kShownAtEachEnd && i == kShownAtEachEnd)
+      {
+         std::cerr << "  ... " << frames - 2 * kShownAtEachEnd << " more calls\n";
+         i = frames - kShownAtEachEnd;
+      }
+      const ORVA_StackFrame &frame = info.callStack[i];
+      std::cerr << "  at " << (frame.function == L"$main" ? "top level" : toNarrow(frame.function.c_str())) << " ("
+                << fileOf(frame.module) << ":" << frame.line << ")\n";
+   }
+   const std::string name = toNarrow(info.name.c_str());
+   if (info.code == ORVA_ERR_FUNCTION_NOT_FOUND)
+      std::cerr << "  function not found: " << name << "\n";
+   else if (info.code == ORVA_ERR_NO_MAIN)
+      std::cerr << "  entry function not found: " << name << "\n";
+   else if (info.code == ORVA_ERR_MODULE_NOT_FOUND)
+      explainModuleFailure(program, library, broken);
+}
+
 int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *library, const BrokenModules &broken)
 {
    ORVA_Environment *environment = new ORVA_Environment();
@@ -261,9 +318,7 @@ int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *libr
    bool written = flushOutput();
    if (rc != 0)
    {
-      reportError(options.scriptName, toNarrow(program->getErrorText()));
-      if (std::wcsstr(program->getErrorText(), L"Error 16 ") == program->getErrorText())
-         explainModuleFailure(program, library, broken);
+      reportRuntimeError(program, options, library, broken);
       return 1;
    }
    if (!written)
