@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 const int32_t kArrayGrowth = 32;
@@ -31,21 +32,23 @@ ORVA_Array::ORVA_Array() : m_refCount(0), m_size(0), m_allocated(0), m_elements(
 }
 
 // A copy of the top level: every element value is copied with the value copy constructor,
-// so an element that is itself an array is shared, not copied.
+// so an element that is itself an array is shared, not copied. Running out of memory
+// throws std::bad_alloc; the elements copied so far go with the unfinished copy (the
+// delegated constructor has made it an object whose destructor runs).
 ORVA_Array::ORVA_Array(ORVA_Array *src) : ORVA_Array()
 {
    if (src == nullptr || src->m_size == 0)
       return;
    m_elements = static_cast<Element *>(malloc(sizeof(Element) * src->m_size));
    if (m_elements == nullptr)
-      return;
+      throw std::bad_alloc();
    m_allocated = src->m_size;
    for (int32_t i = 0; i < src->m_size; i++)
    {
       m_elements[i].index = src->m_elements[i].index;
       m_elements[i].value = (src->m_elements[i].value != nullptr) ? new ORVA_Value(src->m_elements[i].value) : nullptr;
+      m_size = i + 1;
    }
-   m_size = src->m_size;
 }
 
 ORVA_Array::~ORVA_Array()
@@ -150,7 +153,7 @@ void ORVA_Array::set(int index, ORVA_Value *value)
       {
          // Out of memory: the array cannot take the value, and it owns it now.
          delete value;
-         return;
+         throw std::bad_alloc();
       }
       m_elements = elements;
       m_allocated = allocated;

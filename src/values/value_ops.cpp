@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 /* ---------------------------------------------------------------------------------------
  * Concatenation
@@ -21,7 +22,9 @@
 
 // Appends length characters of text (zero characters included) to the receiver's text form
 // and runs number recognition on the result. An array, iterator or object receiver has the
-// empty text form: its reference is released and it becomes the appended text.
+// empty text form: its reference is released and it becomes the appended text. A text that
+// cannot grow (no memory, or longer than a length can count) throws std::bad_alloc and
+// leaves the receiver as it was.
 void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
 {
    if (m_dataType < ORVA_DT_STRING)
@@ -32,14 +35,12 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
    }
    if (!m_stringValid)
       updateString();
-   if (m_string == nullptr)
-      return;
    if (text == nullptr)
       length = 0;
 
    size_t newLength = static_cast<size_t>(m_stringLength) + length;
    if (newLength > std::numeric_limits<uint32_t>::max() - 1)
-      return;
+      throw std::bad_alloc();
    wchar_t *joined = m_string;
    if (newLength + 1 > m_stringCapacity)
    {
@@ -55,7 +56,7 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
       joined = static_cast<wchar_t *>(
          TextGrow(m_string, m_stringCapacity * sizeof(wchar_t), used, (newLength + 1) * sizeof(wchar_t), &capacity));
       if (joined == nullptr)
-         return;
+         throw std::bad_alloc();
       if (ownText)
          text = joined + offset;
       m_string = joined;
