@@ -120,6 +120,9 @@ struct RunState
    std::vector<const ORVA_Instruction *> decodedInstructions;
    // Instructions the step limit still allows beyond the slice being executed.
    uint64_t stepsLeft = 0;
+   // The instruction loop's count of instructions left in its slice (see execute), which
+   // chargeSteps draws on for work done inside an instruction.
+   uint32_t *countdown = nullptr;
    ORVA_VariableSystem *spareLocals[kSpareLocalSets] = {};
    uint32_t spareLocalCount = 0;
 
@@ -495,6 +498,36 @@ public:
                                                                       : kCheckpointInterval;
       state->stepsLeft -= slice;
       return slice;
+   }
+
+   // Charges `steps` steps of work done inside the current instruction (the characters a
+   // regular-expression match reads) as if that many instructions had run: first from the
+   // slice, then from the budget beyond it. Returns 0, or the error code that is due (an
+   // interrupt request, the step limit), which the caller raises when it can.
+   static int chargeSteps(ORVA_Program *program, uint64_t steps)
+   {
+      if (program->m_interruptRequested.exchange(false, std::memory_order_relaxed))
+         return ORVA_ERR_INTERRUPTED;
+      auto *state = static_cast<RunState *>(program->m_runState);
+      if (program->m_limits.maxSteps == 0 || state == nullptr || state->countdown == nullptr)
+         return 0;
+      uint32_t *countdown = state->countdown;
+      // The instruction being executed has its step already; the rest of the slice is free.
+      const uint64_t inSlice = *countdown - 1;
+      if (steps <= inSlice)
+      {
+         *countdown -= static_cast<uint32_t>(steps);
+         return 0;
+      }
+      steps -= inSlice;
+      *countdown = 1;
+      if (state->stepsLeft < steps)
+      {
+         state->stepsLeft = 0;
+         return ORVA_ERR_STEP_LIMIT;
+      }
+      state->stepsLeft -= steps;
+      return 0;
    }
 
    // Steps 3 to 11 of a run: attach what the host handed over, load the modules and run
@@ -1251,6 +1284,11 @@ ORVA_Variable *ORVA_Program::createVariable(const wchar_t *name)
    return m_locals->create(name, new ORVA_Value());
 }
 
+int ChargeRunSteps(ORVA_Program *program, uint64_t steps)
+{
+   return ORVA_Engine::chargeSteps(program, steps);
+}
+
 // Records the error text for `code` at the current instruction's line and stops the run.
 void ORVA_Program::error(int code)
 {
@@ -1292,6 +1330,7 @@ void ORVA_Program::execute()
 
    // Instructions left until the next checkpoint; 1 puts a checkpoint before the first.
    uint32_t countdown = 1;
+   static_cast<RunState *>(m_runState)->countdown = &countdown;
    while (m_currentPosition < m_codeSize)
    {
       if (--countdown == 0)
