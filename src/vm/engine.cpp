@@ -645,15 +645,15 @@ public:
 
    // The PUSH of an append (see decoded_statement.h) whose text can grow in place: pushes
    // a stand-in for the copy of the text, which finishAppend drops at the CONCAT. False
-   // (nothing done but the lookup the PUSH makes anyway) when the variable does not hold
-   // a text or cannot be assigned.
+   // (nothing done but the lookup the PUSH makes anyway) when the variable holds neither a
+   // text nor a number (which joins as its text) or cannot be assigned.
    static bool startAppend(ORVA_Program *program, const ORVA_Instruction *instruction,
                            const DecodedStatement *statement, uint32_t position, uint32_t *next)
    {
       auto *state = static_cast<RunState *>(program->m_runState);
       ORVA_Variable *variable = lookupOrCreate(program, instruction);
       const ORVA_Value *value = variable->getValue();
-      if (value == nullptr || value->getDataType() != ORVA_DT_STRING || variable->isConstant() ||
+      if (value == nullptr || !value->isString() || variable->isConstant() ||
           state->appendAt != ORVA_INVALID_ADDRESS)
          return gaveUp(instruction, statement);
       statement->runs++;
@@ -673,11 +673,37 @@ public:
       kFailed
    };
 
+   // Counts `steps` more instructions as run after the current one, also across the end
+   // of the slice when the checkpoint there would let the run go on (no interrupt
+   // request, room in the step budget); then the next instruction starts with a
+   // checkpoint. False, with nothing counted, when that checkpoint would stop the run.
+   static bool takeSteps(ORVA_Program *program, uint32_t *countdown, uint32_t steps)
+   {
+      if (*countdown > steps)
+      {
+         *countdown -= steps;
+         return true;
+      }
+      if (program->m_interruptRequested.load(std::memory_order_relaxed))
+         return false;
+      if (program->m_limits.maxSteps != 0)
+      {
+         auto *state = static_cast<RunState *>(program->m_runState);
+         const uint64_t beyondSlice = steps - (*countdown - 1);
+         if (state->stepsLeft < beyondSlice)
+            return false;
+         state->stepsLeft -= beyondSlice;
+      }
+      *countdown = 1;
+      return true;
+   }
+
    // At the CONCAT of an append started by startAppend: appends the text on top of the
    // stack to the variable's own text and counts the SET and POP as run (kDone), or raises
    // the error CONCAT raises (kFailed). When the CONCAT must run as it is (a null operand,
-   // no room in the slice for the SET and POP), the stand-in becomes the copy of the text
-   // the PUSH would have made: the instructions in between cannot have changed it.
+   // a checkpoint due before the SET and POP that would stop the run), the stand-in becomes
+   // the copy of the text the PUSH would have made: the instructions in between cannot
+   // have changed it.
    static Append finishAppend(ORVA_Program *program, uint32_t *countdown, uint32_t *next)
    {
       auto *state = static_cast<RunState *>(program->m_runState);
@@ -693,7 +719,7 @@ public:
       void *const *operands = data->peekList(2);
       ORVA_Value *value = state->appendVariable->getValue();
       auto *right = static_cast<ORVA_Value *>(operands[1]);
-      if (*countdown <= 2 || right->isNull())
+      if (right->isNull() || !takeSteps(program, countdown, 2))
       {
          ORVA_Value copy(value);
          state->appendStandIn->swap(copy);
@@ -707,7 +733,6 @@ public:
       }
       delete popValue(data);
       delete popValue(data);
-      *countdown -= 2;
       *next = program->m_currentPosition + 3;
       return Append::kDone;
    }
