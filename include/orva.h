@@ -433,10 +433,16 @@ private:
       an element that is already there takes them without a new value being made. */
    void assign(int index, ORVA_Value &value);
 
+   void insertAt(int position, int index, ORVA_Value *value);
+   bool makeRoom(bool atEnd);
+
    int32_t m_refCount;
    int32_t m_size;
    int32_t m_allocated;
    Element *m_elements;
+   /* Unused records in front of m_elements (which is m_front records into its block), so
+      that an array filled in descending order does not move its tail on every store. */
+   int32_t m_front;
 };
 
 /* Walks an array in ascending index order for foreach. */

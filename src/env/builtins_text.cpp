@@ -117,15 +117,6 @@ int padded(int argc, ORVA_Value **argv, ORVA_Value **result, bool alignRight, co
    }
    buffer[n] = 0;
    *result = new ORVA_Value(buffer, n);
-   uint32_t madeLength = 0;
-   (*result)->getValueAsString(&madeLength);
-   if (madeLength != n)
-   {
-      // The value could not copy the text.
-      delete *result;
-      *result = nullptr;
-      return ORVA_ERR_OUT_OF_MEMORY;
-   }
    return 0;
 }
 

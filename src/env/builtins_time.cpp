@@ -37,8 +37,7 @@ int timeObject(int argc, ORVA_Value **argv, ORVA_Value **result, bool local)
       *result = new ORVA_Value();
       return 0;
    }
-   ORVA_Value *object = ORVA_TimeClass::createValue(broken);
-   *result = object != nullptr ? object : new ORVA_Value();
+   *result = ORVA_TimeClass::createValue(broken);
    return 0;
 }
 

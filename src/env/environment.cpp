@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "env/builtins.h"
 #include "platform/platform.h"
@@ -165,7 +166,7 @@ void ORVA_Environment::print(ORVA_Value *value)
    size_t byteCount = 0;
    char *bytes = UTF8StringFromWideStringN(text, length, &byteCount);
    if (bytes == nullptr)
-      return;
+      throw std::bad_alloc();
    fwrite(bytes, 1, byteCount, m_stdOut);
    free(bytes);
 }

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -73,10 +75,16 @@ ORVA_Value *ORVA_TimeClass::createValue(const struct tm &time)
       time.tm_sec, time.tm_min, time.tm_hour, time.tm_mday, time.tm_mon,
       time.tm_year, time.tm_wday, time.tm_yday, time.tm_isdst,
    };
-   void *copy = qv_memdup(&record, sizeof(record));
+   // Each piece is owned until the next one holds it, so running out of memory on the way
+   // (std::bad_alloc) leaves nothing behind.
+   std::unique_ptr<void, decltype(&free)> copy(qv_memdup(&record, sizeof(record)), &free);
    if (copy == nullptr)
-      return nullptr;
-   return new ORVA_Value(new ORVA_Object(&s_timeClass, copy));
+      throw std::bad_alloc();
+   std::unique_ptr<ORVA_Object> object(new ORVA_Object(&s_timeClass, copy.get()));
+   copy.release();   // the object's last reference frees it (onObjectDelete)
+   auto *value = new ORVA_Value(object.get());
+   object.release();
+   return value;
 }
 
 ORVA_TimeClass *ORVA_TimeClass::instance()

@@ -8,11 +8,16 @@
 
 #include <cstdlib>
 #include <limits>
+#include <new>
 
 // The creator has already taken the reference on the array that the iterator holds.
 ORVA_Iterator::ORVA_Iterator(const wchar_t *variableName, ORVA_Array *array)
    : m_refCount(0), m_variableName(qv_wcsdup(variableName != nullptr ? variableName : L"")), m_array(array), m_position(-1)
 {
+   // Without its name the loop could not assign its variable; the creator still holds the
+   // array's reference when this throws.
+   if (m_variableName == nullptr)
+      throw std::bad_alloc();
 }
 
 ORVA_Iterator::~ORVA_Iterator()

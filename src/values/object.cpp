@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <new>
 
 struct ORVA_Object::Handle
 {
@@ -42,11 +43,11 @@ void ORVA_Class::onObjectDelete(ORVA_Object *)
 ORVA_Object::ORVA_Object(ORVA_Class *objectClass, void *data)
    : m_objectClass(objectClass), m_handle(static_cast<Handle *>(malloc(sizeof(Handle))))
 {
-   if (m_handle != nullptr)
-   {
-      m_handle->data = data;
-      m_handle->refCount = 1;
-   }
+   // An object without its handle would lose the host's data.
+   if (m_handle == nullptr)
+      throw std::bad_alloc();
+   m_handle->data = data;
+   m_handle->refCount = 1;
 }
 
 ORVA_Object::ORVA_Object(ORVA_Object *src)

@@ -211,12 +211,15 @@ void *TextGrow(void *block, size_t capacity, size_t used, size_t size, size_t *n
       *newCapacity = capacity;
       return block;
    }
-   // Between large blocks realloc may grow in place.
+   // Between large blocks realloc may grow in place. They grow by half at least, so that a
+   // text built by appending is copied a bounded number of times in all.
    if (capacity > kTextPoolLargest)
    {
-      void *grown = realloc(block, size);
+      const size_t roomy = capacity + capacity / 2;
+      const size_t grownSize = (size < roomy) ? roomy : size;
+      void *grown = realloc(block, grownSize);
       if (grown != nullptr)
-         *newCapacity = size;
+         *newCapacity = grownSize;
       return grown;
    }
    void *grown = TextAllocate(size, newCapacity);

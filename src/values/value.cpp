@@ -30,6 +30,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <utility>
 
 const wchar_t *const g_orvaDataTypeNames[10] = {
@@ -39,13 +41,16 @@ const wchar_t *const g_orvaDataTypeNames[10] = {
 
 namespace {
 
-// A text buffer with room for `characters` characters (the terminator included), or null;
-// *capacity receives the room it has.
+// A text buffer with room for `characters` characters (the terminator included);
+// *capacity receives the room it has. A value never goes without the text it should have,
+// so running out of memory throws std::bad_alloc, which a run reports as "Out of memory".
 wchar_t *newText(size_t characters, uint32_t *capacity)
 {
    size_t bytes;
    auto *text = static_cast<wchar_t *>(TextAllocate(characters * sizeof(wchar_t), &bytes));
-   *capacity = (text != nullptr) ? static_cast<uint32_t>(bytes / sizeof(wchar_t)) : 0;
+   if (text == nullptr)
+      throw std::bad_alloc();
+   *capacity = static_cast<uint32_t>(bytes / sizeof(wchar_t));
    return text;
 }
 
@@ -53,12 +58,18 @@ wchar_t *newText(size_t characters, uint32_t *capacity)
 wchar_t *copyText(const wchar_t *source, uint32_t length, uint32_t *capacity)
 {
    wchar_t *text = newText(static_cast<size_t>(length) + 1, capacity);
-   if (text != nullptr)
-   {
-      memcpy(text, source, static_cast<size_t>(length) * sizeof(wchar_t));
-      text[length] = 0;
-   }
+   memcpy(text, source, static_cast<size_t>(length) * sizeof(wchar_t));
+   text[length] = 0;
    return text;
+}
+
+// A copy of a value's name; throws std::bad_alloc rather than lose the name.
+wchar_t *copyName(const wchar_t *name)
+{
+   wchar_t *copy = qv_wcsdup(name);
+   if (copy == nullptr && name != nullptr)
+      throw std::bad_alloc();
+   return copy;
 }
 
 // Truncation toward zero, saturating; NaN gives 0.
@@ -156,7 +167,8 @@ ORVA_Value::ORVA_Value()
 }
 
 // The members are set here rather than by delegating to ORVA_Value(): values are copied
-// on every push of a variable.
+// on every push of a variable. The text and the name are copied before any reference is
+// taken, so running out of memory leaves nothing behind.
 ORVA_Value::ORVA_Value(const ORVA_Value *src)
    : m_stringLength(0), m_stringCapacity(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
      m_textFormed(false)
@@ -164,11 +176,41 @@ ORVA_Value::ORVA_Value(const ORVA_Value *src)
    m_content.uint64 = 0;
    if (src == nullptr)
       return;
-   m_dataType = src->m_dataType;
-   switch (m_dataType)
+   // A text formed from the number is left out: the copy forms the same text when asked.
+   if (src->m_stringValid && src->m_string != nullptr && !src->m_textFormed)
+   {
+      m_string = copyText(src->m_string, src->m_stringLength, &m_stringCapacity);
+      m_stringLength = src->m_stringLength;
+      m_stringValid = true;
+   }
+   if (src->m_name != nullptr)
+   {
+      try
+      {
+         m_name = copyName(src->m_name);
+      }
+      catch (...)
+      {
+         invalidateString();
+         throw;
+      }
+   }
+   switch (src->m_dataType)
    {
       case ORVA_DT_OBJECT:
-         m_content.object = (src->m_content.object != nullptr) ? new ORVA_Object(src->m_content.object) : nullptr;
+         if (src->m_content.object != nullptr)
+         {
+            try
+            {
+               m_content.object = new ORVA_Object(src->m_content.object);
+            }
+            catch (...)
+            {
+               invalidateString();
+               free(m_name);
+               throw;
+            }
+         }
          break;
       case ORVA_DT_ARRAY:
          m_content.array = src->m_content.array;
@@ -184,18 +226,7 @@ ORVA_Value::ORVA_Value(const ORVA_Value *src)
          m_content.uint64 = src->m_content.uint64;
          break;
    }
-   // A text formed from the number is left out: the copy forms the same text when asked.
-   if (src->m_stringValid && src->m_string != nullptr && !src->m_textFormed)
-   {
-      m_string = copyText(src->m_string, src->m_stringLength, &m_stringCapacity);
-      if (m_string != nullptr)
-      {
-         m_stringLength = src->m_stringLength;
-         m_stringValid = true;
-      }
-   }
-   if (src->m_name != nullptr)
-      m_name = qv_wcsdup(src->m_name);
+   m_dataType = src->m_dataType;
 }
 
 ORVA_Value::ORVA_Value(ORVA_Object *object) : ORVA_Value()
@@ -265,16 +296,12 @@ ORVA_Value::ORVA_Value(const wchar_t *text) : ORVA_Value()
 ORVA_Value::ORVA_Value(const char *text) : ORVA_Value()
 {
    m_dataType = ORVA_DT_STRING;
-   wchar_t *wide = WideStringFromUTF8String(text != nullptr ? text : "");
-   uint32_t length = 0;
-   uint32_t capacity = 0;
-   wchar_t *copy = nullptr;
-   if (wide != nullptr)
-   {
-      length = static_cast<uint32_t>(wcslen(wide));
-      copy = copyText(wide, length, &capacity);
-      free(wide);
-   }
+   std::unique_ptr<wchar_t, decltype(&free)> wide(WideStringFromUTF8String(text != nullptr ? text : ""), &free);
+   if (wide == nullptr)
+      throw std::bad_alloc();
+   const auto length = static_cast<uint32_t>(wcslen(wide.get()));
+   uint32_t capacity;
+   wchar_t *copy = copyText(wide.get(), length, &capacity);
    setText(copy, length, capacity);
    updateNumber();
 }
@@ -284,15 +311,12 @@ ORVA_Value::ORVA_Value(const wchar_t *text, uint32_t length) : ORVA_Value()
    m_dataType = ORVA_DT_STRING;
    uint32_t capacity;
    wchar_t *copy = newText(static_cast<size_t>(length) + 1, &capacity);
-   if (copy != nullptr)
-   {
-      if (text != nullptr)
-         memcpy(copy, text, static_cast<size_t>(length) * sizeof(wchar_t));
-      else
-         memset(copy, 0, static_cast<size_t>(length) * sizeof(wchar_t));
-      copy[length] = 0;
-   }
-   setText(copy, copy != nullptr ? length : 0, capacity);
+   if (text != nullptr)
+      memcpy(copy, text, static_cast<size_t>(length) * sizeof(wchar_t));
+   else
+      memset(copy, 0, static_cast<size_t>(length) * sizeof(wchar_t));
+   copy[length] = 0;
+   setText(copy, length, capacity);
    updateNumber();
 }
 
@@ -330,22 +354,14 @@ void ORVA_Value::swap(ORVA_Value &other) noexcept
 }
 
 // Stores text (a buffer from newText with room for capacity characters) as the cached text
-// form; a null text (allocation failure) becomes the empty text so a string value always
-// has a text.
+// form.
 void ORVA_Value::setText(wchar_t *text, uint32_t length, uint32_t capacity)
 {
    invalidateString();
-   if (text == nullptr)
-   {
-      length = 0;
-      text = newText(1, &capacity);
-      if (text != nullptr)
-         text[0] = 0;
-   }
    m_string = text;
-   m_stringCapacity = (text != nullptr) ? capacity : 0;
-   m_stringLength = (text != nullptr) ? length : 0;
-   m_stringValid = (text != nullptr);
+   m_stringCapacity = capacity;
+   m_stringLength = length;
+   m_stringValid = true;
    m_textFormed = false;
 }
 
@@ -382,8 +398,9 @@ void ORVA_Value::releaseReference()
 
 void ORVA_Value::setName(const wchar_t *name)
 {
+   wchar_t *copy = copyName(name);
    free(m_name);
-   m_name = qv_wcsdup(name);
+   m_name = copy;
 }
 
 /* ---------------------------------------------------------------------------------------
@@ -486,7 +503,7 @@ void ORVA_Value::updateString()
    uint32_t capacity;
    wchar_t *text = copyText(buffer, length, &capacity);
    setText(text, length, capacity);
-   m_textFormed = (text != nullptr && m_dataType >= ORVA_DT_REAL);
+   m_textFormed = (m_dataType >= ORVA_DT_REAL);
 }
 
 /* ---------------------------------------------------------------------------------------

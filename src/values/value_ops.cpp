@@ -14,14 +14,69 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 /* ---------------------------------------------------------------------------------------
  * Concatenation
  * --------------------------------------------------------------------------------------- */
 
+namespace {
+
+bool isDigit(wchar_t c)
+{
+   return c >= L'0' && c <= L'9';
+}
+
+bool allDigits(const wchar_t *text, uint32_t length)
+{
+   for (uint32_t i = 0; i < length; i++)
+   {
+      if (!isDigit(text[i]))
+         return false;
+   }
+   return length > 0;
+}
+
+// Whether an integer's text is decimal: white space, a sign, then a digit other than 0
+// (a leading 0 is octal, "0x" hexadecimal).
+bool isDecimalText(const wchar_t *text, uint32_t length)
+{
+   uint32_t i = 0;
+   while (i < length && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r')))
+      i++;
+   if (i < length && (text[i] == L'-' || text[i] == L'+'))
+      i++;
+   return i < length && text[i] >= L'1' && text[i] <= L'9';
+}
+
+// The decimal integer `number` with `digits` written after it, saturating at the int64
+// bounds as number recognition does; *overflowed reports saturation.
+int64_t withDigits(int64_t number, const wchar_t *digits, uint32_t length, bool *overflowed)
+{
+   *overflowed = false;
+   const bool negative = number < 0;
+   for (uint32_t i = 0; i < length; i++)
+   {
+      const int64_t digit = digits[i] - L'0';
+      int64_t next;
+      if (__builtin_mul_overflow(number, 10, &next) ||
+          (negative ? __builtin_sub_overflow(next, digit, &next) : __builtin_add_overflow(next, digit, &next)))
+      {
+         *overflowed = true;
+         return negative ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+      }
+      number = next;
+   }
+   return number;
+}
+
+}  // namespace
+
 // Appends length characters of text (zero characters included) to the receiver's text form
 // and runs number recognition on the result. An array, iterator or object receiver has the
-// empty text form: its reference is released and it becomes the appended text.
+// empty text form: its reference is released and it becomes the appended text. A text that
+// cannot grow (no memory, or longer than a length can count) throws std::bad_alloc and
+// leaves the receiver as it was.
 void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
 {
    if (m_dataType < ORVA_DT_STRING)
@@ -32,14 +87,19 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
    }
    if (!m_stringValid)
       updateString();
-   if (m_string == nullptr)
-      return;
    if (text == nullptr)
       length = 0;
+   // Digits appended to a decimal integer's text give the integer those digits longer:
+   // recognition need not read the whole text again, so a text of digits grows by
+   // appending in linear time. The data type and number are what recognition would give.
+   const bool growsInteger = (m_dataType == ORVA_DT_INT32 || m_dataType == ORVA_DT_INT64) && allDigits(text, length) &&
+                             isDecimalText(m_string, m_stringLength);
+   const int64_t integer = getValueAsInt64();
+   const bool integerFormed = m_textFormed;
 
    size_t newLength = static_cast<size_t>(m_stringLength) + length;
    if (newLength > std::numeric_limits<uint32_t>::max() - 1)
-      return;
+      throw std::bad_alloc();
    wchar_t *joined = m_string;
    if (newLength + 1 > m_stringCapacity)
    {
@@ -55,7 +115,7 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
       joined = static_cast<wchar_t *>(
          TextGrow(m_string, m_stringCapacity * sizeof(wchar_t), used, (newLength + 1) * sizeof(wchar_t), &capacity));
       if (joined == nullptr)
-         return;
+         throw std::bad_alloc();
       if (ownText)
          text = joined + offset;
       m_string = joined;
@@ -70,7 +130,21 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
 
    m_dataType = ORVA_DT_STRING;
    m_content.uint64 = 0;
-   updateNumber();
+   if (!growsInteger)
+   {
+      updateNumber();
+      return;
+   }
+   bool overflowed;
+   const int64_t grown = withDigits(integer, joined + newLength - length, length, &overflowed);
+   const bool fitsInt32 = grown >= std::numeric_limits<int32_t>::min() && grown <= std::numeric_limits<int32_t>::max();
+   m_dataType = fitsInt32 ? ORVA_DT_INT32 : ORVA_DT_INT64;
+   if (fitsInt32)
+      m_content.int32 = static_cast<int32_t>(grown);
+   else
+      m_content.int64 = grown;
+   // A text that was the number's own form stays so, unless the number saturated.
+   m_textFormed = integerFormed && !overflowed;
 }
 
 /* ---------------------------------------------------------------------------------------

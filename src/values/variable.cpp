@@ -4,21 +4,53 @@
 #include "values/pool.h"
 
 #include <cstdlib>
+#include <new>
 
-ORVA_Variable::ORVA_Variable(const wchar_t *name)
-   : m_name(qv_wcsdup(name != nullptr ? name : L"")), m_value(new ORVA_Value()), m_constant(false)
+namespace {
+
+// A copy of a variable's name; a variable never goes without one, so running out of
+// memory throws std::bad_alloc.
+wchar_t *copyName(const wchar_t *name)
 {
+   wchar_t *copy = qv_wcsdup(name != nullptr ? name : L"");
+   if (copy == nullptr)
+      throw std::bad_alloc();
+   return copy;
 }
 
+}  // namespace
+
+ORVA_Variable::ORVA_Variable(const wchar_t *name) : m_name(copyName(name)), m_value(nullptr), m_constant(false)
+{
+   try
+   {
+      m_value = new ORVA_Value();
+   }
+   catch (...)
+   {
+      free(m_name);
+      throw;
+   }
+}
+
+// When the name cannot be copied the constructor throws and value stays the caller's.
 ORVA_Variable::ORVA_Variable(const wchar_t *name, ORVA_Value *value, bool constant)
-   : m_name(qv_wcsdup(name != nullptr ? name : L"")), m_value(value), m_constant(constant)
+   : m_name(copyName(name)), m_value(value), m_constant(constant)
 {
 }
 
 // The copy shares arrays with the source (the value copy constructor shares them).
-ORVA_Variable::ORVA_Variable(ORVA_Variable *src)
-   : m_name(qv_wcsdup(src->m_name)), m_value(new ORVA_Value(src->m_value)), m_constant(src->m_constant)
+ORVA_Variable::ORVA_Variable(ORVA_Variable *src) : m_name(copyName(src->m_name)), m_value(nullptr), m_constant(src->m_constant)
 {
+   try
+   {
+      m_value = new ORVA_Value(src->m_value);
+   }
+   catch (...)
+   {
+      free(m_name);
+      throw;
+   }
 }
 
 void *ORVA_Variable::operator new(size_t size)

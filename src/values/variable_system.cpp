@@ -139,10 +139,8 @@ ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *valu
    std::unique_ptr<ORVA_Value> held(value != nullptr ? value : new ORVA_Value());
    ORVA_Variable *variable = new ORVA_Variable(name, held.get(), m_constant);
    held.release();
-   uint32_t before = m_count;
    append(variable);
-   // Only when memory ran out was the variable not kept (append deleted it).
-   return m_count > before ? variable : nullptr;
+   return variable;
 }
 
 // Adds copies of src's variables whose names are not here yet; existing variables keep
@@ -177,7 +175,7 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
       if (variables == nullptr)
       {
          delete variable;
-         return;
+         throw std::bad_alloc();
       }
       m_variables = variables;
       m_allocated = allocated;

@@ -14,12 +14,14 @@
 // the instruction's constant and the switch value on the stack, and releases neither.
 #include <cstdlib>
 #include <cwchar>
+#include <string>
 
 #include <tre/tre.h>
 
 #include <orva.h>
 
 #include "platform/platform.h"
+#include "vm/bounded_match.h"
 #include "vm/engine.h"
 #include "vm/regex_cache.h"
 
@@ -148,8 +150,7 @@ int computeNumeric(int opcode, ORVA_Value *left, ORVA_Value *right, ORVA_Value *
 }
 
 // CONCAT: appends text (the right operand's) to left, unless the joined text would be
-// longer than maxLength (0: no limit). A text that did not grow as asked means memory ran
-// out.
+// longer than maxLength (0: no limit). Running out of memory throws std::bad_alloc.
 int concatenateWithin(ORVA_Value *left, const wchar_t *text, uint32_t rightLength, uint32_t maxLength)
 {
    uint32_t leftLength;
@@ -158,9 +159,7 @@ int concatenateWithin(ORVA_Value *left, const wchar_t *text, uint32_t rightLengt
    if (maxLength != 0 && joinedLength > maxLength)
       return ORVA_ERR_TEXT_LIMIT;
    left->concatenate(text, rightLength);
-   uint32_t length;
-   textOf(left, &length);
-   return (length == joinedLength) ? 0 : ORVA_ERR_OUT_OF_MEMORY;
+   return 0;
 }
 
 }  // namespace
@@ -389,14 +388,29 @@ void ORVA_Program::doUnaryOperation(int opcode)
 // Matches text against the extended regular expression `pattern` (case-insensitive when
 // asked). On a match, stores capture groups 1 upwards in the local variables "$1".."$255",
 // stopping at the first group that took no part. Returns 1 for a match, 0 for none, and
-// -1 after raising "Invalid regular expression". Compiled patterns are kept in the
+// -1 after raising an error: "Invalid regular expression", or the step limit or an
+// interrupt stopping a match that reads too much (see bounded_match.h). Compiled patterns are kept in the
 // program's regular-expression cache.
 int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignoreCase)
 {
    uint32_t patternLength;
    const wchar_t *patternText = textOf(pattern, &patternLength);
+   uint32_t textLength;
+   const wchar_t *subject = textOf(text, &textLength);
    if (m_regexCache == nullptr)
       m_regexCache = new ORVA_RegexCache();
+
+   // A pattern with back references is searched in the form that bounded matching needs,
+   // unless a zero character of its own or of the subject leaves only the plain search.
+   const bool backReferences = HasBackReference(patternText, patternLength);
+   const bool plain = backReferences && NeedsPlainSearch(patternText, patternLength, subject, textLength);
+   std::wstring rewritten;
+   if (backReferences && !plain)
+   {
+      rewritten = NoZeroPattern(patternText, patternLength);
+      patternText = rewritten.data();
+      patternLength = static_cast<uint32_t>(rewritten.size());
+   }
    size_t stackBytes = 0;
    const regex_t *expression =
       m_regexCache->get(patternText, patternLength, REG_EXTENDED | (ignoreCase ? REG_ICASE : 0), &stackBytes);
@@ -406,10 +420,22 @@ int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignore
       return -1;
    }
 
-   uint32_t textLength;
-   const wchar_t *subject = textOf(text, &textLength);
    regmatch_t groups[kMaxCaptureGroup + 1];
-   int matched = (tre_regwnexec(expression, subject, textLength, kMaxCaptureGroup + 1, groups, 0) == 0) ? 1 : 0;
+   int matched;
+   if (plain)
+   {
+      matched = (tre_regwnexec(expression, subject, textLength, kMaxCaptureGroup + 1, groups, 0) == 0) ? 1 : 0;
+   }
+   else
+   {
+      int stopCode = 0;
+      matched = BoundedMatch(this, expression, backReferences, subject, textLength, kMaxCaptureGroup + 1, groups, &stopCode);
+      if (matched < 0)
+      {
+         error(stopCode);
+         return -1;
+      }
+   }
    if (matched)
    {
       const size_t groupCount = expression->re_nsub;

@@ -120,6 +120,9 @@ struct RunState
    std::vector<const ORVA_Instruction *> decodedInstructions;
    // Instructions the step limit still allows beyond the slice being executed.
    uint64_t stepsLeft = 0;
+   // The instruction loop's count of instructions left in its slice (see execute), which
+   // chargeSteps draws on for work done inside an instruction.
+   uint32_t *countdown = nullptr;
    ORVA_VariableSystem *spareLocals[kSpareLocalSets] = {};
    uint32_t spareLocalCount = 0;
 
@@ -498,6 +501,36 @@ public:
       return slice;
    }
 
+   // Charges `steps` steps of work done inside the current instruction (the characters a
+   // regular-expression match reads) as if that many instructions had run: first from the
+   // slice, then from the budget beyond it. Returns 0, or the error code that is due (an
+   // interrupt request, the step limit), which the caller raises when it can.
+   static int chargeSteps(ORVA_Program *program, uint64_t steps)
+   {
+      if (program->m_interruptRequested.exchange(false, std::memory_order_relaxed))
+         return ORVA_ERR_INTERRUPTED;
+      auto *state = static_cast<RunState *>(program->m_runState);
+      if (program->m_limits.maxSteps == 0 || state == nullptr || state->countdown == nullptr)
+         return 0;
+      uint32_t *countdown = state->countdown;
+      // The instruction being executed has its step already; the rest of the slice is free.
+      const uint64_t inSlice = *countdown - 1;
+      if (steps <= inSlice)
+      {
+         *countdown -= static_cast<uint32_t>(steps);
+         return 0;
+      }
+      steps -= inSlice;
+      *countdown = 1;
+      if (state->stepsLeft < steps)
+      {
+         state->stepsLeft = 0;
+         return ORVA_ERR_STEP_LIMIT;
+      }
+      state->stepsLeft -= steps;
+      return 0;
+   }
+
    // Steps 3 to 11 of a run: attach what the host handed over, load the modules and run
    // the entry function. May throw std::bad_alloc; run cleans up whatever was set up.
    static void startAndExecute(ORVA_Program *program, ORVA_Environment *environment, uint32_t argc,
@@ -613,15 +646,15 @@ public:
 
    // The PUSH of an append (see decoded_statement.h) whose text can grow in place: pushes
    // a stand-in for the copy of the text, which finishAppend drops at the CONCAT. False
-   // (nothing done but the lookup the PUSH makes anyway) when the variable does not hold
-   // a text or cannot be assigned.
+   // (nothing done but the lookup the PUSH makes anyway) when the variable holds neither a
+   // text nor a number (which joins as its text) or cannot be assigned.
    static bool startAppend(ORVA_Program *program, const ORVA_Instruction *instruction,
                            const DecodedStatement *statement, uint32_t position, uint32_t *next)
    {
       auto *state = static_cast<RunState *>(program->m_runState);
       ORVA_Variable *variable = lookupOrCreate(program, instruction);
       const ORVA_Value *value = variable->getValue();
-      if (value == nullptr || value->getDataType() != ORVA_DT_STRING || variable->isConstant() ||
+      if (value == nullptr || !value->isString() || variable->isConstant() ||
           state->appendAt != ORVA_INVALID_ADDRESS)
          return gaveUp(instruction, statement);
       statement->runs++;
@@ -641,11 +674,37 @@ public:
       kFailed
    };
 
+   // Counts `steps` more instructions as run after the current one, also across the end
+   // of the slice when the checkpoint there would let the run go on (no interrupt
+   // request, room in the step budget); then the next instruction starts with a
+   // checkpoint. False, with nothing counted, when that checkpoint would stop the run.
+   static bool takeSteps(ORVA_Program *program, uint32_t *countdown, uint32_t steps)
+   {
+      if (*countdown > steps)
+      {
+         *countdown -= steps;
+         return true;
+      }
+      if (program->m_interruptRequested.load(std::memory_order_relaxed))
+         return false;
+      if (program->m_limits.maxSteps != 0)
+      {
+         auto *state = static_cast<RunState *>(program->m_runState);
+         const uint64_t beyondSlice = steps - (*countdown - 1);
+         if (state->stepsLeft < beyondSlice)
+            return false;
+         state->stepsLeft -= beyondSlice;
+      }
+      *countdown = 1;
+      return true;
+   }
+
    // At the CONCAT of an append started by startAppend: appends the text on top of the
    // stack to the variable's own text and counts the SET and POP as run (kDone), or raises
    // the error CONCAT raises (kFailed). When the CONCAT must run as it is (a null operand,
-   // no room in the slice for the SET and POP), the stand-in becomes the copy of the text
-   // the PUSH would have made: the instructions in between cannot have changed it.
+   // a checkpoint due before the SET and POP that would stop the run), the stand-in becomes
+   // the copy of the text the PUSH would have made: the instructions in between cannot
+   // have changed it.
    static Append finishAppend(ORVA_Program *program, uint32_t *countdown, uint32_t *next)
    {
       auto *state = static_cast<RunState *>(program->m_runState);
@@ -661,7 +720,7 @@ public:
       void *const *operands = data->peekList(2);
       ORVA_Value *value = state->appendVariable->getValue();
       auto *right = static_cast<ORVA_Value *>(operands[1]);
-      if (*countdown <= 2 || right->isNull())
+      if (right->isNull() || !takeSteps(program, countdown, 2))
       {
          ORVA_Value copy(value);
          state->appendStandIn->swap(copy);
@@ -675,7 +734,6 @@ public:
       }
       delete popValue(data);
       delete popValue(data);
-      *countdown -= 2;
       *next = program->m_currentPosition + 3;
       return Append::kDone;
    }
@@ -1334,6 +1392,11 @@ ORVA_Variable *ORVA_Program::createVariable(const wchar_t *name)
    return m_locals->create(name, new ORVA_Value());
 }
 
+int ChargeRunSteps(ORVA_Program *program, uint64_t steps)
+{
+   return ORVA_Engine::chargeSteps(program, steps);
+}
+
 // Records the error text for `code` at the current instruction's line and stops the run.
 void ORVA_Program::error(int code)
 {
@@ -1385,6 +1448,7 @@ void ORVA_Program::execute()
 
    // Instructions left until the next checkpoint; 1 puts a checkpoint before the first.
    uint32_t countdown = 1;
+   static_cast<RunState *>(m_runState)->countdown = &countdown;
    while (m_currentPosition < m_codeSize)
    {
       if (--countdown == 0)

@@ -63,6 +63,11 @@ __attribute__((always_inline)) inline bool ComputeInt32(int opcode, int32_t a, i
    }
 }
 
+// Charges work done inside the current instruction to the run as `steps` instructions
+// (see ORVA_Engine::chargeSteps in engine.cpp): 0, or the error code that is due,
+// ORVA_ERR_INTERRUPTED or ORVA_ERR_STEP_LIMIT. Never throws.
+int ChargeRunSteps(ORVA_Program *program, uint64_t steps);
+
 // A new value holding a new empty array; nothing is left behind when memory runs out.
 inline ORVA_Value *NewArrayValue()
 {

@@ -1,6 +1,8 @@
 // ORVA_RegexCache: a small table of compiled expressions, replaced round-robin.
 #include "vm/regex_cache.h"
 
+#include "vm/pattern_cost.h"
+
 #include <pthread.h>
 
 #include <cstdlib>
@@ -40,91 +42,11 @@ size_t matchStackBytes(const regex_t *expression)
    return 2 * states * (3 * sizeof(void *) + tags * sizeof(int)) + 2 * tags * sizeof(int) + 1024;
 }
 
-// Most positions a compiled pattern may have. TRE writes bounded repetitions out in full,
-// so nested ones multiply ("((a{255}){255}){255}" would be 16 million positions and gigabytes
-// of memory); this allows every pattern a script reasonably writes.
-constexpr uint64_t kMaxPatternPositions = 100000;
-
-uint64_t saturatingProduct(uint64_t a, uint64_t b)
-{
-   return (b != 0 && a > kMaxPatternPositions * 16 / b) ? kMaxPatternPositions * 16 : a * b;
-}
-
-// Whether a pattern is one ORVA hands to TRE. Two kinds are refused before compiling:
-// - patterns whose written-out size exceeds kMaxPatternPositions. An upper bound of the
-//   positions TRE makes: literals, bracket expressions and escapes count one, alternatives
-//   add up, and a bounded repetition multiplies the atom before it by its upper bound;
-// - bounds holding anything but digits, a comma and blanks: TRE reads "{+1}", "{~2}",
-//   "{#1}" or "{1<2}" as approximate-matching costs, which are not part of extended regular
-//   expressions, and crashes compiling them inside a repeated group ("(a{+1}){2}").
-bool patternAcceptable(const wchar_t *pattern, uint32_t length)
-{
-   struct Level { uint64_t total; uint64_t lastAtom; };
-   Level levels[64];
-   int depth = 0;
-   levels[0] = {0, 0};
-   for (uint32_t i = 0; i < length; i++)
-   {
-      Level &level = levels[depth];
-      const wchar_t c = pattern[i];
-      if (c == L'(' && depth + 1 < 64)
-      {
-         levels[++depth] = {0, 0};
-         continue;
-      }
-      if (c == L')' && depth > 0)
-      {
-         const uint64_t group = levels[depth--].total + 1;
-         levels[depth].total += group;
-         levels[depth].lastAtom = group;
-         continue;
-      }
-      if (c == L'{')
-      {
-         uint64_t bound = 0;
-         uint32_t j = i + 1;
-         for (; j < length && pattern[j] != L'}'; j++)
-         {
-            if (pattern[j] >= L'0' && pattern[j] <= L'9')
-               bound = (bound > kMaxPatternPositions) ? bound : bound * 10 + static_cast<uint64_t>(pattern[j] - L'0');
-            else if (pattern[j] == L',')
-               bound = 0;   // the upper bound follows the comma; {m,} counts as {m}
-            else if (pattern[j] != L' ')
-               return false;
-         }
-         if (bound == 0)
-            bound = 1;
-         const uint64_t grown = saturatingProduct(level.lastAtom, bound);
-         level.total += grown - level.lastAtom;
-         level.lastAtom = grown;
-         i = j;
-         continue;
-      }
-      if (c == L'[')
-      {
-         uint32_t j = i + 1;
-         if (j < length && pattern[j] == L'^')
-            j++;
-         if (j < length && pattern[j] == L']')
-            j++;
-         while (j < length && pattern[j] != L']')
-            j++;
-         i = j;
-      }
-      else if (c == L'\\')
-         i++;
-      else if (c == L'*' || c == L'+' || c == L'?' || c == L'|' || c == L'^' || c == L'$')
-         continue;
-      level.total += 1;
-      level.lastAtom = 1;
-      if (level.total > kMaxPatternPositions)
-         return false;
-   }
-   uint64_t total = 0;
-   for (int d = 0; d <= depth; d++)
-      total += levels[d].total;
-   return total <= kMaxPatternPositions;
-}
+// Most memory compiling one pattern may take, as PatternCompileBytes estimates it. Every
+// pattern a script reasonably writes stays far below ("(a{255}){255}", 65,025 positions,
+// takes about 40 MB); "(a{1,100}){1,100}" would take 200 MB and four seconds, and
+// "((a{1,100}){1,100}){1,9}" almost 2 GB.
+constexpr double kMaxCompileBytes = 64.0 * 1024 * 1024;
 
 // Matches this small run inline without asking how much stack is left.
 constexpr size_t kSmallMatchStack = 64 * 1024;
@@ -194,7 +116,8 @@ const regex_t *ORVA_RegexCache::get(const wchar_t *pattern, uint32_t length, int
       free(entry.pattern);
       entry.pattern = nullptr;
    }
-   if (!patternAcceptable(copy, length) ||
+   const double compileBytes = PatternCompileBytes(copy, length);
+   if (compileBytes < 0 || compileBytes > kMaxCompileBytes ||
        tre_regwncomp(&entry.expression, copy, length, flags) != 0)
    {
       free(copy);
