@@ -4,18 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "compile_script.h"
+
 #include <string>
 #include <vector>
 
 namespace {
-
-ORVA_Program *compile(const wchar_t *source)
-{
-   wchar_t error[256] = L"";
-   ORVA_Program *program = ORVACompile(source, error, 256);
-   EXPECT_NE(program, nullptr) << error;
-   return program;
-}
 
 struct Frame
 {

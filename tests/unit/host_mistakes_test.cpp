@@ -5,20 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "compile_script.h"
+
 #include <atomic>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 namespace {
-
-ORVA_Program *compile(const wchar_t *source)
-{
-   wchar_t error[256] = L"";
-   ORVA_Program *program = ORVACompile(source, error, 256);
-   EXPECT_NE(program, nullptr) << error;
-   return program;
-}
 
 // Counts the host objects released, so a leaked or twice-freed result shows.
 class Thing : public ORVA_Class

@@ -4,19 +4,13 @@
 // from run to run, duplicate names in a host's set).
 #include <gtest/gtest.h>
 
+#include "compile_script.h"
+
 #include <string>
 
 #include <orva.h>
 
 namespace {
-
-ORVA_Program *compile(const wchar_t *source)
-{
-   wchar_t error[256] = L"";
-   ORVA_Program *program = ORVACompile(source, error, 256);
-   EXPECT_NE(program, nullptr) << std::wstring(error).c_str();
-   return program;
-}
 
 std::wstring resultText(ORVA_Program *program)
 {

@@ -3,6 +3,8 @@
 // and modules used by running scripts.
 #include <gtest/gtest.h>
 
+#include "compile_script.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -211,14 +213,6 @@ TEST_F(ModuleFiles, AModuleWithASyntaxErrorIsNotLinked)
    fillProgram(program);
    EXPECT_EQ(environment.useModule(&program, name.c_str()), 0);
    EXPECT_EQ(program.getCodeSize(), 3u);
-}
-
-ORVA_Program *compile(const wchar_t *source)
-{
-   wchar_t error[256] = L"";
-   ORVA_Program *program = ORVACompile(source, error, 256);
-   EXPECT_NE(program, nullptr) << std::wstring(error).size();
-   return program;
 }
 
 TEST(ModulesInARun, LibraryModulesAreLinkedForEachRunAndRemovedAfterIt)

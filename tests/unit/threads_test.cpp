@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "compile_script.h"
+
 #include <atomic>
 #include <functional>
 #include <string>
@@ -34,14 +36,6 @@ public:
 private:
    std::wstring *m_output;
 };
-
-ORVA_Program *compile(const wchar_t *source)
-{
-   wchar_t error[256];
-   ORVA_Program *program = ORVACompile(source, error, 256);
-   EXPECT_NE(program, nullptr) << error;
-   return program;
-}
 
 // Runs program with one integer argument; returns the int32 result, or a negative number
 // below any result the scripts produce when the run fails.
