@@ -275,9 +275,33 @@ void reportRuntimeError(ORVA_Program *program, const Options &options, ORVA_Libr
       explainModuleFailure(program, library, broken);
 }
 
+// The environment of a script run from a file or -e: once standard output fails (a full
+// disk) the run is stopped, as other tools stop at their first failed write, instead of
+// letting a long or endless script write into the void.
+class ScriptEnvironment : public ORVA_Environment
+{
+public:
+   ScriptEnvironment(ORVA_Program *program, bool *outputFailed) : m_program(program), m_outputFailed(outputFailed) {}
+
+   void print(ORVA_Value *value) override
+   {
+      ORVA_Environment::print(value);
+      if (!*m_outputFailed && std::ferror(stdout))
+      {
+         *m_outputFailed = true;
+         m_program->interrupt();
+      }
+   }
+
+private:
+   ORVA_Program *m_program;
+   bool *m_outputFailed;
+};
+
 int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *library, const BrokenModules &broken)
 {
-   ORVA_Environment *environment = new ORVA_Environment();
+   bool outputFailed = false;
+   ORVA_Environment *environment = new ScriptEnvironment(program, &outputFailed);
    environment->setIO(stdin, stdout);
    environment->setLibrary(library);
    addToolFunctions(environment, program, library);
@@ -315,13 +339,10 @@ int runProgram(ORVA_Program *program, const Options &options, ORVA_Library *libr
       finished.notify_one();
       timer.join();
    }
-   bool written = flushOutput();
-   if (rc != 0)
-   {
+   const bool written = flushOutput();
+   if (rc != 0 && !outputFailed)
       reportRuntimeError(program, options, library, broken);
-      return 1;
-   }
-   if (!written)
+   if (rc != 0 || !written)
       return 1;
    ORVA_Value *result = program->getResult();
    if (result != nullptr && result->isInteger())
