@@ -1106,7 +1106,7 @@ public:
       if (isArgument(*result, argc, argv))
       {
          const ORVA_Value *argument = *result;
-         *result = nullptr;
+         *result = nullptr;   // should the copy fail, the clean-up must not free the argument
          *result = new ORVA_Value(argument);
       }
       return rc;
