@@ -11,6 +11,9 @@ namespace {
 // patterns of nested repetitions, these keep the estimate above what it allocates.
 constexpr double kBytesPerSetEntry = 96;
 constexpr double kBytesPerTransition = 160;
+// Bytes per node of the syntax tree TRE writes out (its copy, its tags and its parts of the
+// position sets), which an empty part such as "()" or "^" costs even with no position.
+constexpr double kBytesPerNode = 64;
 
 // Counts kept as doubles: they only need to be roughly right, and they cannot overflow.
 struct Part
@@ -20,8 +23,18 @@ struct Part
    double last = 0;        // positions a match may end with
    double setEntries = 0;  // entries of the position sets TRE makes for the part
    double transitions = 0;
+   double nodes = 0;
    bool empty = true;      // matches the empty text
 };
+
+// An empty match: "()", "^", "$", or what a repetition operator with nothing before it repeats.
+Part emptyNode()
+{
+   Part part;
+   part.setEntries = 4;
+   part.nodes = 1;
+   return part;
+}
 
 Part literal(double alternatives)
 {
@@ -30,6 +43,7 @@ Part literal(double alternatives)
    part.first = alternatives;
    part.last = alternatives;
    part.setEntries = 4 * alternatives;
+   part.nodes = 1;
    part.empty = false;
    return part;
 }
@@ -42,6 +56,7 @@ Part concatenation(const Part &a, const Part &b)
    part.last = b.empty ? a.last + b.last : b.last;
    part.setEntries = a.setEntries + b.setEntries + (a.empty ? part.first : 0) + (b.empty ? part.last : 0);
    part.transitions = a.transitions + b.transitions + a.last * b.first;
+   part.nodes = a.nodes + b.nodes + 1;
    part.empty = a.empty && b.empty;
    return part;
 }
@@ -54,6 +69,7 @@ Part alternation(const Part &a, const Part &b)
    part.last = a.last + b.last;
    part.setEntries = a.setEntries + b.setEntries + part.first + part.last;
    part.transitions = a.transitions + b.transitions;
+   part.nodes = a.nodes + b.nodes + 1;
    part.empty = a.empty || b.empty;
    return part;
 }
@@ -63,6 +79,7 @@ Part loop(Part part, int min, int max)
 {
    if (max < 0)
       part.transitions += part.last * part.first;
+   part.nodes += 1;
    part.empty = part.empty || min == 0;
    return part;
 }
@@ -89,7 +106,7 @@ Part repetition(const Part &atom, int min, int max)
    }
    for (int i = min; i < max; i++)
    {
-      tail = alternation(Part(), haveTail ? concatenation(atom, tail) : atom);
+      tail = alternation(emptyNode(), haveTail ? concatenation(atom, tail) : atom);
       haveTail = true;
    }
    if (haveSequence && haveTail)
@@ -103,7 +120,7 @@ struct Level
 {
    Part alternatives;
    bool haveAlternatives = false;
-   Part sequence;
+   Part sequence = emptyNode();
    Part atom;
    bool haveAtom = false;
 
@@ -112,6 +129,12 @@ struct Level
       if (haveAtom)
          sequence = concatenation(sequence, atom);
       haveAtom = false;
+   }
+   // A repetition operator with nothing before it repeats the empty match, as TRE reads it.
+   void needAtom()
+   {
+      if (!haveAtom)
+         push(emptyNode());
    }
    void push(const Part &part)
    {
@@ -217,23 +240,25 @@ double PatternCompileBytes(const wchar_t *pattern, uint32_t length)
          case L'|':
             level.alternatives = level.haveAlternatives ? alternation(level.alternatives, level.finish()) : level.finish();
             level.haveAlternatives = true;
-            level.sequence = Part();
+            level.sequence = emptyNode();
             break;
          case L'*':
          case L'+':
          case L'?':
             min = (c == L'+') ? 1 : 0;
             max = (c == L'?') ? 1 : -1;
+            level.needAtom();
             level.atom = loop(level.atom, min, max);
             break;
          case L'{':
             if (!readBound(pattern, length, &i, &min, &max))
                return -1;
+            level.needAtom();
             level.atom = repetition(level.atom, min, max);
             break;
          case L'^':
          case L'$':
-            level.push(Part());
+            level.push(emptyNode());
             break;
          case L'[':
             level.push(literal(bracketAlternatives(pattern, length, &i)));
@@ -258,5 +283,6 @@ double PatternCompileBytes(const wchar_t *pattern, uint32_t length)
       if (!levels.empty())
          levels.back().push(whole);
    }
-   return whole.setEntries * kBytesPerSetEntry + whole.transitions * kBytesPerTransition + whole.positions * 64;
+   return whole.setEntries * kBytesPerSetEntry + whole.transitions * kBytesPerTransition + whole.positions * 64 +
+          whole.nodes * kBytesPerNode;
 }
