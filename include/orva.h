@@ -982,6 +982,13 @@ extern "C" {
    including the terminator) when errorText is not null. */
 ORVA_API ORVA_Program *ORVACompile(const wchar_t *source, wchar_t *errorText, int bufferSize);
 
+/* ORVACompile for zero-terminated UTF-8 source, such as a script file's bytes. A program
+   compiles as its decoded text does (an invalid sequence in a string literal is U+FFFD);
+   an invalid byte outside a literal is reported as the byte the text holds ("(0xFF)"),
+   where its decoded text can only show U+FFFD's first byte ("(0xEF)"). It also spares
+   the wide copy of a large source. */
+ORVA_API ORVA_Program *ORVACompileUTF8(const char *source, wchar_t *errorText, int bufferSize);
+
 /* Reads a UTF-8 script file into a new wide string (release with free), or null. The
    file's size in bytes is written to *size before reading. */
 ORVA_API wchar_t *ORVALoadFile(const wchar_t *fileName, uint32_t *size);

@@ -39,6 +39,8 @@ class ORVA_Lexer
 {
 public:
    ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source);
+   // Scans a copy of UTF-8 text as it is: an invalid byte stays the byte it is.
+   ORVA_Lexer(ORVA_Compiler *compiler, const char *utf8);
    virtual ~ORVA_Lexer();
 
    ORVA_Lexer(const ORVA_Lexer &) = delete;
@@ -83,6 +85,7 @@ public:
 
    // Compiles the source; returns a resolved and optimized program or null.
    ORVA_Program *compile(const wchar_t *source);
+   ORVA_Program *compile(const char *utf8);
    // Records a compile error ("Error in line %d: %s"); only the first one is kept.
    void error(const char *message);
    const wchar_t *getErrorText() const { return m_errorText; }
@@ -113,6 +116,9 @@ public:
    // One entry per open loop, innermost last: how many switches are open inside it. A
    // continue leaves that many switches and drops each one's value from the data stack.
    std::vector<int32_t> m_openSwitches;
+
+private:
+   ORVA_Program *compileLexer();
 };
 
 #endif

@@ -1,15 +1,13 @@
 // The compiler driver: one ORVA_Compiler per compilation ties the lexer, the scanner
 // context, the parser and the program together, keeps the first compile error, and hands
 // a resolved and optimized program to the caller. The exported entry points ORVACompile,
-// ORVALoadFile and ORVAGetVersion live here too.
+// ORVACompileUTF8 and ORVAGetVersion live here too.
 //
 // Nothing thrown inside (allocation failures, a scanner failure) leaves the library: the
 // entry points catch it and report a failed compilation or a failed load instead.
 #include "compiler/compiler.h"
 #include "compiler/codegen.h"
 #include "vm/instruction_memory.h"
-
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,9 +19,6 @@ namespace {
 
 // Size of the formatted compile error text, terminator included; longer texts are cut.
 constexpr size_t kErrorTextSize = 1024;
-
-// ORVALoadFile reads the file in pieces of this many bytes.
-constexpr size_t kReadPieceSize = 16384;
 
 // Sources from this size on (UTF-8 bytes) make their instructions in huge-page blocks
 // (vm/instruction_memory.h): such a script makes some 5 MB of instructions and more.
@@ -42,36 +37,6 @@ public:
 private:
    void *m_scanner;
 };
-
-struct FileCloser
-{
-   void operator()(FILE *file) const { fclose(file); }
-};
-
-struct FreeDeleter
-{
-   void operator()(void *block) const { free(block); }
-};
-
-// The wide text of size bytes of UTF-8 (no zero byte among them), malloc'ed. ASCII, which
-// most scripts are, widens byte by byte in plain loops that the compiler vectorizes;
-// anything else goes through the platform conversion.
-wchar_t *wideTextOf(const char *text, size_t size)
-{
-   unsigned char allBits = 0;
-   for (size_t i = 0; i < size; i++)
-      allBits |= static_cast<unsigned char>(text[i]);
-   if (allBits >= 0x80)
-      return WideStringFromUTF8String(text);
-   auto *wide = static_cast<wchar_t *>(malloc((size + 1) * sizeof(wchar_t)));
-   if (wide == nullptr)
-      return nullptr;
-   adviseHugePages(wide, (size + 1) * sizeof(wchar_t));
-   for (size_t i = 0; i < size; i++)
-      wide[i] = static_cast<unsigned char>(text[i]);
-   wide[size] = 0;
-   return wide;
-}
 
 // Records why a compilation was abandoned, unless an earlier error already explains it.
 void reportAbort(ORVA_Compiler *compiler, const char *message)
@@ -115,6 +80,19 @@ ORVA_Program *ORVA_Compiler::compile(const wchar_t *source)
    delete m_lexer;
    m_lexer = nullptr;
    m_lexer = new ORVA_Lexer(this, source);
+   return compileLexer();
+}
+
+ORVA_Program *ORVA_Compiler::compile(const char *utf8)
+{
+   delete m_lexer;
+   m_lexer = nullptr;
+   m_lexer = new ORVA_Lexer(this, utf8);
+   return compileLexer();
+}
+
+ORVA_Program *ORVA_Compiler::compileLexer()
+{
    ORVA_InstructionBulk bulk(m_lexer->m_sourceSize >= kBulkSourceSize);
    std::unique_ptr<ORVA_Program> program(new ORVA_Program());
    ScannerContext scanner(m_lexer);
@@ -156,7 +134,11 @@ void ORVA_Compiler::copyErrorText(wchar_t *buffer, int bufferSize, const wchar_t
    buffer[length] = 0;
 }
 
-extern "C" ORVA_API ORVA_Program *ORVACompile(const wchar_t *source, wchar_t *errorText, int bufferSize)
+namespace {
+
+// One compilation behind an entry point: nothing thrown inside leaves the library.
+template <typename Source>
+ORVA_Program *compileSource(Source source, wchar_t *errorText, int bufferSize)
 {
    std::unique_ptr<ORVA_Compiler> compiler;
    ORVA_Program *program = nullptr;
@@ -183,56 +165,16 @@ extern "C" ORVA_API ORVA_Program *ORVACompile(const wchar_t *source, wchar_t *er
    return program;
 }
 
-// The size written is the file's size in bytes, and it is written before the file is read.
-// Only regular files are read: anything else (a directory, a pipe) has no size to query.
-extern "C" ORVA_API wchar_t *ORVALoadFile(const wchar_t *fileName, uint32_t *size)
+}  // namespace
+
+extern "C" ORVA_API ORVA_Program *ORVACompile(const wchar_t *source, wchar_t *errorText, int bufferSize)
 {
-   try
-   {
-      if (fileName == nullptr)
-         return nullptr;
-      std::unique_ptr<char, FreeDeleter> name(UTF8StringFromWideString(fileName));
-      if (name == nullptr)
-         return nullptr;
-      std::unique_ptr<FILE, FileCloser> file(fopen(name.get(), "rb"));
-      if (file == nullptr)
-         return nullptr;
+   return compileSource(source, errorText, bufferSize);
+}
 
-      struct stat info;
-      if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-          static_cast<uint64_t>(info.st_size) > UINT32_MAX - 1)
-         return nullptr;
-      size_t fileSize = static_cast<size_t>(info.st_size);
-
-      std::unique_ptr<char, FreeDeleter> buffer(static_cast<char *>(malloc(fileSize + 1)));
-      if (buffer == nullptr)
-         return nullptr;
-      if (size != nullptr)
-         *size = static_cast<uint32_t>(fileSize);
-
-      size_t done = 0;
-      while (done < fileSize)
-      {
-         size_t piece = fileSize - done < kReadPieceSize ? fileSize - done : kReadPieceSize;
-         size_t count = fread(buffer.get() + done, 1, piece, file.get());
-         if (count == 0 || ferror(file.get()))
-            return nullptr;
-         done += count;
-      }
-      file.reset();
-
-      // Zero bytes would end the text early; they read as spaces instead.
-      char *text = buffer.get();
-      char *zero = text;
-      while ((zero = static_cast<char *>(memchr(zero, 0, fileSize - static_cast<size_t>(zero - text)))) != nullptr)
-         *zero = ' ';
-      text[fileSize] = 0;
-      return wideTextOf(text, fileSize);
-   }
-   catch (...)
-   {
-      return nullptr;
-   }
+extern "C" ORVA_API ORVA_Program *ORVACompileUTF8(const char *source, wchar_t *errorText, int bufferSize)
+{
+   return compileSource(source, errorText, bufferSize);
 }
 
 extern "C" ORVA_API const char *ORVAGetVersion(void)

@@ -61,6 +61,24 @@ ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source)
    m_sourceSize = static_cast<int32_t>(length);
 }
 
+ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const char *utf8)
+   : m_sourceText(nullptr), m_sourceSize(0), m_readPos(0), m_compiler(compiler),
+     m_currentLine(1), m_commentLevel(0), m_stringSize(0)
+{
+   m_stringBuffer[0] = 0;
+   if (utf8 == nullptr)
+      return;
+   const size_t length = strlen(utf8);
+   if (length > static_cast<size_t>(INT32_MAX))
+      throw std::bad_alloc();   // offsets are 32-bit: a source this large cannot be scanned
+   m_sourceText = static_cast<char *>(malloc(length + 1));
+   if (m_sourceText == nullptr)
+      throw std::bad_alloc();
+   adviseHugePages(m_sourceText, length + 1);
+   memcpy(m_sourceText, utf8, length + 1);
+   m_sourceSize = static_cast<int32_t>(length);
+}
+
 ORVA_Lexer::~ORVA_Lexer()
 {
    free(m_sourceText);

@@ -10,6 +10,7 @@
 
 #include <orva.h>
 
+#include "compiler/source_file.h"
 #include "platform/platform.h"
 #include "vm/program_growth.h"
 
@@ -102,13 +103,12 @@ int ORVA_Environment::useModule(ORVA_Program *program, const wchar_t *name)
    wcscpy(fileName, name);
    wcscat(fileName, extension);
 
-   uint32_t size = 0;
-   wchar_t *text = ORVALoadFile(fileName, &size);
+   char *text = ORVAReadSourceFile(fileName, nullptr);
    if (text == nullptr)
       return 0;
 
    int result = 0;
-   ORVA_Program *module = ORVACompile(text, nullptr, 0);
+   ORVA_Program *module = ORVACompileUTF8(text, nullptr, 0);
    if (module != nullptr)
    {
       program->useModule(module, name);

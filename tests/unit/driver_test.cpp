@@ -1,5 +1,5 @@
-// The exported entry points: ORVACompile with its error buffer, ORVALoadFile and
-// ORVAGetVersion.
+// The exported entry points: ORVACompile and ORVACompileUTF8 with their error buffer,
+// ORVALoadFile and ORVAGetVersion.
 #include <gtest/gtest.h>
 
 #include <orva.h>
@@ -79,6 +79,46 @@ TEST(Driver, CompiledProgramRuns)
    ASSERT_NE(program->getResult(), nullptr);
    EXPECT_EQ(program->getResult()->getValueAsInt32(), 58);
    delete program;
+}
+
+// The result of running a program compiled from UTF-8 bytes, or its compile error.
+std::wstring runUtf8(const char *source)
+{
+   wchar_t buffer[1024];
+   ORVA_Program *program = ORVACompileUTF8(source, buffer, 1024);
+   if (program == nullptr)
+      return buffer;
+   program->run(nullptr, 0, nullptr);
+   uint32_t length = 0;
+   const wchar_t *text = program->getResult()->getValueAsString(&length);
+   std::wstring result(text, length);
+   delete program;
+   return result;
+}
+
+// UTF-8 source compiles as its decoded text does, except that an invalid byte outside a
+// literal is reported as the byte itself rather than as U+FFFD's first byte.
+TEST(Driver, CompilesUtf8Bytes)
+{
+   const struct
+   {
+      const char *source;
+      const wchar_t *expected;
+   } cases[] = {
+      {"return \"a\xFF" "b\" . \"\xE2\x82\" . \"\xC3\xA9\";", L"a\xFFFD" L"b\xFFFD\xE9"},
+      {"x = 1;\n\xFF", L"Error in line 2: Invalid character '\xFFFD' (0xFF)"},
+      {"x = 1; \xC3 ", L"Error in line 1: Invalid character '\xFFFD' (0xC3)"},
+      {"x = \xE2\x82\xAC;", L"Error in line 1: Invalid character '\xFFFD' (0xE2)"},
+      {"", L"Error in line 1: syntax error, unexpected $end"},
+   };
+   for (const auto &c : cases)
+   {
+      SCOPED_TRACE(c.source);
+      EXPECT_EQ(runUtf8(c.source), c.expected);
+   }
+   EXPECT_EQ(compileError(L"return \"a\xFFFD" "b\";"), L"");
+   EXPECT_EQ(compileError(L"x = 1;\n\xFFFD"), L"Error in line 2: Invalid character '\xFFFD' (0xEF)");
+   EXPECT_EQ(ORVACompileUTF8(nullptr, nullptr, 0) != nullptr, ORVACompile(nullptr, nullptr, 0) != nullptr);
 }
 
 // Compilations keep all their state in the call.

@@ -37,7 +37,7 @@ TEST(LexerSource, MatchesThePlatformConversion)
       EXPECT_STREQ(lexer.m_sourceText, expected);
       free(expected);
    }
-   ORVA_Lexer empty(nullptr, nullptr);
+   ORVA_Lexer empty(nullptr, static_cast<const wchar_t *>(nullptr));
    EXPECT_EQ(empty.m_sourceSize, 0);
 }
 

@@ -2,12 +2,17 @@
 
 #include <orva.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 
 // A value made from UTF-8 text keeps the decoded text as its text form: each invalid
 // sequence becomes U+FFFD and the characters around it are kept, so a script reads the
@@ -44,12 +49,28 @@ void reportError(const std::string &where, const std::string &text)
    std::cerr << where << ": " << text << std::endl;
 }
 
-void skipScriptHeader(std::wstring &source)
+bool readScriptFile(const std::string &path, std::string &bytes)
 {
-   if (!source.empty() && source[0] == L'\xFEFF')
-      source.erase(0, 1);
-   if (source.compare(0, 2, L"#!") == 0)
-      source.erase(0, source.find(L'\n'));
+   errno = 0;
+   struct stat info;
+   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+      return false;
+   std::ifstream file(path, std::ios::binary);
+   if (!file)
+      return false;
+   bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+   if (file.bad())
+      return false;
+   std::replace(bytes.begin(), bytes.end(), '\0', ' ');
+   return true;
+}
+
+void skipScriptHeader(std::string &source)
+{
+   if (source.compare(0, 3, "\xEF\xBB\xBF") == 0)
+      source.erase(0, 3);
+   if (source.compare(0, 2, "#!") == 0)
+      source.erase(0, source.find('\n'));
 }
 
 bool flushOutput()

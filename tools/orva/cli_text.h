@@ -13,9 +13,13 @@ std::string toNarrow(const wchar_t *text);
 // Writes "WHERE: TEXT" to standard error after the script output written so far.
 void reportError(const std::string &where, const std::string &text);
 
+// Reads a regular file's bytes, zero bytes read as spaces as the library reads scripts;
+// false with errno set (0: not a regular file) when it cannot.
+bool readScriptFile(const std::string &path, std::string &bytes);
+
 // Drops what a script file may start with that is not ORVA: a UTF-8 byte-order mark and
 // a "#!" interpreter line. The line's end stays, so line numbers in errors stay right.
-void skipScriptHeader(std::wstring &source);
+void skipScriptHeader(std::string &source);
 
 // Flushes standard output; false (after reporting why) when any write to it failed.
 bool flushOutput();

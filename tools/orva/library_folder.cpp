@@ -41,19 +41,16 @@ std::vector<std::string> scriptFiles(DIR *dir)
 // itself reads from the current directory may not, so its explanation reads it as is.
 ORVA_Program *compileFile(const std::string &path, bool skipHeader, std::string &error)
 {
-   uint32_t size = 0;
-   wchar_t *text = ORVALoadFile(toWide(path).c_str(), &size);
-   if (text == nullptr)
+   std::string source;
+   if (!readScriptFile(path, source))
    {
       error = "cannot read file";
       return nullptr;
    }
-   std::wstring source = text;
-   std::free(text);
    if (skipHeader)
       skipScriptHeader(source);
    wchar_t errorText[1024];
-   ORVA_Program *program = ORVACompile(source.c_str(), errorText, 1024);
+   ORVA_Program *program = ORVACompileUTF8(source.c_str(), errorText, 1024);
    if (program == nullptr)
       error = toNarrow(errorText);
    return program;

@@ -180,42 +180,38 @@ int parseOptions(int argc, char **argv, Options &options)
    return -1;
 }
 
-// Reads the script text; returns false (after reporting) when it cannot.
-bool loadScript(const Options &options, std::wstring &source)
+// Reads the script text as UTF-8 bytes; returns false (after reporting) when it cannot.
+bool loadScript(const Options &options, std::string &source)
 {
    if (options.haveInlineText)
    {
-      source = toWide(options.inlineText);
+      source = options.inlineText;
       return true;
    }
    if (options.scriptName == "-")
    {
-      std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-      std::replace(text.begin(), text.end(), '\0', ' ');
-      source = toWide(text);
+      source.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+      std::replace(source.begin(), source.end(), '\0', ' ');
       skipScriptHeader(source);
       return true;
    }
-   uint32_t size = 0;
-   errno = 0;
-   wchar_t *text = ORVALoadFile(toWide(options.scriptName).c_str(), &size);
-   if (text == nullptr)
+   if (!readScriptFile(options.scriptName, source))
    {
       // A folder or a device opens without an error but is no script file.
       reportError(options.scriptName,
                   std::string("cannot read file: ") + (errno != 0 ? std::strerror(errno) : "not a regular file"));
       return false;
    }
-   source = text;
-   std::free(text);
    skipScriptHeader(source);
    return true;
 }
 
-ORVA_Program *compile(const std::wstring &source, const std::string &where)
+// The script's bytes are compiled as they are, so that an invalid byte outside a string
+// literal is reported as the byte the file holds.
+ORVA_Program *compile(const std::string &source, const std::string &where)
 {
    wchar_t errorText[1024];
-   ORVA_Program *program = ORVACompile(source.c_str(), errorText, 1024);
+   ORVA_Program *program = ORVACompileUTF8(source.c_str(), errorText, 1024);
    if (program == nullptr)
       reportError(where, toNarrow(errorText));
    return program;
@@ -381,7 +377,7 @@ int main(int argc, char **argv)
    if (options.interactive)
       return startPrompt(options);
 
-   std::wstring source;
+   std::string source;
    if (!loadScript(options, source))
       return 1;
    ORVA_Program *program = compile(source, options.scriptName);
