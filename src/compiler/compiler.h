@@ -53,6 +53,10 @@ public:
 
    int getCurrentLine() const { return m_currentLine; }
 
+private:
+   explicit ORVA_Lexer(ORVA_Compiler *compiler);
+
+public:
    // State the scanner's actions work on.
    char *m_sourceText;
    int32_t m_sourceSize;

@@ -40,11 +40,15 @@ static char *sourceToUTF8(const wchar_t *source, size_t *length)
 }
 
 // A null source compiles as an empty one.
-ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source)
+ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler)
    : m_sourceText(nullptr), m_sourceSize(0), m_readPos(0), m_compiler(compiler),
      m_currentLine(1), m_commentLevel(0), m_stringSize(0)
 {
    m_stringBuffer[0] = 0;
+}
+
+ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source) : ORVA_Lexer(compiler)
+{
    if (source == nullptr)
       return;
    size_t length = 0;
@@ -61,11 +65,8 @@ ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source)
    m_sourceSize = static_cast<int32_t>(length);
 }
 
-ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const char *utf8)
-   : m_sourceText(nullptr), m_sourceSize(0), m_readPos(0), m_compiler(compiler),
-     m_currentLine(1), m_commentLevel(0), m_stringSize(0)
+ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const char *utf8) : ORVA_Lexer(compiler)
 {
-   m_stringBuffer[0] = 0;
    if (utf8 == nullptr)
       return;
    const size_t length = strlen(utf8);
