@@ -4,9 +4,11 @@
 // share a malloc'ed handle holding the host's data and the number of references. The
 // reference that brings the count to 0 calls the class's onObjectDelete (which releases
 // the data; getData still works inside it) and then frees the handle. The class is not
-// owned by its objects and must outlive them.
+// owned by its objects and must outlive them. The count is atomic: hosts share one constant
+// set between programs running on several threads, and every run copies the set.
 #include "orva.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 #include <new>
@@ -14,7 +16,7 @@
 struct ORVA_Object::Handle
 {
    void *data;
-   int32_t refCount;
+   std::atomic<int32_t> refCount;
 };
 
 ORVA_Class::ORVA_Class()
@@ -47,21 +49,21 @@ ORVA_Object::ORVA_Object(ORVA_Class *objectClass, void *data)
    if (m_handle == nullptr)
       throw std::bad_alloc();
    m_handle->data = data;
-   m_handle->refCount = 1;
+   new (&m_handle->refCount) std::atomic<int32_t>(1);
 }
 
 ORVA_Object::ORVA_Object(ORVA_Object *src)
    : m_objectClass(src != nullptr ? src->m_objectClass : nullptr), m_handle(src != nullptr ? src->m_handle : nullptr)
 {
    if (m_handle != nullptr)
-      m_handle->refCount++;
+      m_handle->refCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 ORVA_Object::~ORVA_Object()
 {
    if (m_handle == nullptr)
       return;
-   if (--m_handle->refCount == 0)
+   if (m_handle->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
    {
       if (m_objectClass != nullptr)
          m_objectClass->onObjectDelete(this);

@@ -10,6 +10,7 @@
 #include "compile_script.h"
 
 #include <atomic>
+#include <cwchar>
 #include <functional>
 #include <string>
 #include <thread>
@@ -181,4 +182,54 @@ TEST(Threads, SharedLibraryUnderItsLockWhileModulesLoad)
    changer.join();
    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
    EXPECT_EQ(library.getCount(), 2u);
+}
+
+namespace {
+
+// Counts the deletions of its objects; its one attribute reads the object's data.
+class ProbeClass : public ORVA_Class
+{
+public:
+   ProbeClass() { wcscpy(name, L"probe"); }
+   ORVA_Value *getAttr(ORVA_Object *object, const wchar_t *attribute) override
+   {
+      if (wcscmp(attribute, L"id") != 0)
+         return nullptr;
+      return new ORVA_Value(*static_cast<int32_t *>(object->getData()));
+   }
+   void onObjectDelete(ORVA_Object *) override { deleted++; }
+   std::atomic<int> deleted{0};
+};
+
+}  // namespace
+
+// Hosts share one constant set, holding a host object, between programs that run at once:
+// every run copies the set, so the copies count references to the same object together.
+TEST(Threads, SharedConstantSetWithAHostObject)
+{
+   ProbeClass probe;
+   int32_t id = 42;
+   {
+      ORVA_VariableSystem constants(true);
+      constants.create(L"host", new ORVA_Value(new ORVA_Object(&probe, &id)));
+      constants.create(L"label", new ORVA_Value(L"edge-7"));
+      std::vector<int> failures(kThreads, 0);
+      runThreads(kThreads, [&constants, &failures](int t) {
+         ORVA_Program *program = compile(L"copy = host; return copy->id + length(label) + $1;");
+         for (int i = 0; program != nullptr && i < kRunsPerThread * 10; i++)
+         {
+            ORVA_Value *argv[] = {new ORVA_Value(static_cast<int32_t>(t))};
+            auto *environment = new ORVA_Environment();
+            environment->setIO(nullptr, nullptr);
+            if (program->run(environment, 1, argv, nullptr, nullptr, &constants) != 0 ||
+                program->getResult()->getValueAsInt32() != 42 + 6 + t)
+               failures[t]++;
+         }
+         failures[t] += program == nullptr ? 1 : 0;
+         delete program;
+      });
+      EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+      EXPECT_EQ(probe.deleted, 0);
+   }
+   EXPECT_EQ(probe.deleted, 1);
 }
