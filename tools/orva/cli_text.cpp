@@ -12,7 +12,6 @@
 #include <cwchar>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 
 // A value made from UTF-8 text keeps the decoded text as its text form: each invalid
 // sequence becomes U+FFFD and the characters around it are kept, so a script reads the
@@ -58,7 +57,10 @@ bool readScriptFile(const std::string &path, std::string &bytes)
    std::ifstream file(path, std::ios::binary);
    if (!file)
       return false;
-   bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+   // Read at once into a text of the file's size: large scripts are several megabytes.
+   bytes.resize(static_cast<size_t>(info.st_size));
+   file.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+   bytes.resize(static_cast<size_t>(file.gcount()));
    if (file.bad())
       return false;
    std::replace(bytes.begin(), bytes.end(), '\0', ' ');
