@@ -399,7 +399,9 @@ private:
  * Arrays, iterators and the stack
  * ------------------------------------------------------------------------------------ */
 
-/* Sparse array indexed by int32, kept sorted by index and shared by reference count. */
+/* Sparse array indexed by int32, kept sorted by index and shared by reference count.
+   Reads by position move a cursor inside the array: like every value, an array is used by
+   one thread at a time, reads included. */
 class ORVA_API ORVA_Array
 {
 public:
@@ -433,11 +435,12 @@ private:
    Element *lookup(int index) const;
    const Element *recordAt(int position) const;
    static void replace(Element &record, ORVA_Value *value);
+   static void deleteValues(Element *records, int32_t count);
    /* set with the contents of `value` (left with the element's old contents, or null):
       an element that is already there takes them without a new value being made. */
    void assign(int index, ORVA_Value &value);
 
-   void insert(int index, ORVA_Value *value);
+   void insert(int position, int index, ORVA_Value *value);
    void insertAt(int position, int index, ORVA_Value *value);
    bool makeRoom(bool atEnd);
    void makeChunks();

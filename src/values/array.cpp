@@ -12,15 +12,19 @@
 // - Chunks of at most kChunkCapacity records, in index order, with the first index of each
 //   chunk in a vector of their own. An array changes to chunks, once and for good, when a
 //   store would move more than kChunkCapacity records of the flat list: filled in random
-//   order, the flat list would move half of itself on every store, which grows with the
-//   square of the size. In chunks a store costs a binary search over the first indexes,
-//   one over the chunk, and the move of at most one chunk; a full chunk splits into two
-//   halves (a store past the last or before the first record of the array starts a new
-//   chunk instead, so monotonic fills leave full chunks). Every chunk but the first and
-//   the last stays at least half full, so a split moves a vector of at most about n / 64
-//   pointers and indexes: about 1,000 times less than the flat list moved. Positions are
-//   found by walking chunk counts from a cursor kept at the last position read (or from
-//   the nearer end), so foreach and other walks in position order cost O(1) a step.
+//   order, the flat list would move a quarter of itself on every store on average, which
+//   grows with the square of the size. In chunks a store costs a binary search over the
+//   first indexes, one over the chunk, and the move of at most one chunk; a full chunk
+//   splits into two halves (a store past the last or before the first record of the array
+//   starts a new chunk instead, so monotonic fills leave full chunks). Every chunk but the
+//   first and the last stays at least half full, so there are at most n / 64 + 2 chunks.
+//   A split, about once per 64 stores, also moves up to n / 64 entries of the two vectors
+//   (an index and a pointer each). That part still grows with n, but about a thousand
+//   times slower than the flat list's move: at a million elements it costs about as much
+//   as the chunk move, both far less than the cache misses of reaching a random chunk.
+//   Positions are found by walking chunk counts from a cursor kept at the last position
+//   read (or from the nearer end), so foreach and other walks in position order cost
+//   O(1) a step.
 //
 // The records hold pointers to the element values, never the values themselves: moving
 // records, splitting chunks or changing layout leaves every value where it is, so a
@@ -235,14 +239,18 @@ ORVA_Array::~ORVA_Array()
    if (m_chunks != nullptr)
    {
       for (const auto &chunk : m_chunks->list)
-         for (int32_t i = 0; i < chunk->count; i++)
-            delete chunk->records[i].value;
+         deleteValues(chunk->records, chunk->count);
       delete m_chunks;
       return;
    }
-   for (int32_t i = 0; i < m_size; i++)
-      delete m_elements[i].value;
+   deleteValues(m_elements, m_size);
    free(m_elements - m_front);
+}
+
+void ORVA_Array::deleteValues(Element *records, int32_t count)
+{
+   for (int32_t i = 0; i < count; i++)
+      delete records[i].value;
 }
 
 // Binary search in the flat list: the position of index when *found, else the position
@@ -279,8 +287,9 @@ int ORVA_Array::find(int index, bool *found) const
    return low;
 }
 
-// The record of index, or null.
-ORVA_Array::Element *ORVA_Array::lookup(int index) const
+// The record of index, or null. Inlined: the engine's element reads and stores come
+// through here, mostly for arrays filled from 0 upwards.
+__attribute__((always_inline)) inline ORVA_Array::Element *ORVA_Array::lookup(int index) const
 {
    if (m_chunks != nullptr)
       return m_chunks->lookup(index);
@@ -344,25 +353,35 @@ void ORVA_Array::assign(int index, ORVA_Value &value)
 
 void ORVA_Array::set(int index, ORVA_Value *value)
 {
-   Element *record = lookup(index);
+   Element *record;
+   int position = 0;
+   if (m_chunks != nullptr)
+   {
+      record = m_chunks->lookup(index);
+   }
+   else
+   {
+      bool found;
+      position = find(index, &found);
+      record = found ? &m_elements[position] : nullptr;
+   }
    if (record != nullptr)
    {
       replace(*record, value);
       return;
    }
-   insert(index, value);
+   insert(position, index, value);
 }
 
-// Adds the record of a new index. Out of memory, the array stays as it was and the value,
-// which it owns now, goes.
-void ORVA_Array::insert(int index, ORVA_Value *value)
+// Adds the record of a new index, which belongs at `position` of the flat list while
+// there is one. Out of memory, the array stays as it was and the value, which it owns
+// now, goes.
+void ORVA_Array::insert(int position, int index, ORVA_Value *value)
 {
    try
    {
       if (m_chunks == nullptr)
       {
-         bool found;
-         const int position = find(index, &found);
          if (std::min(position, m_size - position) <= kChunkCapacity)
          {
             insertAt(position, index, value);
