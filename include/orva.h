@@ -399,7 +399,9 @@ private:
  * Arrays, iterators and the stack
  * ------------------------------------------------------------------------------------ */
 
-/* Sparse array indexed by int32, kept sorted by index and shared by reference count. */
+/* Sparse array indexed by int32, kept sorted by index and shared by reference count.
+   Reads by position move a cursor inside the array: like every value, an array is used by
+   one thread at a time, reads included. */
 class ORVA_API ORVA_Array
 {
 public:
@@ -413,7 +415,7 @@ public:
    ORVA_Value *get(int index) const;
    ORVA_Value *getByPosition(int position) const;
    /* The index of the element at a position (0 to size()-1), or 0 for another position. */
-   int getIndexAtPosition(int position) const { return (position >= 0 && position < m_size) ? m_elements[position].index : 0; }
+   int getIndexAtPosition(int position) const;
    void set(int index, ORVA_Value *value);
    int size() const { return m_size; }
    void incRefCount() { m_refCount++; }
@@ -426,15 +428,22 @@ private:
       int32_t index;
       ORVA_Value *value;
    };
+   /* The records of an array that was filled out of order, in bounded chunks. */
+   struct Chunks;
    friend class ORVA_Engine;
    int find(int index, bool *found) const;
-   void replace(int position, ORVA_Value *value);
+   Element *lookup(int index) const;
+   const Element *recordAt(int position) const;
+   static void replace(Element &record, ORVA_Value *value);
+   static void deleteValues(Element *records, int32_t count);
    /* set with the contents of `value` (left with the element's old contents, or null):
       an element that is already there takes them without a new value being made. */
    void assign(int index, ORVA_Value &value);
 
+   void insert(int position, int index, ORVA_Value *value);
    void insertAt(int position, int index, ORVA_Value *value);
    bool makeRoom(bool atEnd);
+   void makeChunks();
 
    int32_t m_refCount;
    int32_t m_size;
@@ -443,6 +452,8 @@ private:
    /* Unused records in front of m_elements (which is m_front records into its block), so
       that an array filled in descending order does not move its tail on every store. */
    int32_t m_front;
+   /* Null while the records are the one list at m_elements; else they are all here. */
+   Chunks *m_chunks;
 };
 
 /* Walks an array in ascending index order for foreach. */

@@ -1,22 +1,62 @@
 // ORVA_Array: a sparse array of values indexed by int32.
 //
-// The elements are one list of (index, value) records sorted by index, so lookups are a
-// binary search and foreach walks the list in order. A new index is inserted at its sorted
-// place (binary search, then the shorter side of the list moves by one record, into room
-// kept behind the list or in front of it), which gives the same order as appending and
-// sorting; filling in ascending or descending order moves nothing. The list grows by half
-// its size (at least 32 records) at a time, so filling an array element by element copies
-// the list a bounded number of times, and it never shrinks.
+// The elements are (index, value) records kept in index order, so foreach and the
+// position accessors walk them in order and lookups are binary searches. They live in one
+// of two layouts:
+//
+// - One flat list (the common case). Arrays filled from 0 upwards find element i at
+//   position i without a search, which the engine's element fast paths rely on. A new
+//   index goes to its sorted place by moving the shorter side of the list by one record,
+//   into room kept behind the list or in front of it, so ascending and descending fills
+//   move nothing. The list grows by half its size (at least 32 records) at a time.
+// - Chunks of at most kChunkCapacity records, in index order, with the first index of each
+//   chunk in a vector of their own. An array changes to chunks, once and for good, when a
+//   store would move more than kChunkCapacity records of the flat list: filled in random
+//   order, the flat list would move a quarter of itself on every store on average, which
+//   grows with the square of the size. In chunks a store costs a binary search over the
+//   first indexes, one over the chunk, and the move of at most one chunk; a full chunk
+//   splits into two halves (a store past the last or before the first record of the array
+//   starts a new chunk instead, so monotonic fills leave full chunks). Every chunk but the
+//   first and the last stays at least half full, so there are at most n / 64 + 2 chunks.
+//   A split, about once per 64 stores, also moves up to n / 64 entries of the two vectors
+//   (an index and a pointer each). That part still grows with n, but about a thousand
+//   times slower than the flat list's move: at a million elements it costs about as much
+//   as the chunk move, both far less than the cache misses of reaching a random chunk.
+//   Positions are found by walking chunk counts from a cursor kept at the last position
+//   read (or from the nearer end), so foreach and other walks in position order cost
+//   O(1) a step.
+//
+// The records hold pointers to the element values, never the values themselves: moving
+// records, splitting chunks or changing layout leaves every value where it is, so a
+// pointer lent by get or getByPosition stays valid until the element is replaced or the
+// array goes. Running out of memory throws std::bad_alloc and leaves the array as it was.
+// The cursors make reads change the Chunks, so one array is read by one thread at a time,
+// as every value is.
 #include "orva.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 const int32_t kArrayGrowth = 32;
+const int32_t kChunkCapacity = 128;
+// Chunks made from a flat list are filled to three quarters, so that the stores that
+// follow do not split each of them at once.
+const int32_t kChunkFill = kChunkCapacity * 3 / 4;
+
+// Room for one more entry in a vector of the chunks, which grows it by doubling (reserve
+// alone would reallocate it for every added chunk).
+template <typename Entry>
+void reserveOneMore(std::vector<Entry> &entries)
+{
+   if (entries.size() == entries.capacity())
+      entries.reserve(std::max<size_t>(16, entries.capacity() * 2));
+}
 
 // Room for the records after the list is full at `allocated`, or 0 past the int32 range.
 int32_t grownSize(int32_t allocated)
@@ -28,14 +68,155 @@ int32_t grownSize(int32_t allocated)
 }
 }
 
-ORVA_Array::ORVA_Array() : m_refCount(0), m_size(0), m_allocated(0), m_elements(nullptr), m_front(0)
+struct ORVA_Array::Chunks
+{
+   struct Chunk
+   {
+      int32_t count = 0;
+      Element records[kChunkCapacity];
+   };
+
+   // In index order, never empty. The chunks do not own the values their records point to.
+   std::vector<std::unique_ptr<Chunk>> list;
+   std::vector<int32_t> firsts;   // the index of the first record of each chunk
+   size_t hint = 0;               // the chunk of the last index looked up
+   size_t cursor = 0;             // the chunk of the last position read ...
+   int32_t cursorStart = 0;       // ... and the position of its first record
+
+   size_t chunkOf(int index);
+   Element *lookup(int index);
+   Element *at(int position, int32_t total);
+   void insert(int index, ORVA_Value *value);
+   void split(size_t *chunk, int32_t *slot, int index);
+   void addChunk(size_t chunk, std::unique_ptr<Chunk> added, int index);
+};
+
+namespace {
+// Where index is in the records, or where it belongs.
+template <typename Record>
+int32_t slotOf(const Record *records, int32_t count, int index)
+{
+   // A chunk without gaps holds index at its distance from the first.
+   const int64_t offset = int64_t{index} - records[0].index;
+   if (offset >= 0 && offset < count && records[offset].index == index)
+      return static_cast<int32_t>(offset);
+   const Record *slot = std::lower_bound(records, records + count, index,
+                                         [](const Record &record, int wanted) { return record.index < wanted; });
+   return static_cast<int32_t>(slot - records);
+}
+}
+
+// The chunk that holds index or where it belongs: the last one starting at or below it.
+size_t ORVA_Array::Chunks::chunkOf(int index)
+{
+   const bool inHint = firsts[hint] <= index && (hint + 1 == firsts.size() || index < firsts[hint + 1]);
+   if (!inHint)
+   {
+      const auto after = std::upper_bound(firsts.begin(), firsts.end(), index);
+      hint = (after == firsts.begin()) ? 0 : static_cast<size_t>(after - firsts.begin()) - 1;
+   }
+   return hint;
+}
+
+ORVA_Array::Element *ORVA_Array::Chunks::lookup(int index)
+{
+   Chunk *chunk = list[chunkOf(index)].get();
+   const int32_t slot = slotOf(chunk->records, chunk->count, index);
+   return (slot < chunk->count && chunk->records[slot].index == index) ? &chunk->records[slot] : nullptr;
+}
+
+// The record at a position below total, reached from the cursor or from the nearer end.
+ORVA_Array::Element *ORVA_Array::Chunks::at(int position, int32_t total)
+{
+   const int64_t fromCursor = std::abs(int64_t{position} - cursorStart);
+   if (position < fromCursor)
+   {
+      cursor = 0;
+      cursorStart = 0;
+   }
+   else if (total - position < fromCursor)
+   {
+      cursor = list.size() - 1;
+      cursorStart = total - list.back()->count;
+   }
+   while (position < cursorStart)
+      cursorStart -= list[--cursor]->count;
+   while (position >= cursorStart + list[cursor]->count)
+      cursorStart += list[cursor++]->count;
+   return &list[cursor]->records[position - cursorStart];
+}
+
+// Stores a record for an index that is not there yet. Throws std::bad_alloc, with
+// nothing changed, when a chunk cannot be added.
+void ORVA_Array::Chunks::insert(int index, ORVA_Value *value)
+{
+   size_t chunk = chunkOf(index);
+   int32_t slot = slotOf(list[chunk]->records, list[chunk]->count, index);
+   if (list[chunk]->count == kChunkCapacity)
+      split(&chunk, &slot, index);
+   Chunk *target = list[chunk].get();
+   memmove(&target->records[slot + 1], &target->records[slot], sizeof(Element) * static_cast<size_t>(target->count - slot));
+   target->records[slot] = Element{index, value};
+   target->count++;
+   if (slot == 0)
+      firsts[chunk] = index;
+   if (chunk < cursor)
+      cursorStart++;
+}
+
+// Makes room in a full chunk for a record at `slot`, moving *chunk and *slot to where the
+// record now goes.
+void ORVA_Array::Chunks::split(size_t *chunk, int32_t *slot, int index)
+{
+   auto added = std::make_unique<Chunk>();
+   reserveOneMore(list);
+   reserveOneMore(firsts);
+   // From here on nothing allocates.
+   if (*slot == kChunkCapacity && *chunk + 1 == list.size())
+   {
+      addChunk(++*chunk, std::move(added), index);
+      *slot = 0;
+      return;
+   }
+   if (*slot == 0 && *chunk == 0)
+   {
+      addChunk(0, std::move(added), index);
+      return;
+   }
+   Chunk *full = list[*chunk].get();
+   const int32_t half = kChunkCapacity / 2;
+   added->count = kChunkCapacity - half;
+   memcpy(added->records, &full->records[half], sizeof(Element) * static_cast<size_t>(added->count));
+   full->count = half;
+   const int32_t addedFirst = added->records[0].index;
+   addChunk(*chunk + 1, std::move(added), addedFirst);
+   if (*slot > half)
+   {
+      ++*chunk;
+      *slot -= half;
+   }
+}
+
+// Puts a chunk in the list at `chunk`, with `first` as its first index; the room is there.
+void ORVA_Array::Chunks::addChunk(size_t chunk, std::unique_ptr<Chunk> added, int first)
+{
+   list.insert(list.begin() + static_cast<std::ptrdiff_t>(chunk), std::move(added));
+   firsts.insert(firsts.begin() + static_cast<std::ptrdiff_t>(chunk), first);
+   if (cursor >= chunk)
+      cursor++;
+   if (hint >= chunk)
+      hint++;
+}
+
+ORVA_Array::ORVA_Array()
+   : m_refCount(0), m_size(0), m_allocated(0), m_elements(nullptr), m_front(0), m_chunks(nullptr)
 {
 }
 
-// A copy of the top level: every element value is copied with the value copy constructor,
-// so an element that is itself an array is shared, not copied. Running out of memory
-// throws std::bad_alloc; the elements copied so far go with the unfinished copy (the
-// delegated constructor has made it an object whose destructor runs).
+// A copy of the top level, as one flat list: every element value is copied with the value
+// copy constructor, so an element that is itself an array is shared, not copied. Running
+// out of memory throws std::bad_alloc; the elements copied so far go with the unfinished
+// copy (the delegated constructor has made it an object whose destructor runs).
 ORVA_Array::ORVA_Array(ORVA_Array *src) : ORVA_Array()
 {
    if (src == nullptr || src->m_size == 0)
@@ -46,20 +227,34 @@ ORVA_Array::ORVA_Array(ORVA_Array *src) : ORVA_Array()
    m_allocated = src->m_size;
    for (int32_t i = 0; i < src->m_size; i++)
    {
-      m_elements[i].index = src->m_elements[i].index;
-      m_elements[i].value = (src->m_elements[i].value != nullptr) ? new ORVA_Value(src->m_elements[i].value) : nullptr;
+      const Element *record = src->recordAt(i);
+      m_elements[i].index = record->index;
+      m_elements[i].value = (record->value != nullptr) ? new ORVA_Value(record->value) : nullptr;
       m_size = i + 1;
    }
 }
 
 ORVA_Array::~ORVA_Array()
 {
-   for (int32_t i = 0; i < m_size; i++)
-      delete m_elements[i].value;
+   if (m_chunks != nullptr)
+   {
+      for (const auto &chunk : m_chunks->list)
+         deleteValues(chunk->records, chunk->count);
+      delete m_chunks;
+      return;
+   }
+   deleteValues(m_elements, m_size);
    free(m_elements - m_front);
 }
 
-// Binary search: the position of index when *found, else the position where it belongs.
+void ORVA_Array::deleteValues(Element *records, int32_t count)
+{
+   for (int32_t i = 0; i < count; i++)
+      delete records[i].value;
+}
+
+// Binary search in the flat list: the position of index when *found, else the position
+// where it belongs.
 int ORVA_Array::find(int index, bool *found) const
 {
    // Arrays filled from 0 upwards: the element of index i is at position i, and a new
@@ -92,30 +287,51 @@ int ORVA_Array::find(int index, bool *found) const
    return low;
 }
 
+// The record of index, or null. Inlined: the engine's element reads and stores come
+// through here, mostly for arrays filled from 0 upwards.
+__attribute__((always_inline)) inline ORVA_Array::Element *ORVA_Array::lookup(int index) const
+{
+   if (m_chunks != nullptr)
+      return m_chunks->lookup(index);
+   bool found;
+   const int position = find(index, &found);
+   return found ? &m_elements[position] : nullptr;
+}
+
+// The record at a position from 0 to size()-1.
+const ORVA_Array::Element *ORVA_Array::recordAt(int position) const
+{
+   return (m_chunks != nullptr) ? m_chunks->at(position, m_size) : &m_elements[position];
+}
+
 ORVA_Value *ORVA_Array::get(int index) const
 {
-   bool found;
-   int position = find(index, &found);
-   return found ? m_elements[position].value : nullptr;
+   const Element *record = lookup(index);
+   return (record != nullptr) ? record->value : nullptr;
 }
 
 ORVA_Value *ORVA_Array::getByPosition(int position) const
 {
-   return (position >= 0 && position < m_size) ? m_elements[position].value : nullptr;
+   return (position >= 0 && position < m_size) ? recordAt(position)->value : nullptr;
+}
+
+int ORVA_Array::getIndexAtPosition(int position) const
+{
+   return (position >= 0 && position < m_size) ? recordAt(position)->index : 0;
 }
 
 // A new value for an existing element moves into the element's own record, which keeps its
 // address: arrays that are rewritten in place (a sieve) then keep their elements where they
 // were made, next to each other in memory, instead of scattering them one write at a time.
-void ORVA_Array::replace(int position, ORVA_Value *value)
+void ORVA_Array::replace(Element &record, ORVA_Value *value)
 {
-   ORVA_Value *element = m_elements[position].value;
+   ORVA_Value *element = record.value;
    if (element == value)
       return;
    if (element == nullptr || value == nullptr)
    {
       delete element;
-      m_elements[position].value = value;
+      record.value = value;
       return;
    }
    element->swap(*value);
@@ -124,11 +340,10 @@ void ORVA_Array::replace(int position, ORVA_Value *value)
 
 void ORVA_Array::assign(int index, ORVA_Value &value)
 {
-   bool found;
-   const int position = find(index, &found);
-   if (found && m_elements[position].value != nullptr)
+   Element *record = lookup(index);
+   if (record != nullptr && record->value != nullptr)
    {
-      m_elements[position].value->swap(value);
+      record->value->swap(value);
       return;
    }
    auto *taken = new ORVA_Value();
@@ -138,32 +353,63 @@ void ORVA_Array::assign(int index, ORVA_Value &value)
 
 void ORVA_Array::set(int index, ORVA_Value *value)
 {
-   bool found;
-   int position = find(index, &found);
-   if (found)
+   Element *record;
+   int position = 0;
+   if (m_chunks != nullptr)
    {
-      replace(position, value);
+      record = m_chunks->lookup(index);
+   }
+   else
+   {
+      bool found;
+      position = find(index, &found);
+      record = found ? &m_elements[position] : nullptr;
+   }
+   if (record != nullptr)
+   {
+      replace(*record, value);
       return;
    }
-
-   insertAt(position, index, value);
+   insert(position, index, value);
 }
 
-// Inserts a new record at `position`, moving the shorter side of the list: the records
-// before it into the room in front, or the records after it into the room behind. A full
-// list grows by half; the new room goes behind it when it grows at the end (where realloc
-// may extend the block in place), else half of it in front.
+// Adds the record of a new index, which belongs at `position` of the flat list while
+// there is one. Out of memory, the array stays as it was and the value, which it owns
+// now, goes.
+void ORVA_Array::insert(int position, int index, ORVA_Value *value)
+{
+   try
+   {
+      if (m_chunks == nullptr)
+      {
+         if (std::min(position, m_size - position) <= kChunkCapacity)
+         {
+            insertAt(position, index, value);
+            return;
+         }
+         makeChunks();
+      }
+      m_chunks->insert(index, value);
+      m_size++;
+   }
+   catch (const std::bad_alloc &)
+   {
+      delete value;
+      throw;
+   }
+}
+
+// Inserts a new record at `position` of the flat list, moving the shorter side of the
+// list: the records before it into the room in front, or the records after it into the
+// room behind. A full list grows by half; the new room goes behind it when it grows at
+// the end (where realloc may extend the block in place), else half of it in front.
 void ORVA_Array::insertAt(int position, int index, ORVA_Value *value)
 {
    // A list with no room on the side that should move grows first: without room in front,
    // a store in the first half would move the whole list.
    const bool needsRoom = (m_front == 0) && (m_size == m_allocated || position < m_size / 2);
    if (needsRoom && !makeRoom(position == m_size))
-   {
-      // Out of memory: the array cannot take the value, and it owns it now.
-      delete value;
       throw std::bad_alloc();
-   }
    const bool roomBehind = m_front + m_size < m_allocated;
    if (m_front > 0 && (position < m_size / 2 || !roomBehind))
    {
@@ -180,7 +426,7 @@ void ORVA_Array::insertAt(int position, int index, ORVA_Value *value)
    m_size++;
 }
 
-// Grows a full list by half (see insertAt); false when memory runs out.
+// Grows a full flat list by half (see insertAt); false when memory runs out.
 bool ORVA_Array::makeRoom(bool atEnd)
 {
    const int32_t allocated = grownSize(m_allocated);
@@ -206,4 +452,27 @@ bool ORVA_Array::makeRoom(bool atEnd)
    m_front = front;
    m_allocated = allocated;
    return true;
+}
+
+// Moves the records of the flat list into chunks; the list stays as it was when memory
+// runs out on the way.
+void ORVA_Array::makeChunks()
+{
+   auto chunks = std::make_unique<Chunks>();
+   const size_t count = static_cast<size_t>((m_size + kChunkFill - 1) / kChunkFill);
+   chunks->list.reserve(count);
+   chunks->firsts.reserve(count);
+   for (int32_t start = 0; start < m_size; start += kChunkFill)
+   {
+      auto chunk = std::make_unique<Chunks::Chunk>();
+      chunk->count = std::min(kChunkFill, m_size - start);
+      memcpy(chunk->records, &m_elements[start], sizeof(Element) * static_cast<size_t>(chunk->count));
+      chunks->firsts.push_back(m_elements[start].index);
+      chunks->list.push_back(std::move(chunk));
+   }
+   free(m_elements - m_front);
+   m_elements = nullptr;
+   m_front = 0;
+   m_allocated = 0;
+   m_chunks = chunks.release();
 }

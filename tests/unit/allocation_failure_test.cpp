@@ -122,14 +122,26 @@ const wchar_t *const kScript =
    L"println named(x: \"named\") . typeof(y) . u[100] . u[3] . t[11];\n"
    L"return s . \"|\" . join(1, 2.5);";
 
-TEST(AllocationFailure, EveryAllocationOfARunFailsInTurn)
+// An array filled in a scattered order: it leaves its single list for chunks, and chunks
+// split, each at an allocation of its own; the copy and the walk read the chunks.
+const wchar_t *const kScatteredArray =
+   L"array a; x = 1;\n"
+   L"for (i = 0; i < 700; i++) { x = (x * 75 + 74) % 65537; a[x] = i; }\n"
+   L"b = a; b[-1] = 1; sum = 0; n = 0;\n"
+   L"foreach (v : b) { sum = (sum * 31 + v) % 1000003; n++; }\n"
+   L"println n . \" \" . a[x] . \" \" . sum;\n"
+   L"return sum;";
+
+// Fails each allocation of a run of the script in turn, and checks every outcome; the
+// undisturbed run prints `printed` among its output.
+void failEveryAllocationOf(const wchar_t *script, const char *printed)
 {
    wchar_t errorText[1024] = L"";
-   ORVA_Program *program = ORVACompile(kScript, errorText, 1024);
+   ORVA_Program *program = ORVACompile(script, errorText, 1024);
    ASSERT_NE(program, nullptr) << errorText;
    const Outcome expected = runFailing(program, 0);
    ASSERT_EQ(expected.rc, 0) << expected.error;
-   ASSERT_NE(expected.output.find("named"), std::string::npos) << expected.output;
+   ASSERT_NE(expected.output.find(printed), std::string::npos) << expected.output;
 
    long failures = 0;
    for (long n = 1;; n++)
@@ -163,6 +175,16 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsInTurn)
    EXPECT_EQ(after.output, expected.output);
    EXPECT_EQ(after.result, expected.result);
    delete program;
+}
+
+TEST(AllocationFailure, EveryAllocationOfARunFailsInTurn)
+{
+   failEveryAllocationOf(kScript, "named");
+}
+
+TEST(AllocationFailure, EveryAllocationOfAScatteredArrayFillFailsInTurn)
+{
+   failEveryAllocationOf(kScatteredArray, "701 699 ");
 }
 
 }  // namespace

@@ -75,6 +75,137 @@ TEST(Array, RandomInsertsMatchASortedMap)
    }
 }
 
+// Orders of stores that take an array of a few thousand elements through each of its
+// layouts and each way of making room: appends, stores in front, stores between existing
+// elements (which leave the single list), stores into the gaps of a full chunked array
+// from its top down, and stores of indexes that are already there.
+struct FillOrder
+{
+   const char *name;
+   std::vector<int> indexes;
+};
+
+std::vector<FillOrder> fillOrders()
+{
+   const int n = 5000;
+   std::vector<int> up(n), down(n), shuffled(n), gapsFromTheTop, repeated, ends, sawtooth;
+   for (int i = 0; i < n; i++)
+   {
+      up[i] = i;
+      down[i] = n - 1 - i;
+      shuffled[i] = i * 3 - 7000;
+      ends.push_back(i % 2 == 0 ? i : -i);
+   }
+   std::mt19937 random(2024);
+   std::shuffle(shuffled.begin(), shuffled.end(), random);
+   for (int i = 0; i < n; i += 2)
+      gapsFromTheTop.push_back(i);
+   for (int i = n - 1; i > 0; i -= 2)
+      gapsFromTheTop.push_back(i);
+   std::uniform_int_distribution<int> sparse(-3000, 3000);
+   for (int i = 0; i < 2 * n; i++)
+      repeated.push_back(sparse(random));
+   for (int i = 0; i < 2000; i++)
+      ends.push_back(i * 2 - 1999);   // then between them
+   std::uniform_int_distribution<int> start(-100000, 100000);
+   for (int run = 0; run < 20; run++)
+      for (int i = 0, first = start(random); i < 300; i++)
+         sawtooth.push_back(first + i);
+   return {{"ascending", up}, {"descending", down}, {"shuffled", shuffled},
+           {"gaps from the top", gapsFromTheTop}, {"repeated", repeated},
+           {"alternating ends, then between", ends}, {"ascending runs at random places", sawtooth}};
+}
+
+// The index at each position, from the reference, in order.
+std::vector<int> keysOf(const std::map<int, int> &reference)
+{
+   std::vector<int> keys;
+   for (const auto &entry : reference)
+      keys.push_back(entry.first);
+   return keys;
+}
+
+// Every position, walked forwards, backwards and in random jumps, and every index, give
+// what the reference gives.
+void expectSameAs(const ORVA_Array &array, const std::map<int, int> &reference, const char *order)
+{
+   SCOPED_TRACE(order);
+   const std::vector<int> keys = keysOf(reference);
+   ASSERT_EQ(array.size(), static_cast<int>(keys.size()));
+   std::vector<int> walk(keys.size());
+   for (size_t i = 0; i < keys.size(); i++)
+      walk[i] = static_cast<int>(i);
+   std::vector<int> backwards(walk.rbegin(), walk.rend());
+   std::vector<int> jumps = walk;
+   std::shuffle(jumps.begin(), jumps.end(), std::mt19937(7));
+   for (const std::vector<int> *positions : {&walk, &backwards, &jumps})
+      for (int position : *positions)
+      {
+         ASSERT_EQ(array.getIndexAtPosition(position), keys[position]) << "position " << position;
+         ASSERT_EQ(array.getByPosition(position)->getValueAsInt32(), reference.at(keys[position]));
+      }
+   for (const auto &entry : reference)
+   {
+      ASSERT_EQ(array.get(entry.first)->getValueAsInt32(), entry.second) << "index " << entry.first;
+      if (reference.count(entry.first + 1) == 0)
+      {
+         ASSERT_EQ(array.get(entry.first + 1), nullptr) << "index " << entry.first + 1;
+      }
+   }
+   EXPECT_EQ(array.getByPosition(array.size()), nullptr);
+   EXPECT_EQ(array.getIndexAtPosition(array.size()), 0);
+}
+
+TEST(Array, EveryFillOrderKeepsIndexOrderPositionsAndLentPointers)
+{
+   for (const FillOrder &order : fillOrders())
+   {
+      HeldArray held;
+      ORVA_Array &array = *held.array;
+      std::map<int, int> reference;
+      std::map<int, const ORVA_Value *> lent;
+      for (size_t i = 0; i < order.indexes.size(); i++)
+      {
+         const int index = order.indexes[i];
+         const int value = static_cast<int>(i);
+         array.set(index, new ORVA_Value(value));
+         reference[index] = value;
+         lent[index] = array.get(index);
+         // Positions read between stores: the store just made, and the ends.
+         if (i % 97 == 0)
+         {
+            const int position = static_cast<int>(std::distance(reference.begin(), reference.find(index)));
+            ASSERT_EQ(array.getByPosition(position), lent[index]) << order.name << " store " << i;
+            ASSERT_EQ(array.getIndexAtPosition(0), reference.begin()->first) << order.name;
+            ASSERT_EQ(array.getIndexAtPosition(array.size() - 1), reference.rbegin()->first) << order.name;
+         }
+      }
+      expectSameAs(array, reference, order.name);
+      // A value replaced in place keeps its address, so every pointer lent stays good.
+      for (const auto &entry : lent)
+         ASSERT_EQ(array.get(entry.first), entry.second) << order.name << " index " << entry.first;
+
+      ORVA_Array *copy = new ORVA_Array(&array);
+      ORVA_Value copyHolder(copy);
+      expectSameAs(*copy, reference, order.name);
+
+      // A walk in position order, as foreach makes, with a store below or above the
+      // position read before each step.
+      std::vector<int> keys = keysOf(reference);
+      std::mt19937 random(99);
+      std::uniform_int_distribution<int> anywhere(keys.front() - 10, keys.back() + 10);
+      for (int position = static_cast<int>(keys.size()) / 3, step = 0; step < 400; position++, step++)
+      {
+         const int index = anywhere(random);
+         array.set(index, new ORVA_Value(-step));
+         const auto place = std::lower_bound(keys.begin(), keys.end(), index);
+         if (place == keys.end() || *place != index)
+            keys.insert(place, index);
+         ASSERT_EQ(array.getIndexAtPosition(position), keys[position]) << order.name << " step " << step;
+      }
+   }
+}
+
 TEST(Array, GrowsPastThirtyTwoElements)
 {
    HeldArray held;
