@@ -49,6 +49,7 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <orva.h>
@@ -1488,7 +1489,7 @@ void ORVA_Program::execute()
          case CALL_NAME:
          {
             const int argc = instruction->m_intOperand;
-            const ORVA_ExtFunction *function = m_environment->findFunction(instruction->m_operand.name);
+            const ORVA_ExtFunction *function = std::as_const(*m_environment).findFunction(instruction->m_operand.name);
             if (function == nullptr)
             {
                uint32_t address = getFunctionAddress(instruction->m_operand.name);
