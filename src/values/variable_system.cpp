@@ -12,6 +12,7 @@
 // remembered position with one name comparison (firstAt).
 #include "orva.h"
 #include "platform/platform.h"
+#include "values/name_bits.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -45,18 +46,6 @@ inline bool sameName(const wchar_t *a, const wchar_t *b)
       b++;
    }
    return *a == *b;
-}
-
-// The name's bit in m_nameBits, from its first two characters: "$1" and "$2", "i" and "j"
-// differ there. A variable without a name has none (no search finds it).
-inline uint64_t nameBit(const wchar_t *name)
-{
-   if (name == nullptr)
-      return 0;
-   uint32_t hash = static_cast<uint32_t>(name[0]);
-   if (hash != 0)
-      hash = hash * 31 + static_cast<uint32_t>(name[1]);
-   return uint64_t{1} << (hash & 63);
 }
 
 }
@@ -101,7 +90,7 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
       return kNoPosition;
    if (m_index == nullptr)
    {
-      if ((m_nameBits & nameBit(name)) == 0)
+      if ((m_nameBits & NameBit(name)) == 0)
          return kNoPosition;
       for (uint32_t i = 0; i < m_count; i++)
       {
@@ -113,7 +102,7 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
    uint32_t mask = m_indexSize - 1;
    for (uint32_t slot = hashName(name) & mask; m_index[slot] != 0; slot = (slot + 1) & mask)
    {
-      if (wcscmp(m_variables[m_index[slot] - 1]->getName(), name) == 0)
+      if (sameName(m_variables[m_index[slot] - 1]->getName(), name))
          return m_index[slot] - 1;
    }
    return kNoPosition;
@@ -129,7 +118,7 @@ ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *valu
       spare->setValue(value != nullptr ? value : new ORVA_Value());
       if (m_firstDuplicate == kNoPosition && indexOf(name) != kNoPosition)
          m_firstDuplicate = m_count;
-      m_nameBits |= nameBit(name);
+      m_nameBits |= NameBit(name);
       m_count++;
       if (m_count > kLinearSearchLimit)
          rehash();
@@ -183,7 +172,7 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
    // A small set has no index to reveal a duplicate; look for one while none is known.
    if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(variable->getName()) != kNoPosition)
       m_firstDuplicate = m_count;
-   m_nameBits |= nameBit(variable->getName());
+   m_nameBits |= NameBit(variable->getName());
    m_variables[m_count++] = variable;
    if (m_held < m_count)
       m_held = m_count;

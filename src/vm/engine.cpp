@@ -38,7 +38,10 @@
 // trusted while the set has the serial it had then (the same set, no position given to
 // another name since), else confirmed by firstAt (the name is there and no older variable
 // has it), which takes on the set's serial; a failure falls back to the full search,
-// which refreshes the entry. In front of all that, an instruction keeps the variable it
+// which refreshes the entry. An entry from an earlier run is not thrown away: the sets
+// searched before the remembered one must lack the name for certain (their name bits),
+// and firstAt must confirm the position; runs that take the same path lay out their
+// variables alike, so most first lookups of a run skip the search. In front of all that, an instruction keeps the variable it
 // found and trusts it while the program's lookup epoch stays the same: a run and every
 // call start with a new epoch, and a global variable being made gives a new one that also
 // ends the validity of all older ones. A return brings back the caller's epoch while it is
@@ -59,6 +62,7 @@
 #include "vm/errors.h"
 #include "vm/argument_use.h"
 #include "vm/decoded_statement.h"
+#include "values/name_bits.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
 // stack and a local set, not native stack, so the limit only guards against runaway
@@ -1017,6 +1021,10 @@ public:
                break;
          }
       }
+      else if (ORVA_Variable *variable = confirmFromEarlierRun(program, instruction))
+      {
+         return variable;
+      }
 
       uint8_t set = kCachedConstant;
       uint32_t index = constants->indexOf(name);
@@ -1035,6 +1043,37 @@ public:
       }
       if (variable != nullptr)
          remember(program, instruction, set, index);
+      return variable;
+   }
+
+   // The variable at the position an earlier run found the instruction's name at, when
+   // that is still where a search would end: the sets searched before it certainly lack
+   // the name (their name bits say so), and the position holds the first variable of that
+   // name. A run that takes the same path lays its variables out as the runs before, so
+   // this spares most first lookups of a run the search. Else null.
+   static ORVA_Variable *confirmFromEarlierRun(ORVA_Program *program, const ORVA_Instruction *instruction)
+   {
+      const wchar_t *name = instruction->m_operand.name;
+      const uint64_t bit = NameBit(name);
+      const uint64_t constantBits = program->m_constants->m_nameBits;
+      ORVA_VariableSystem *set = nullptr;
+      switch (instruction->m_cacheSet)
+      {
+         case kCachedConstant:
+            set = program->m_constants;
+            break;
+         case kCachedGlobal:
+            set = ((constantBits & bit) == 0) ? program->m_globals : nullptr;
+            break;
+         case kCachedLocal:
+            set = (((constantBits | program->m_globals->m_nameBits) & bit) == 0) ? program->m_locals : nullptr;
+            break;
+         default:
+            break;
+      }
+      ORVA_Variable *variable = (set != nullptr) ? set->firstAt(instruction->m_cacheIndex, name) : nullptr;
+      if (variable != nullptr)
+         remember(program, instruction, instruction->m_cacheSet, instruction->m_cacheIndex);
       return variable;
    }
 
