@@ -48,6 +48,7 @@ class ORVA_Object;
 class ORVA_Instruction;
 class ORVA_Program;
 class ORVA_RegexCache;
+class ORVA_RunCache;
 class ORVA_FunctionIndex;
 class ORVA_Environment;
 class ORVA_Library;
@@ -346,8 +347,10 @@ public:
 private:
    friend class ORVA_Program;
    friend class ORVA_Engine;
+   friend class ORVA_RunCache;
 
    void append(ORVA_Variable *variable);
+   void place();
    void rehash();
    /* Empties the set for reuse (the engine recycles the local sets of calls): the values
       are released, the variables stay behind as spares and are taken again, name
@@ -839,6 +842,8 @@ private:
    uint32_t m_functionsAllocated;
    /* Engine-private run state (see src/vm/engine.cpp). */
    void *m_runState;
+   /* What a run leaves for the next (src/vm/run_cache.h); made by the first run. */
+   ORVA_RunCache *m_runCache;
    /* Counts the runs; the instructions' lookup caches are valid for one run only. */
    uint64_t m_runNumber;
    /* Changes whenever a name may come to mean another variable than before: a run

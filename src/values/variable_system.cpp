@@ -110,18 +110,12 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
 
 ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *value)
 {
-   if (m_count < m_held && m_index == nullptr && name != nullptr && sameName(m_variables[m_count]->getName(), name))
+   if (m_count < m_held && name != nullptr && sameName(m_variables[m_count]->getName(), name))
    {
-      // A spare of the same name (see recycle): the same steps as append, without making
-      // the variable again.
+      // A spare of the same name (see recycle): taken again instead of made anew.
       ORVA_Variable *spare = m_variables[m_count];
       spare->setValue(value != nullptr ? value : new ORVA_Value());
-      if (m_firstDuplicate == kNoPosition && indexOf(name) != kNoPosition)
-         m_firstDuplicate = m_count;
-      m_nameBits |= NameBit(name);
-      m_count++;
-      if (m_count > kLinearSearchLimit)
-         rehash();
+      place();
       return spare;
    }
    // The set owns the value from here on, also when making the variable runs out of memory.
@@ -169,21 +163,30 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
       m_variables = variables;
       m_allocated = allocated;
    }
+   m_variables[m_count] = variable;
+   place();
+}
+
+// Counts the variable at position m_count in: its name bit, the first duplicate, and the
+// index entry.
+void ORVA_VariableSystem::place()
+{
+   const wchar_t *name = m_variables[m_count]->getName();
    // A small set has no index to reveal a duplicate; look for one while none is known.
-   if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(variable->getName()) != kNoPosition)
+   if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(name) != kNoPosition)
       m_firstDuplicate = m_count;
-   m_nameBits |= NameBit(variable->getName());
-   m_variables[m_count++] = variable;
+   m_nameBits |= NameBit(name);
+   m_count++;
    if (m_held < m_count)
       m_held = m_count;
 
    if (m_index != nullptr && m_count * 2 <= m_indexSize)
    {
       uint32_t mask = m_indexSize - 1;
-      uint32_t slot = hashName(variable->getName()) & mask;
+      uint32_t slot = hashName(name) & mask;
       for (; m_index[slot] != 0; slot = (slot + 1) & mask)
       {
-         if (wcscmp(m_variables[m_index[slot] - 1]->getName(), variable->getName()) == 0)
+         if (sameName(m_variables[m_index[slot] - 1]->getName(), name))
          {
             // An older variable of this name keeps the entry.
             if (m_firstDuplicate == kNoPosition)

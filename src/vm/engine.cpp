@@ -62,6 +62,7 @@
 #include "vm/errors.h"
 #include "vm/argument_use.h"
 #include "vm/decoded_statement.h"
+#include "vm/run_cache.h"
 #include "values/name_bits.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
@@ -83,6 +84,9 @@ constexpr uint32_t kMaxFusedBinds = 8;
 // Times an int32 statement may give up before it is left to the instructions for the
 // rest of the run (when it also gave up more often than it ran).
 constexpr uint32_t kStatementTrials = 16;
+
+// Instructions a run marks as seen before the list of them first grows.
+constexpr size_t kFirstSeenRoom = 64;
 
 // Marks a call plan (see ORVA_Engine::callPlan) whose function cannot see "$1".."$n".
 constexpr uint32_t kArgumentsUnseen = 0x100;
@@ -583,7 +587,11 @@ public:
 
    __attribute__((noinline)) static void markSeen(ORVA_Program *program, const ORVA_Instruction *instruction)
    {
-      static_cast<RunState *>(program->m_runState)->decodedInstructions.push_back(instruction);
+      std::vector<const ORVA_Instruction *> &seen = static_cast<RunState *>(program->m_runState)->decodedInstructions;
+      // A handler marks a few dozen: room for them at once rather than growth step by step.
+      if (seen.empty())
+         seen.reserve(kFirstSeenRoom);
+      seen.push_back(instruction);
       instruction->m_decoded = &kSeenOnce;
    }
 
@@ -1096,6 +1104,17 @@ public:
       instruction->m_cacheSerial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
    }
 
+   // Gives a set the run is done with to the run cache for the next run (or deletes it
+   // when the run made no cache).
+   static void keepSet(ORVA_Program *program, ORVA_VariableSystem *set,
+                       void (ORVA_RunCache::*keep)(ORVA_VariableSystem *) noexcept)
+   {
+      if (program->m_runCache != nullptr)
+         (program->m_runCache->*keep)(set);
+      else
+         delete set;
+   }
+
    // Replaces the error text with "Error <code> in line <line>: <message>".
    static void recordError(ORVA_Program *program, int code, int line)
    {
@@ -1241,7 +1260,7 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
       if (globalSetReceiver != nullptr)
          *globalSetReceiver = left;
       else
-         delete left;
+         ORVA_Engine::keepSet(this, left, &ORVA_RunCache::keepGlobals);
    }
    else if (globalSetReceiver != nullptr)
    {
@@ -1265,13 +1284,15 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    delete m_environment;
    m_environment = nullptr;
 
-   delete m_locals;
+   ORVA_Engine::keepSet(this, m_locals, &ORVA_RunCache::keepLocals);
    m_locals = nullptr;
 
-   delete m_dataStack;
-   m_dataStack = nullptr;
-   delete m_controlStack;
-   m_controlStack = nullptr;
+   // The emptied stacks stay for the next run.
+   if (m_controlStack != nullptr && m_controlStack->getSize() != 0)
+   {
+      delete m_controlStack;
+      m_controlStack = nullptr;
+   }
 
    free(m_modules);
    m_modules = nullptr;
@@ -1305,10 +1326,14 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    {
       if (program->m_environment == nullptr)
          program->m_environment = new ORVA_Environment();
-      program->m_dataStack = new ORVA_Stack();
-      program->m_controlStack = new ORVA_Stack();
+      if (program->m_runCache == nullptr)
+         program->m_runCache = new ORVA_RunCache();
+      if (program->m_dataStack == nullptr)
+         program->m_dataStack = new ORVA_Stack();
+      if (program->m_controlStack == nullptr)
+         program->m_controlStack = new ORVA_Stack();
       if (program->m_locals == nullptr)
-         program->m_locals = new ORVA_VariableSystem(false);
+         program->m_locals = program->m_runCache->takeLocals();
       while (argv != nullptr && adopted < argc)
       {
          wchar_t name[kDollarNameSize];
@@ -1327,8 +1352,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
 
    // The run works on a copy of the global set and on the constant set merged with the
    // host's; run puts the program's own sets back when the run is over.
-   ORVA_VariableSystem *globals = new ORVA_VariableSystem(program->m_globals);
-   program->m_globals = globals;
+   program->m_globals = program->m_runCache->takeGlobals(program->m_globals);
    if (constantSet != nullptr)
    {
       ORVA_VariableSystem *constants = new ORVA_VariableSystem(program->m_constants);
