@@ -8,7 +8,6 @@
 #include <orva.h>
 
 #include <array>
-#include <cwchar>
 
 #include "env/builtins.h"
 
@@ -58,18 +57,26 @@ constexpr uint32_t kIndexSize = 64;
 static_assert(kIndexSize >= 2 * kBuiltinFunctionCount && (kIndexSize & (kIndexSize - 1)) == 0,
               "the index needs room and a power-of-two size");
 
-// Room for a function name, terminator included.
-constexpr size_t kNameSize = sizeof(ORVA_ExtFunction::name) / sizeof(wchar_t);
-
 uint32_t hashName(const wchar_t *name)
 {
    uint32_t hash = 2166136261u;   // FNV-1a
-   for (size_t i = 0; i < kNameSize && name[i] != 0; i++)
+   for (; *name != 0; name++)
    {
-      hash ^= static_cast<uint32_t>(name[i]);
+      hash ^= static_cast<uint32_t>(*name);
       hash *= 16777619u;
    }
    return hash;
+}
+
+// Built-in names are short: compared here rather than through a library call.
+bool sameName(const wchar_t *builtin, const wchar_t *name)
+{
+   while (*builtin == *name && *builtin != 0)
+   {
+      builtin++;
+      name++;
+   }
+   return *builtin == *name;
 }
 
 // Slot -> built-in position + 1 (0: empty).
@@ -98,7 +105,7 @@ uint32_t FindBuiltin(const wchar_t *name)
    for (uint32_t slot = hashName(name) & (kIndexSize - 1); index[slot] != 0; slot = (slot + 1) & (kIndexSize - 1))
    {
       const uint32_t position = index[slot] - 1u;
-      if (wcsncmp(g_orvaDefaultFunctions[position].name, name, kNameSize) == 0)
+      if (sameName(g_orvaDefaultFunctions[position].name, name))
          return position;
    }
    return kBuiltinFunctionCount;

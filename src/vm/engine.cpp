@@ -1033,6 +1033,10 @@ public:
       {
          return variable;
       }
+      // A variable's first use in a run (mostly an assignment that makes it): no set
+      // can hold the name when none has its bit.
+      if (((constants->m_nameBits | globals->m_nameBits | locals->m_nameBits) & NameBit(name)) == 0)
+         return nullptr;
 
       uint8_t set = kCachedConstant;
       uint32_t index = constants->indexOf(name);
