@@ -470,7 +470,8 @@ public:
       program->m_locals = calleeLocals;
    }
 
-   // Drops the frames of calls that never returned (after EXIT, a stop code or an error).
+   // Drops the frames of calls that never returned (after EXIT, a stop code or an error),
+   // releasing their local sets, so that m_locals is again the set of the run's own code.
    static void unwindCalls(ORVA_Program *program)
    {
       ORVA_Stack *control = program->m_controlStack;
@@ -478,7 +479,8 @@ public:
       {
          program->m_callDepth--;
          control->pop();  // caller's lookup epoch
-         delete static_cast<ORVA_VariableSystem *>(control->pop());
+         delete program->m_locals;
+         program->m_locals = static_cast<ORVA_VariableSystem *>(control->pop());
          control->pop();  // data-stack base
          control->pop();  // return address
       }
