@@ -48,6 +48,7 @@ class ORVA_Object;
 class ORVA_Instruction;
 class ORVA_Program;
 class ORVA_RegexCache;
+class ORVA_RunCache;
 class ORVA_FunctionIndex;
 class ORVA_Environment;
 class ORVA_Library;
@@ -346,8 +347,10 @@ public:
 private:
    friend class ORVA_Program;
    friend class ORVA_Engine;
+   friend class ORVA_RunCache;
 
    void append(ORVA_Variable *variable);
+   void place();
    void rehash();
    /* Empties the set for reuse (the engine recycles the local sets of calls): the values
       are released, the variables stay behind as spares and are taken again, name
@@ -850,6 +853,8 @@ private:
    uint32_t m_functionsAllocated;
    /* Engine-private run state (see src/vm/engine.cpp). */
    void *m_runState;
+   /* What a run leaves for the next (src/vm/run_cache.h); made by the first run. */
+   ORVA_RunCache *m_runCache;
    /* Counts the runs; the instructions' lookup caches are valid for one run only. */
    uint64_t m_runNumber;
    /* Changes whenever a name may come to mean another variable than before: a run
@@ -908,11 +913,19 @@ public:
    ORVA_Environment &operator=(const ORVA_Environment &) = delete;
 
    void registerFunctionSet(uint32_t count, const ORVA_ExtFunction *functions);
+   /* The record a script's call of that name reaches, or null. The const lookup is the
+      engine's and copies nothing; the other one lends a record the host may change. */
    const ORVA_ExtFunction *findFunction(const wchar_t *name) const;
    ORVA_ExtFunction *findFunction(const wchar_t *name);
-   uint32_t getFunctionCount() const { return m_functionCount; }
+   uint32_t getFunctionCount() const { return m_builtinCount + m_functionCount; }
    /* The record at a position of the table (built-ins first), or null past its end. */
-   const ORVA_ExtFunction *getFunction(uint32_t index) const { return index < m_functionCount ? &m_functions[index] : nullptr; }
+   const ORVA_ExtFunction *getFunction(uint32_t index) const
+   {
+      if (index < m_builtinCount)
+         return &m_builtins[index];
+      index -= m_builtinCount;
+      return index < m_functionCount ? &m_functions[index] : nullptr;
+   }
    /* For sandboxes: takes every function of that name, built-in or host, out of the table;
       scripts calling it then get error 11. Returns how many records were removed. */
    uint32_t removeFunction(const wchar_t *name);
@@ -934,8 +947,20 @@ public:
    ORVA_Library *getLibrary() const { return m_library; }
 
 private:
+   /* Makes the table one private array, built-ins included (see m_builtins). */
+   void ownTable();
+
+   /* The table is the built-ins followed by the host's records. The built-ins are the
+      read-only table every environment shares (m_builtins, m_builtinCount 32) and
+      m_functions holds the host's records only, until a host asks for a record it may
+      change or removes or replaces a built-in: from then on m_functions holds a private
+      copy of the whole table and m_builtinCount is 0. */
+   const ORVA_ExtFunction *m_builtins;
+   uint32_t m_builtinCount;
    uint32_t m_functionCount;
    ORVA_ExtFunction *m_functions;
+   /* The host records' array from before ownTable, kept for the pointers it lent. */
+   ORVA_ExtFunction *m_retired;
    ORVA_Library *m_library;
    FILE *m_stdIn;
    FILE *m_stdOut;

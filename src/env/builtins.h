@@ -1,5 +1,5 @@
 // The built-in functions scripts can call without declaring them, and the read-only table
-// that every new ORVA_Environment copies.
+// that every new ORVA_Environment starts with.
 //
 // Every handler follows the one calling convention of ORVA_Handler: it reads argv[0] to
 // argv[argc-1] (the engine's values: never destroyed, never handed back), checks them in a
@@ -15,8 +15,12 @@
 // The number of built-in functions; they fill the first slots of every function table.
 constexpr uint32_t kBuiltinFunctionCount = 32;
 
-// The default function table, in the order scripts and hosts rely on (see environment.cpp).
+// The default function table, in the order scripts and hosts rely on (builtin_table.cpp).
 extern const ORVA_ExtFunction g_orvaDefaultFunctions[kBuiltinFunctionCount];
+
+// The position of the built-in of exactly that name (case-sensitive), or
+// kBuiltinFunctionCount when there is none.
+uint32_t FindBuiltin(const wchar_t *name);
 
 // Text (builtins_text.cpp)
 int builtinUpper(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *program);

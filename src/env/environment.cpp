@@ -1,10 +1,12 @@
 // ORVA_Environment: the function table scripts call into, the output stream of print, the
 // script library modules come from, and the print/trace hooks a host overrides.
 //
-// The table starts as a private copy of g_orvaDefaultFunctions, so the 32 built-ins always
-// occupy the first slots; host records are appended after them. findFunction scans from the
-// front, so a host function never hides a built-in, and of two host functions with one name
-// the first registered wins. A sandbox takes functions out (removeFunction) or puts its own
+// The table starts with the 32 built-ins of g_orvaDefaultFunctions (builtin_table.cpp);
+// host records are appended after them. A name is looked up from the front, so a host
+// function never hides a built-in, and of two host functions with one name the first
+// registered wins. An environment shares the read-only built-ins with every other one and
+// allocates nothing for them: a host makes one per event. It copies them only when it
+// needs its own (ownTable). A sandbox takes functions out (removeFunction) or puts its own
 // in their place (replaceFunction) explicitly. useModule lives with module linking
 // (src/vm/modules.cpp).
 #include <orva.h>
@@ -16,60 +18,22 @@
 #include "env/builtins.h"
 #include "platform/platform.h"
 
-// The order and the argument counts are part of the language: hosts see the built-ins in
-// these slots and the engine rejects a call whose count differs from a count other than -1.
-const ORVA_ExtFunction g_orvaDefaultFunctions[kBuiltinFunctionCount] = {
-   { L"_exit", builtinExit, -1 },
-   { L"abs", builtinAbs, 1 },
-   { L"classof", builtinClassof, 1 },
-   { L"d2x", builtinD2x, -1 },
-   { L"exp", builtinExp, 1 },
-   { L"gmtime", builtinGmtime, -1 },
-   { L"index", builtinIndex, -1 },
-   { L"left", builtinLeft, -1 },
-   { L"length", builtinLength, 1 },
-   { L"localtime", builtinLocaltime, -1 },
-   { L"log", builtinLog, 1 },
-   { L"log10", builtinLog10, 1 },
-   { L"lower", builtinLower, 1 },
-   { L"ltrim", builtinLTrim, 1 },
-   { L"max", builtinMax, -1 },
-   { L"min", builtinMin, -1 },
-   { L"pow", builtinPow, 2 },
-   { L"random", builtinRandom, 2 },
-   { L"right", builtinRight, -1 },
-   { L"rindex", builtinRIndex, -1 },
-   { L"rtrim", builtinRTrim, 1 },
-   { L"sleep", builtinSleep, 1 },
-   { L"strftime", builtinStrftime, -1 },
-   { L"substr", builtinSubstr, -1 },
-   { L"time", builtinTime, 0 },
-   { L"trace", builtinTrace, 2 },
-   { L"trim", builtinTrim, 1 },
-   { L"typeof", builtinTypeof, 1 },
-   { L"upper", builtinUpper, 1 },
-   { L"AddrInRange", builtinAddrInRange, 3 },
-   { L"AddrInSubnet", builtinAddrInSubnet, 3 },
-   { L"SecondsToUptime", builtinSecondsToUptime, 1 },
-};
 
 // Room for a function name, terminator included.
 constexpr size_t kFunctionNameSize = sizeof(ORVA_ExtFunction::name) / sizeof(wchar_t);
 
-// Starts with the built-ins only. Should the copy fail for want of memory, the table is
-// empty rather than dangling: every lookup then reports "not found".
+// Starts with the built-ins only, shared: nothing is allocated until the host adds a record.
 ORVA_Environment::ORVA_Environment()
-   : m_functionCount(0), m_functions(nullptr), m_library(nullptr), m_stdIn(nullptr), m_stdOut(nullptr)
+   : m_builtins(g_orvaDefaultFunctions), m_builtinCount(kBuiltinFunctionCount), m_functionCount(0),
+     m_functions(nullptr), m_retired(nullptr), m_library(nullptr), m_stdIn(nullptr), m_stdOut(nullptr)
 {
-   m_functions = static_cast<ORVA_ExtFunction *>(qv_memdup(g_orvaDefaultFunctions, sizeof(g_orvaDefaultFunctions)));
-   if (m_functions != nullptr)
-      m_functionCount = kBuiltinFunctionCount;
 }
 
 // Releases the table only; the library and the streams belong to the host.
 ORVA_Environment::~ORVA_Environment()
 {
    free(m_functions);
+   free(m_retired);
 }
 
 // Appends copies of the host's records; the caller's array is not kept. When the table
@@ -79,7 +43,7 @@ void ORVA_Environment::registerFunctionSet(uint32_t count, const ORVA_ExtFunctio
    if (count == 0 || functions == nullptr)
       return;
    uint64_t newCount = static_cast<uint64_t>(m_functionCount) + count;
-   if (newCount > UINT32_MAX || newCount > SIZE_MAX / sizeof(ORVA_ExtFunction))
+   if (newCount + m_builtinCount > UINT32_MAX || newCount > SIZE_MAX / sizeof(ORVA_ExtFunction))
       return;
    auto *grown = static_cast<ORVA_ExtFunction *>(realloc(m_functions, static_cast<size_t>(newCount) * sizeof(ORVA_ExtFunction)));
    if (grown == nullptr)
@@ -94,34 +58,66 @@ void ORVA_Environment::registerFunctionSet(uint32_t count, const ORVA_ExtFunctio
 // a name unterminated; a name of 64 characters or more cannot be in the table.
 static uint32_t findRecord(const ORVA_ExtFunction *functions, uint32_t count, const wchar_t *name)
 {
-   if (name == nullptr || wcsnlen(name, kFunctionNameSize) >= kFunctionNameSize)
+   if (name == nullptr || count == 0 || wcsnlen(name, kFunctionNameSize) >= kFunctionNameSize)
       return count;
    for (uint32_t i = 0; i < count; i++)
    {
-      if (wcsncmp(functions[i].name, name, kFunctionNameSize) == 0)
+      if (functions[i].name[0] == name[0] && wcsncmp(functions[i].name, name, kFunctionNameSize) == 0)
          return i;
    }
    return count;
 }
 
-// The record scripts reach under that name, or null. The pointer stays valid until the
-// next registerFunctionSet.
+// Gives the environment a private copy of the whole table, built-ins first, so that its
+// records can be changed or handed out for changing. The host records' old array is kept
+// until the environment goes, so that a pointer lent before stays valid.
+void ORVA_Environment::ownTable()
+{
+   if (m_builtinCount == 0)
+      return;
+   const size_t count = static_cast<size_t>(m_builtinCount) + m_functionCount;
+   auto *table = static_cast<ORVA_ExtFunction *>(malloc(count * sizeof(ORVA_ExtFunction)));
+   if (table == nullptr)
+      throw std::bad_alloc();
+   memcpy(table, m_builtins, m_builtinCount * sizeof(ORVA_ExtFunction));
+   if (m_functionCount > 0)
+      memcpy(table + m_builtinCount, m_functions, m_functionCount * sizeof(ORVA_ExtFunction));
+   free(m_retired);
+   m_retired = m_functions;
+   m_functions = table;
+   m_functionCount = static_cast<uint32_t>(count);
+   m_builtinCount = 0;
+}
+
+// A built-in comes first in the table, so a name that is one reaches it while the
+// built-ins are shared; every other name is looked for among the host's records.
 const ORVA_ExtFunction *ORVA_Environment::findFunction(const wchar_t *name) const
 {
+   if (m_builtinCount != 0)
+   {
+      const uint32_t builtin = FindBuiltin(name);
+      if (builtin < m_builtinCount)
+         return &m_builtins[builtin];
+   }
    uint32_t position = findRecord(m_functions, m_functionCount, name);
    return (position < m_functionCount) ? &m_functions[position] : nullptr;
 }
 
 // The same lookup for a host that holds a modifiable environment and wants the record as
-// a plain pointer into the table.
+// a plain pointer into the table, which it may change: the table becomes the
+// environment's own first.
 ORVA_ExtFunction *ORVA_Environment::findFunction(const wchar_t *name)
 {
+   ownTable();
    uint32_t position = findRecord(m_functions, m_functionCount, name);
    return (position < m_functionCount) ? &m_functions[position] : nullptr;
 }
 
+// A built-in among the shared records is only taken out of a private copy.
 uint32_t ORVA_Environment::removeFunction(const wchar_t *name)
 {
+   if (m_builtinCount != 0 && FindBuiltin(name) < m_builtinCount)
+      ownTable();
    uint32_t kept = 0;
    for (uint32_t i = 0; i < m_functionCount; i++)
    {
@@ -136,6 +132,8 @@ uint32_t ORVA_Environment::removeFunction(const wchar_t *name)
 
 int ORVA_Environment::replaceFunction(const ORVA_ExtFunction &function)
 {
+   if (m_builtinCount != 0 && FindBuiltin(function.name) < m_builtinCount)
+      ownTable();
    uint32_t position = findRecord(m_functions, m_functionCount, function.name);
    if (position == m_functionCount)
    {

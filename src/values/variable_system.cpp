@@ -12,6 +12,7 @@
 // remembered position with one name comparison (firstAt).
 #include "orva.h"
 #include "platform/platform.h"
+#include "values/name_bits.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -45,18 +46,6 @@ inline bool sameName(const wchar_t *a, const wchar_t *b)
       b++;
    }
    return *a == *b;
-}
-
-// The name's bit in m_nameBits, from its first two characters: "$1" and "$2", "i" and "j"
-// differ there. A variable without a name has none (no search finds it).
-inline uint64_t nameBit(const wchar_t *name)
-{
-   if (name == nullptr)
-      return 0;
-   uint32_t hash = static_cast<uint32_t>(name[0]);
-   if (hash != 0)
-      hash = hash * 31 + static_cast<uint32_t>(name[1]);
-   return uint64_t{1} << (hash & 63);
 }
 
 }
@@ -101,7 +90,7 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
       return kNoPosition;
    if (m_index == nullptr)
    {
-      if ((m_nameBits & nameBit(name)) == 0)
+      if ((m_nameBits & NameBit(name)) == 0)
          return kNoPosition;
       for (uint32_t i = 0; i < m_count; i++)
       {
@@ -113,7 +102,7 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
    uint32_t mask = m_indexSize - 1;
    for (uint32_t slot = hashName(name) & mask; m_index[slot] != 0; slot = (slot + 1) & mask)
    {
-      if (wcscmp(m_variables[m_index[slot] - 1]->getName(), name) == 0)
+      if (sameName(m_variables[m_index[slot] - 1]->getName(), name))
          return m_index[slot] - 1;
    }
    return kNoPosition;
@@ -121,18 +110,12 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
 
 ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *value)
 {
-   if (m_count < m_held && m_index == nullptr && name != nullptr && sameName(m_variables[m_count]->getName(), name))
+   if (m_count < m_held && name != nullptr && sameName(m_variables[m_count]->getName(), name))
    {
-      // A spare of the same name (see recycle): the same steps as append, without making
-      // the variable again.
+      // A spare of the same name (see recycle): taken again instead of made anew.
       ORVA_Variable *spare = m_variables[m_count];
       spare->setValue(value != nullptr ? value : new ORVA_Value());
-      if (m_firstDuplicate == kNoPosition && indexOf(name) != kNoPosition)
-         m_firstDuplicate = m_count;
-      m_nameBits |= nameBit(name);
-      m_count++;
-      if (m_count > kLinearSearchLimit)
-         rehash();
+      place();
       return spare;
    }
    // The set owns the value from here on, also when making the variable runs out of memory.
@@ -180,21 +163,30 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
       m_variables = variables;
       m_allocated = allocated;
    }
+   m_variables[m_count] = variable;
+   place();
+}
+
+// Counts the variable at position m_count in: its name bit, the first duplicate, and the
+// index entry.
+void ORVA_VariableSystem::place()
+{
+   const wchar_t *name = m_variables[m_count]->getName();
    // A small set has no index to reveal a duplicate; look for one while none is known.
-   if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(variable->getName()) != kNoPosition)
+   if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(name) != kNoPosition)
       m_firstDuplicate = m_count;
-   m_nameBits |= nameBit(variable->getName());
-   m_variables[m_count++] = variable;
+   m_nameBits |= NameBit(name);
+   m_count++;
    if (m_held < m_count)
       m_held = m_count;
 
    if (m_index != nullptr && m_count * 2 <= m_indexSize)
    {
       uint32_t mask = m_indexSize - 1;
-      uint32_t slot = hashName(variable->getName()) & mask;
+      uint32_t slot = hashName(name) & mask;
       for (; m_index[slot] != 0; slot = (slot + 1) & mask)
       {
-         if (wcscmp(m_variables[m_index[slot] - 1]->getName(), variable->getName()) == 0)
+         if (sameName(m_variables[m_index[slot] - 1]->getName(), name))
          {
             // An older variable of this name keeps the entry.
             if (m_firstDuplicate == kNoPosition)

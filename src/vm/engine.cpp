@@ -38,7 +38,10 @@
 // trusted while the set has the serial it had then (the same set, no position given to
 // another name since), else confirmed by firstAt (the name is there and no older variable
 // has it), which takes on the set's serial; a failure falls back to the full search,
-// which refreshes the entry. In front of all that, an instruction keeps the variable it
+// which refreshes the entry. An entry from an earlier run is not thrown away: the sets
+// searched before the remembered one must lack the name for certain (their name bits),
+// and firstAt must confirm the position; runs that take the same path lay out their
+// variables alike, so most first lookups of a run skip the search. In front of all that, an instruction keeps the variable it
 // found and trusts it while the program's lookup epoch stays the same: a run and every
 // call start with a new epoch, and a global variable being made gives a new one that also
 // ends the validity of all older ones. A return brings back the caller's epoch while it is
@@ -49,6 +52,7 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <orva.h>
@@ -58,6 +62,8 @@
 #include "vm/errors.h"
 #include "vm/argument_use.h"
 #include "vm/decoded_statement.h"
+#include "vm/run_cache.h"
+#include "values/name_bits.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
 // stack and a local set, not native stack, so the limit only guards against runaway
@@ -78,6 +84,9 @@ constexpr uint32_t kMaxFusedBinds = 8;
 // Times an int32 statement may give up before it is left to the instructions for the
 // rest of the run (when it also gave up more often than it ran).
 constexpr uint32_t kStatementTrials = 16;
+
+// Instructions a run marks as seen before the list of them first grows.
+constexpr size_t kFirstSeenRoom = 64;
 
 // Marks a call plan (see ORVA_Engine::callPlan) whose function cannot see "$1".."$n".
 constexpr uint32_t kArgumentsUnseen = 0x100;
@@ -461,7 +470,8 @@ public:
       program->m_locals = calleeLocals;
    }
 
-   // Drops the frames of calls that never returned (after EXIT, a stop code or an error).
+   // Drops the frames of calls that never returned (after EXIT, a stop code or an error),
+   // releasing their local sets, so that m_locals is again the set of the run's own code.
    static void unwindCalls(ORVA_Program *program)
    {
       ORVA_Stack *control = program->m_controlStack;
@@ -469,7 +479,8 @@ public:
       {
          program->m_callDepth--;
          control->pop();  // caller's lookup epoch
-         delete static_cast<ORVA_VariableSystem *>(control->pop());
+         delete program->m_locals;
+         program->m_locals = static_cast<ORVA_VariableSystem *>(control->pop());
          control->pop();  // data-stack base
          control->pop();  // return address
       }
@@ -578,7 +589,11 @@ public:
 
    __attribute__((noinline)) static void markSeen(ORVA_Program *program, const ORVA_Instruction *instruction)
    {
-      static_cast<RunState *>(program->m_runState)->decodedInstructions.push_back(instruction);
+      std::vector<const ORVA_Instruction *> &seen = static_cast<RunState *>(program->m_runState)->decodedInstructions;
+      // A handler marks a few dozen: room for them at once rather than growth step by step.
+      if (seen.empty())
+         seen.reserve(kFirstSeenRoom);
+      seen.push_back(instruction);
       instruction->m_decoded = &kSeenOnce;
    }
 
@@ -1016,6 +1031,14 @@ public:
                break;
          }
       }
+      else if (ORVA_Variable *variable = confirmFromEarlierRun(program, instruction))
+      {
+         return variable;
+      }
+      // A variable's first use in a run (mostly an assignment that makes it): no set
+      // can hold the name when none has its bit.
+      if (((constants->m_nameBits | globals->m_nameBits | locals->m_nameBits) & NameBit(name)) == 0)
+         return nullptr;
 
       uint8_t set = kCachedConstant;
       uint32_t index = constants->indexOf(name);
@@ -1037,6 +1060,37 @@ public:
       return variable;
    }
 
+   // The variable at the position an earlier run found the instruction's name at, when
+   // that is still where a search would end: the sets searched before it certainly lack
+   // the name (their name bits say so), and the position holds the first variable of that
+   // name. A run that takes the same path lays its variables out as the runs before, so
+   // this spares most first lookups of a run the search. Else null.
+   static ORVA_Variable *confirmFromEarlierRun(ORVA_Program *program, const ORVA_Instruction *instruction)
+   {
+      const wchar_t *name = instruction->m_operand.name;
+      const uint64_t bit = NameBit(name);
+      const uint64_t constantBits = program->m_constants->m_nameBits;
+      ORVA_VariableSystem *set = nullptr;
+      switch (instruction->m_cacheSet)
+      {
+         case kCachedConstant:
+            set = program->m_constants;
+            break;
+         case kCachedGlobal:
+            set = ((constantBits & bit) == 0) ? program->m_globals : nullptr;
+            break;
+         case kCachedLocal:
+            set = (((constantBits | program->m_globals->m_nameBits) & bit) == 0) ? program->m_locals : nullptr;
+            break;
+         default:
+            break;
+      }
+      ORVA_Variable *variable = (set != nullptr) ? set->firstAt(instruction->m_cacheIndex, name) : nullptr;
+      if (variable != nullptr)
+         remember(program, instruction, instruction->m_cacheSet, instruction->m_cacheIndex);
+      return variable;
+   }
+
    // lookup, and when nothing is found a new local variable holding null.
    __attribute__((always_inline)) static ORVA_Variable *lookupOrCreate(ORVA_Program *program,
                                                                        const ORVA_Instruction *instruction)
@@ -1054,6 +1108,17 @@ public:
       instruction->m_cacheConstants = program->m_constants->getCount();
       instruction->m_cacheGlobals = program->m_globals->getCount();
       instruction->m_cacheSerial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
+   }
+
+   // Gives a set the run is done with to the run cache for the next run (or deletes it
+   // when the run made no cache).
+   static void keepSet(ORVA_Program *program, ORVA_VariableSystem *set,
+                       void (ORVA_RunCache::*keep)(ORVA_VariableSystem *) noexcept)
+   {
+      if (program->m_runCache != nullptr)
+         (program->m_runCache->*keep)(set);
+      else
+         delete set;
    }
 
    // Replaces the error text with "Error <code> in line <line>: <message>".
@@ -1201,7 +1266,7 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
       if (globalSetReceiver != nullptr)
          *globalSetReceiver = left;
       else
-         delete left;
+         ORVA_Engine::keepSet(this, left, &ORVA_RunCache::keepGlobals);
    }
    else if (globalSetReceiver != nullptr)
    {
@@ -1225,13 +1290,15 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    delete m_environment;
    m_environment = nullptr;
 
-   delete m_locals;
+   ORVA_Engine::keepSet(this, m_locals, &ORVA_RunCache::keepLocals);
    m_locals = nullptr;
 
-   delete m_dataStack;
-   m_dataStack = nullptr;
-   delete m_controlStack;
-   m_controlStack = nullptr;
+   // The emptied stacks stay for the next run.
+   if (m_controlStack != nullptr && m_controlStack->getSize() != 0)
+   {
+      delete m_controlStack;
+      m_controlStack = nullptr;
+   }
 
    free(m_modules);
    m_modules = nullptr;
@@ -1265,10 +1332,14 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    {
       if (program->m_environment == nullptr)
          program->m_environment = new ORVA_Environment();
-      program->m_dataStack = new ORVA_Stack();
-      program->m_controlStack = new ORVA_Stack();
+      if (program->m_runCache == nullptr)
+         program->m_runCache = new ORVA_RunCache();
+      if (program->m_dataStack == nullptr)
+         program->m_dataStack = new ORVA_Stack();
+      if (program->m_controlStack == nullptr)
+         program->m_controlStack = new ORVA_Stack();
       if (program->m_locals == nullptr)
-         program->m_locals = new ORVA_VariableSystem(false);
+         program->m_locals = program->m_runCache->takeLocals();
       while (argv != nullptr && adopted < argc)
       {
          wchar_t name[kDollarNameSize];
@@ -1287,8 +1358,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
 
    // The run works on a copy of the global set and on the constant set merged with the
    // host's; run puts the program's own sets back when the run is over.
-   ORVA_VariableSystem *globals = new ORVA_VariableSystem(program->m_globals);
-   program->m_globals = globals;
+   program->m_globals = program->m_runCache->takeGlobals(program->m_globals);
    if (constantSet != nullptr)
    {
       ORVA_VariableSystem *constants = new ORVA_VariableSystem(program->m_constants);
@@ -1488,7 +1558,7 @@ void ORVA_Program::execute()
          case CALL_NAME:
          {
             const int argc = instruction->m_intOperand;
-            const ORVA_ExtFunction *function = m_environment->findFunction(instruction->m_operand.name);
+            const ORVA_ExtFunction *function = std::as_const(*m_environment).findFunction(instruction->m_operand.name);
             if (function == nullptr)
             {
                uint32_t address = getFunctionAddress(instruction->m_operand.name);

@@ -18,6 +18,7 @@
 #include "vm/opcodes.h"
 #include "vm/program_growth.h"
 #include "vm/regex_cache.h"
+#include "vm/run_cache.h"
 
 ORVA_Program::ORVA_Program()
    : m_lock(new std::recursive_mutex()),
@@ -43,6 +44,7 @@ ORVA_Program::ORVA_Program()
      m_codeAllocated(0),
      m_functionsAllocated(0),
      m_runState(nullptr),
+     m_runCache(nullptr),
      m_runNumber(0),
      m_lookupEpoch(1),
      m_epochCounter(1),
@@ -68,6 +70,7 @@ ORVA_Program::~ORVA_Program()
    free(m_instructions);
    delete m_dataStack;
    delete m_controlStack;
+   delete m_runCache;
    delete m_constants;
    delete m_globals;
    delete m_locals;

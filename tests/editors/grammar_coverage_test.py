@@ -16,7 +16,7 @@ literals = re.findall(r'^"((?:[^"\\]|\\.)+)"\s+\{\s*return', lexer, re.M)
 words = [w for w in literals if re.fullmatch(r"[A-Za-z_]\w*", w)]
 operators = [o.replace("\\", "") for o in literals if o not in words]
 operators = [o for o in operators if o not in ("{", "}", "(", ")", ";", ",", "[", "]")]
-functions = re.findall(r'\{\s*L"(\w+)"', open(root + "/src/env/environment.cpp", encoding="utf-8").read())
+functions = re.findall(r'\{\s*L"(\w+)"', open(root + "/src/env/builtin_table.cpp", encoding="utf-8").read())
 functions += re.findall(r'\{\s*L"(\w+)"', open(root + "/src/env/tool_functions.cpp", encoding="utf-8").read())
 assert len(words) >= 35 and len(operators) >= 35 and len(functions) >= 40, (words, operators, functions)
 

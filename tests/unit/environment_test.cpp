@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "env/builtins.h"
@@ -81,6 +82,13 @@ TEST(Environment, HasThe32BuiltinsInOrder)
 
    ORVA_Environment environment;
    ASSERT_EQ(32u, environment.getFunctionCount());
+   for (size_t i = 0; i < 32; i++)
+   {
+      const ORVA_ExtFunction *shared = std::as_const(environment).findFunction(expected[i].name);
+      ASSERT_NE(nullptr, shared) << i;
+      EXPECT_EQ(shared, environment.getFunction(static_cast<uint32_t>(i))) << i;
+      EXPECT_EQ(expected[i].handler, shared->handler) << i;
+   }
    const ORVA_ExtFunction *first = environment.findFunction(L"_exit");
    ASSERT_NE(nullptr, first);
    for (size_t i = 0; i < 32; i++)
@@ -100,7 +108,11 @@ TEST(Environment, FindsExactNamesOnly)
    ORVA_Environment environment;
    std::wstring tooLong(100, L'a');
    for (const wchar_t *name : { L"Abs", L"ABS", L"ab", L"abs ", L" abs", L"", L"addrinrange", tooLong.c_str() })
-      EXPECT_EQ(nullptr, environment.findFunction(name));
+   {
+      EXPECT_EQ(nullptr, std::as_const(environment).findFunction(name));   // the shared built-ins
+      EXPECT_EQ(nullptr, environment.findFunction(name));                  // the environment's own
+   }
+   EXPECT_EQ(nullptr, std::as_const(environment).findFunction(nullptr));
    EXPECT_EQ(nullptr, environment.findFunction(nullptr));
    EXPECT_NE(nullptr, environment.findFunction(L"AddrInRange"));
 }
@@ -310,4 +322,74 @@ TEST(Environment, PrintStatementGoesThroughTheStream)
    EXPECT_EQ("5(null)(null)x\n", std::string(buffer, size));
    free(buffer);
    delete program;
+}
+
+// A script's call reaches the same record whatever the host did to the table before the
+// run: the built-ins stay shared until a host edits or borrows one, and neither state may
+// change which function a name reaches.
+TEST(Environment, CallsReachTheSameRecordsWhetherTheTableIsSharedOrOwn)
+{
+   using Setup = void (*)(ORVA_Environment *);
+   struct Case
+   {
+      const char *label;
+      Setup setup;
+      int32_t abs;     // what abs(-5) gives, or 0 for error 11
+      int32_t host;    // what host() gives, or 0 for error 11
+   };
+   const Case cases[] = {
+      { "built-ins only", [](ORVA_Environment *) {}, 5, 0 },
+      { "host function", [](ORVA_Environment *e) { const ORVA_ExtFunction f = record(L"host", hostFunction, 0); e->registerFunctionSet(1, &f); }, 5, 1 },
+      { "host abs is hidden", [](ORVA_Environment *e) { const ORVA_ExtFunction f[] = { record(L"abs", otherHostFunction, 1), record(L"host", hostFunction, 0) }; e->registerFunctionSet(2, f); }, 5, 1 },
+      { "abs replaced", [](ORVA_Environment *e) { e->replaceFunction(record(L"abs", otherHostFunction, 1)); }, 2, 0 },
+      { "abs removed", [](ORVA_Environment *e) { e->removeFunction(L"abs"); }, 0, 0 },
+      { "host removed", [](ORVA_Environment *e) { const ORVA_ExtFunction f = record(L"host", hostFunction, 0); e->registerFunctionSet(1, &f); e->removeFunction(L"host"); }, 5, 0 },
+      { "host replaced", [](ORVA_Environment *e) { const ORVA_ExtFunction f = record(L"host", hostFunction, 0); e->registerFunctionSet(1, &f); e->replaceFunction(record(L"host", otherHostFunction, 0)); }, 5, 2 },
+      { "record borrowed, then host added", [](ORVA_Environment *e) { e->findFunction(L"abs"); const ORVA_ExtFunction f = record(L"host", hostFunction, 0); e->registerFunctionSet(1, &f); }, 5, 1 },
+      { "borrowed record changed", [](ORVA_Environment *e) { e->findFunction(L"abs")->handler = otherHostFunction; }, 2, 0 },
+   };
+   for (const Case &c : cases)
+   {
+      for (const wchar_t *source : { L"return abs(-5);", L"return host();" })
+      {
+         auto *environment = new ORVA_Environment;
+         c.setup(environment);
+         int rc = -2;
+         ORVA_Program *program = runScript(source, environment, &rc);
+         ASSERT_NE(nullptr, program);
+         const int32_t expected = (source[7] == L'a') ? c.abs : c.host;
+         if (expected == 0)
+         {
+            EXPECT_EQ(ORVA_ERR_FUNCTION_NOT_FOUND, program->getErrorInfo().code) << c.label;
+         }
+         else
+         {
+            ASSERT_EQ(0, rc) << c.label;
+            EXPECT_EQ(expected, program->getResult()->getValueAsInt32()) << c.label;
+         }
+         delete program;
+      }
+   }
+   // The shared table itself never changes.
+   EXPECT_EQ(builtinAbs, g_orvaDefaultFunctions[1].handler);
+}
+
+// Records lent before the environment takes its own copy of the table stay readable.
+TEST(Environment, LentRecordsOutliveTheTableBecomingTheEnvironments)
+{
+   ORVA_Environment environment;
+   const ORVA_ExtFunction host = record(L"host", hostFunction, 0);
+   environment.registerFunctionSet(1, &host);
+   const ORVA_ExtFunction *lentHost = environment.getFunction(32);
+   const ORVA_ExtFunction *lentAbs = std::as_const(environment).findFunction(L"abs");
+   ASSERT_NE(nullptr, lentHost);
+   ASSERT_NE(nullptr, lentAbs);
+   ORVA_ExtFunction *own = environment.findFunction(L"abs");
+   ASSERT_NE(nullptr, own);
+   EXPECT_EQ(own, environment.getFunction(1));
+   EXPECT_STREQ(L"host", lentHost->name);
+   EXPECT_EQ(hostFunction, lentHost->handler);
+   EXPECT_EQ(builtinAbs, lentAbs->handler);
+   EXPECT_EQ(33u, environment.getFunctionCount());
+   EXPECT_EQ(32, environment.findFunction(L"host") - environment.findFunction(L"_exit"));
 }

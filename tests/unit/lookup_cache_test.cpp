@@ -159,3 +159,53 @@ TEST(LookupCache, FirstAtConfirmsOnlyTheFirstOfAName)
 }
 
 }  // namespace
+
+// A run may start from the positions an earlier run found: each is confirmed against the
+// sets of this run, which differ in what was made before the name and in what the host
+// handed over.
+TEST(LookupCache, PositionsFromEarlierRunsAreConfirmedInEachRun)
+{
+   ORVA_Program *program =
+      compile(L"if ($1 == 1) a = \"A\"; if (b == null) b = \"\"; b = b . \"B\"; return typeof(a) . \":\" . b;");
+   using Variables = std::initializer_list<std::pair<const wchar_t *, const wchar_t *>>;
+   struct Run
+   {
+      int32_t argument;
+      Variables locals;
+      Variables constants;
+      const wchar_t *expected;
+   };
+   const Run runs[] = {
+      {0, {}, {}, L"null:B"},
+      {1, {}, {}, L"string:B"},                          // "a" now where "b" was
+      {0, {}, {}, L"null:B"},
+      {0, {{L"b", L"host"}}, {}, L"null:hostB"},         // the host's "b" comes first
+      {0, {{L"x", L"1"}, {L"b", L"1"}, {L"b", L"2"}}, {}, L"null:1B"},
+      {0, {}, {{L"a", L"C"}}, L"string:B"},              // a constant "a"
+      {0, {{L"b", L"L"}}, {}, L"null:LB"},
+      {0, {{L"b", L"L"}}, {{L"b", L"C"}}, nullptr},      // the constant, not the local there
+      {0, {}, {}, L"null:B"},
+   };
+   for (const Run &run : runs)
+   {
+      ORVA_VariableSystem *constants = (run.constants.size() > 0) ? setOf(run.constants, true) : nullptr;
+      ORVA_Value *argv[] = {new ORVA_Value(run.argument)};
+      const int rc = program->run(nullptr, 1, argv, run.locals.size() > 0 ? setOf(run.locals) : nullptr, nullptr,
+                                  constants);
+      delete constants;
+      if (run.expected == nullptr)
+      {
+         EXPECT_EQ(program->getErrorInfo().code, ORVA_ERR_ASSIGNMENT_TO_CONSTANT);
+         continue;
+      }
+      ASSERT_EQ(rc, 0) << run.expected;
+      EXPECT_EQ(resultText(program), run.expected);
+   }
+
+   // A global that appears between runs hides the local at the position found before.
+   program->setGlobalVariable(L"b", new ORVA_Value(L"G"));
+   ORVA_Value *argv[] = {new ORVA_Value(0)};
+   ASSERT_EQ(program->run(nullptr, 1, argv, setOf({{L"b", L"L"}})), 0);
+   EXPECT_EQ(resultText(program), L"null:GB");
+   delete program;
+}

@@ -1,0 +1,51 @@
+// ORVA_RunCache: the sets a finished run leaves for the next one (see run_cache.h).
+#include "vm/run_cache.h"
+
+ORVA_RunCache::~ORVA_RunCache()
+{
+   delete m_locals;
+   delete m_globals;
+}
+
+ORVA_VariableSystem *ORVA_RunCache::takeLocals()
+{
+   ORVA_VariableSystem *set = m_locals;
+   m_locals = nullptr;
+   return (set != nullptr) ? set : new ORVA_VariableSystem(false);
+}
+
+// Only a set like the one the copy constructor makes of an empty set is handed out.
+ORVA_VariableSystem *ORVA_RunCache::takeGlobals(ORVA_VariableSystem *globals)
+{
+   if (globals->getCount() > 0 || m_globals == nullptr || m_globals->isConstant() != globals->isConstant())
+      return new ORVA_VariableSystem(globals);
+   ORVA_VariableSystem *set = m_globals;
+   m_globals = nullptr;
+   return set;
+}
+
+// A constant set (a host may pass one as the local set) would make constants of the next
+// run's locals: it goes.
+void ORVA_RunCache::keepLocals(ORVA_VariableSystem *set) noexcept
+{
+   if (set != nullptr && set->isConstant())
+   {
+      delete set;
+      return;
+   }
+   keep(&m_locals, set);
+}
+
+void ORVA_RunCache::keepGlobals(ORVA_VariableSystem *set) noexcept
+{
+   keep(&m_globals, set);
+}
+
+void ORVA_RunCache::keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) noexcept
+{
+   if (set == nullptr)
+      return;
+   set->recycle();
+   delete *slot;
+   *slot = set;
+}

@@ -1,0 +1,41 @@
+// What a program keeps from one run for the next, so that the run of a small handler,
+// which a host makes for every event, allocates next to nothing before its first
+// instruction and releases next to nothing after its last.
+//
+// A finished run's local set and global set are emptied (ORVA_VariableSystem::recycle:
+// the values go, the variables stay behind with their names) and handed to the next run,
+// whose variables mostly have the same names in the same order and so take them up again.
+// The data and control stacks stay with the program itself (m_dataStack, m_controlStack),
+// emptied. Nothing here is seen by scripts or hosts: a recycled set behaves as a new one.
+// Only sets and stacks that every run makes are kept, so a run that fails for want of
+// memory at any point leaves no more behind than the run before it.
+#ifndef ORVA_VM_RUN_CACHE_H
+#define ORVA_VM_RUN_CACHE_H
+
+#include <orva.h>
+
+class ORVA_RunCache
+{
+public:
+   ORVA_RunCache() = default;
+   ~ORVA_RunCache();
+   ORVA_RunCache(const ORVA_RunCache &) = delete;
+   ORVA_RunCache &operator=(const ORVA_RunCache &) = delete;
+
+   // An empty local set for a run: the last run's, or a new one.
+   ORVA_VariableSystem *takeLocals();
+   // The run's copy of the program's global set `globals`: the last run's set when
+   // `globals` is empty (nothing to copy), else a copy.
+   ORVA_VariableSystem *takeGlobals(ORVA_VariableSystem *globals);
+   // Keeps a set a run is done with for the next run (emptied now), or deletes it.
+   void keepLocals(ORVA_VariableSystem *set) noexcept;
+   void keepGlobals(ORVA_VariableSystem *set) noexcept;
+
+private:
+   static void keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) noexcept;
+
+   ORVA_VariableSystem *m_locals = nullptr;
+   ORVA_VariableSystem *m_globals = nullptr;
+};
+
+#endif
