@@ -58,6 +58,7 @@
 #include "vm/errors.h"
 #include "vm/argument_use.h"
 #include "vm/decoded_statement.h"
+#include "vm/frame_slots.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
 // stack and a local set, not native stack, so the limit only guards against runaway
@@ -410,8 +411,7 @@ public:
    {
       if (locals->m_index != nullptr || locals->m_firstDuplicate != kNoDuplicate)
          return;
-      locals->m_layout = parameters;
-      locals->m_layoutArgc = static_cast<int32_t>(argc);
+      ORVA_FrameSlots::layOut(locals, parameters, static_cast<int32_t>(argc), locals->m_count);
       locals->m_layoutBits = locals->m_nameBits;
    }
 
@@ -955,6 +955,9 @@ public:
    {
       if (instruction->m_cacheEpoch == program->m_lookupEpoch)
          return instruction->m_cacheVariable;
+      ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
+      if (slot != nullptr)
+         return keep(program, instruction, slot);
       return searchAndKeep(program, instruction, false);
    }
 
@@ -972,10 +975,7 @@ public:
             remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
       }
       if (variable != nullptr)
-      {
-         instruction->m_cacheEpoch = program->m_lookupEpoch;
-         instruction->m_cacheVariable = variable;
-      }
+         keep(program, instruction, variable);
       return variable;
    }
 
@@ -1008,6 +1008,7 @@ public:
                   if (variable != nullptr)
                   {
                      instruction->m_cacheSerial = locals->m_serial;
+                     ORVA_FrameSlots::note(program, instruction, index);
                      return variable;
                   }
                }
@@ -1043,7 +1044,20 @@ public:
    {
       if (instruction->m_cacheEpoch == program->m_lookupEpoch)
          return instruction->m_cacheVariable;
+      ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
+      if (slot != nullptr)
+         return keep(program, instruction, slot);
       return searchAndKeep(program, instruction, true);
+   }
+
+   // Trusts the variable an instruction found until the epoch moves on.
+   __attribute__((always_inline)) static ORVA_Variable *keep(const ORVA_Program *program,
+                                                             const ORVA_Instruction *instruction,
+                                                             ORVA_Variable *variable)
+   {
+      instruction->m_cacheEpoch = program->m_lookupEpoch;
+      instruction->m_cacheVariable = variable;
+      return variable;
    }
 
    static void remember(const ORVA_Program *program, const ORVA_Instruction *instruction, uint8_t set, uint32_t index)
@@ -1054,6 +1068,10 @@ public:
       instruction->m_cacheConstants = program->m_constants->getCount();
       instruction->m_cacheGlobals = program->m_globals->getCount();
       instruction->m_cacheSerial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
+      if (set == kCachedLocal)
+         ORVA_FrameSlots::note(program, instruction, index);
+      else
+         ORVA_FrameSlots::forget(instruction);
    }
 
    // Replaces the error text with "Error <code> in line <line>: <message>".

@@ -133,6 +133,8 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"a position taken by another name", L"sub f(flag) { if (flag) a = 1; else b = 2; return a; }\nf(1); return typeof(f(0)) . f(1);", L"null1"},
       {"named arguments per call", L"sub f(a) { return typeof($x) . typeof($y); }\nreturn f(x: 1) . \"/\" . f(y: 2);", L"int32null/nullint32"},
       {"recursion", L"sub fib(k) { if (k < 2) return k; return fib(k - 1) + fib(k - 2); }\nreturn fib(15);", L"610"},
+      {"global appears during recursion", L"sub mk() { global k = 100; return 0; }\nsub f(k, last) { if (k == last) mk(); r = k; if (k > 0 && k < 50) r = r . f(k - 1, last); return r . \"|\" . k; }\nreturn f(3, -1) . \" \" . f(3, 1);", L"3210|0|1|2|3 32100|100|100|100"},
+      {"parameter at another position for another argument count", L"sub g(a) { a = a . \"x\"; return a . $1; }\nreturn g(1) . g(2, 3) . g(4) . g(5, 6);", L"1x12x24x45x5"},
       {"deep recursion after shallow", L"sub d(n) { if (n == 0) return 0; return 1 + d(n - 1); }\nreturn d(3) + d(2000) + d(5);", L"2008"},
       // Parameters bound by the call itself: copies of "$1".."$n", null past the arguments.
       {"parameters are copies", L"sub f(a, b) { a = a . \"x\"; return a . $1 . typeof(b) . typeof($2); }\nreturn f(1) . \" \" . f(2, 3) . \" \" . f(4);", L"1x1nullnull 2x2int32int32 4x4nullnull"},
