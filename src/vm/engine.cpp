@@ -1050,6 +1050,16 @@ public:
       return searchAndKeep(program, instruction, true);
    }
 
+   // The variable NEXT assigns the element to: the one it found for this name last while
+   // the epoch stays (the name comes from the iterator, so it is compared), else
+   // findOrCreateVariable's.
+   static ORVA_Variable *iterationVariable(ORVA_Program *program, const ORVA_Instruction *next, const wchar_t *name)
+   {
+      if (next->m_cacheEpoch == program->m_lookupEpoch && wcscmp(next->m_cacheVariable->getName(), name) == 0)
+         return next->m_cacheVariable;
+      return keep(program, next, program->findOrCreateVariable(name));
+   }
+
    // Trusts the variable an instruction found until the epoch moves on.
    __attribute__((always_inline)) static ORVA_Variable *keep(const ORVA_Program *program,
                                                              const ORVA_Instruction *instruction,
@@ -1871,7 +1881,7 @@ void ORVA_Program::execute()
                RAISE(27);  // deliberately outside the table: "Unknown error code"
             ORVA_Value *element = iterator->next();
             PUSH(new ORVA_Value(static_cast<int32_t>((element != nullptr) ? 1 : 0)));
-            ORVA_Variable *variable = findOrCreateVariable(iterator->getVariableName());
+            ORVA_Variable *variable = ORVA_Engine::iterationVariable(this, instruction, iterator->getVariableName());
             if (variable->isConstant())
                RAISE(ORVA_ERR_ASSIGNMENT_TO_CONSTANT);
             variable->setValue((element != nullptr) ? new ORVA_Value(element) : new ORVA_Value());

@@ -150,6 +150,8 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"argument read after a branch", L"sub f(a) { if (a <= 1) return a; return $2; }\nreturn f(1, 5) . f(2, 7);", L"17"},
       {"argument read in a later round", L"sub f(a) { s = \"\"; for (i = 0; i < 3; i++) { if (i == 2) s .= $2; s .= a; } return s; }\nreturn f(1, 5);", L"1151"},
       {"captures in a function", L"sub f(s) { if (s ~= \"(b+)\") return $1 . \"/\" . s; return \"none\"; }\nreturn f(\"abbc\") . f(\"x\");", L"bb/abbcnone"},
+      {"foreach variable shadowed by a new global", L"sub mk() { global v = 0; return 0; }\narray a; a[0] = 1; a[1] = 2; a[2] = 3; s = \"\"; foreach (v : a) { if (v == 2) mk(); s .= v; } return s . typeof(v);", L"103null"},
+      {"foreach variables of two loops", L"sub f(a) { s = \"\"; foreach (x : a) s .= x; foreach (y : a) s .= y . typeof(x); return s; }\narray a; a[0] = 1; a[1] = 2; return f(a) . f(a);", L"121null2null121null2null"},
       {"foreach in a function", L"sub f(a) { n = 0; foreach (v : a) n += v; return n; }\narray x; x[0] = 2; x[5] = 3; return f(x);", L"5"},
       {"parameters then locals", L"sub f(a) { b = a * 2; c = b + a; return c; }\ns = 0; for (i = 0; i < 5; i++) s += f(i); return s;", L"30"},
    };
