@@ -301,6 +301,8 @@ public:
    void setValue(ORVA_Value *value);
 
 private:
+   friend class ORVA_Engine;
+
    wchar_t *m_name;
    ORVA_Value *m_value;
    bool m_constant;

@@ -259,6 +259,8 @@ void ORVA_VariableSystem::recycle()
    m_count = 0;
    m_nameBits = 0;
    m_firstDuplicate = kNoPosition;
+   if (m_index == nullptr)
+      return;
    free(m_index);
    m_index = nullptr;
    m_indexSize = 0;

@@ -896,6 +896,26 @@ public:
       return jump ? branch->m_operand.addr : next + 3;
    }
 
+   // For PUSH_VAR followed at `next` by RET inside a call, with the variable a local of
+   // the call (found at a position of its set): moves the variable's value onto the data
+   // stack, where RET finds it as it would find a copy, and leaves the variable without
+   // one. Objects are still copied, as their class may see copies. False, with nothing
+   // done, otherwise.
+   static bool returnsLocal(ORVA_Program *program, const ORVA_Instruction *push, ORVA_Variable *variable,
+                            uint32_t next)
+   {
+      const ORVA_VariableSystem *locals = program->m_locals;
+      const uint32_t position = push->m_cacheIndex;
+      if (program->m_callDepth == 0 || next >= program->m_codeSize || program->m_instructions[next]->m_opcode != RET ||
+          variable->m_value == nullptr || variable->m_value->isObject() || variable->m_value->isIterator() ||
+          push->m_cacheSet != kCachedLocal || push->m_cacheRun != program->m_runNumber ||
+          position >= locals->m_count || locals->m_variables[position] != variable)
+         return false;
+      program->m_dataStack->push(variable->m_value);
+      variable->m_value = nullptr;
+      return true;
+   }
+
    // The value a PUSH_CONST or PUSH_VAR instruction pushes a copy of (looking the variable
    // up, and creating it when it is new, as the PUSH does), or null for other instructions
    // and for a variable without a value.
@@ -1567,9 +1587,18 @@ void ORVA_Program::execute()
             // A statement seen before in this run runs in one step.
             if (ORVA_Engine::tryStatement(this, instruction, &countdown, &next))
                break;
-            const ORVA_Value *source = (instruction->m_opcode == PUSH_CONST)
-                                          ? instruction->m_operand.constant
-                                          : ORVA_Engine::lookupOrCreate(this, instruction)->getValue();
+            ORVA_Variable *variable = (instruction->m_opcode == PUSH_CONST)
+                                         ? nullptr
+                                         : ORVA_Engine::lookupOrCreate(this, instruction);
+            const ORVA_Value *source = (variable == nullptr) ? instruction->m_operand.constant : variable->getValue();
+            // "return x;" of a local variable of a call: the value itself is returned (the
+            // call's set releases it at once anyway), and the RET counts as run.
+            if (variable != nullptr && countdown > 1 && ORVA_Engine::returnsLocal(this, instruction, variable, next))
+            {
+               countdown--;
+               next = ORVA_Engine::returnFromCall(this);
+               break;
+            }
             // PUSH a; PUSH b; operation; JZ or JNZ on two int32 values: the branch is
             // decided here, without making a value; all four instructions count as run.
             if (countdown > 3 && source != nullptr && source->getDataType() == ORVA_DT_INT32)

@@ -150,6 +150,10 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"argument read after a branch", L"sub f(a) { if (a <= 1) return a; return $2; }\nreturn f(1, 5) . f(2, 7);", L"17"},
       {"argument read in a later round", L"sub f(a) { s = \"\"; for (i = 0; i < 3; i++) { if (i == 2) s .= $2; s .= a; } return s; }\nreturn f(1, 5);", L"1151"},
       {"captures in a function", L"sub f(s) { if (s ~= \"(b+)\") return $1 . \"/\" . s; return \"none\"; }\nreturn f(\"abbc\") . f(\"x\");", L"bb/abbcnone"},
+      // "return x;" of a local gives the caller the local's value itself.
+      {"returned locals", L"sub f(a) { b = a . \"x\"; return b; }\nsub g() { array a; a[0] = 5; return a; }\nsub h(a) { s = \"0x10\"; return s; }\nx = g(); y = g(); x[0] = 1;\nreturn f(1) . f(2) . x[0] . y[0] . h(1) . (h(1) + 1);", L"1x2x150x1017"},
+      {"returned parameters", L"sub k(a) { return a; }\nsub r(n) { if (n == 0) return n; t = r(n - 1) + 1; return t; }\nreturn k(v: 3) . k(4) . typeof(k()) . r(5) . r(3);", L"34null53"},
+      {"returned global", L"sub f(a) { return G; }\nglobal G = 7; x = f(1); G = 8; return x . f(2) . G;", L"788"},
       {"foreach variable shadowed by a new global", L"sub mk() { global v = 0; return 0; }\narray a; a[0] = 1; a[1] = 2; a[2] = 3; s = \"\"; foreach (v : a) { if (v == 2) mk(); s .= v; } return s . typeof(v);", L"103null"},
       {"foreach variables of two loops", L"sub f(a) { s = \"\"; foreach (x : a) s .= x; foreach (y : a) s .= y . typeof(x); return s; }\narray a; a[0] = 1; a[1] = 2; return f(a) . f(a);", L"121null2null121null2null"},
       {"foreach in a function", L"sub f(a) { n = 0; foreach (v : a) n += v; return n; }\narray x; x[0] = 2; x[5] = 3; return f(x);", L"5"},
@@ -323,6 +327,30 @@ TEST(EngineFastPaths, CallsCountTheirParameterSteps)
       named += L"f(" + std::to_wstring(i) + L", v: 2);\n";
    }
    EXPECT_EQ(stepsNeeded(named) - stepsNeeded(plain), 3000u);
+}
+
+TEST(EngineFastPaths, ReturnedLocalsCountTheirReturn)
+{
+   // "return b;" of a local skips nothing: it takes as many steps as the same function
+   // returning a global, apart from the global's declaration, and stops at the same lines.
+   std::wstring local = L"sub f(a) { b = a; return b; }\n";
+   std::wstring global = L"global b; sub f(a) { b = a; return b; }\n";
+   for (int i = 0; i < 2000; i++)
+   {
+      local += L"f(" + std::to_wstring(i) + L");\n";
+      global += L"f(" + std::to_wstring(i) + L");\n";
+   }
+   ORVA_Program *localProgram = compile(local);
+   ORVA_Program *globalProgram = compile(global);
+   ASSERT_NE(localProgram, nullptr);
+   ASSERT_NE(globalProgram, nullptr);
+   const uint64_t declaration = globalProgram->getCodeSize() - localProgram->getCodeSize();
+   delete localProgram;
+   delete globalProgram;
+   const uint64_t needed = stepsNeeded(local);
+   EXPECT_EQ(stepsNeeded(global) - needed, declaration);
+   for (uint64_t limit = needed - 12; limit < needed; limit++)
+      EXPECT_EQ(run(local, limit).error, run(global, limit + declaration).error) << limit;
 }
 
 TEST(EngineFastPaths, ErrorsKeepTheirLines)
