@@ -302,6 +302,8 @@ public:
    void setValue(ORVA_Value *value);
 
 private:
+   friend class ORVA_Engine;
+
    wchar_t *m_name;
    ORVA_Value *m_value;
    bool m_constant;
@@ -348,6 +350,7 @@ private:
    friend class ORVA_Program;
    friend class ORVA_Engine;
    friend class ORVA_RunCache;
+   friend class ORVA_FrameSlots;
 
    void append(ORVA_Variable *variable);
    void place();
@@ -384,6 +387,9 @@ private:
       values. */
    const void *m_layout;
    int32_t m_layoutArgc;
+   /* Positions the layout covers (0 without one): each holds the first variable of its
+      name in every set laid out alike. */
+   uint32_t m_layoutCount;
    uint64_t m_layoutBits;
    /* The lookup epoch of the call that last used the set (0: none), which the next call
       with the same layout may take up again (see ORVA_Engine::enterFunction). */
@@ -631,6 +637,7 @@ public:
 private:
    friend class ORVA_Program;
    friend class ORVA_Engine;
+   friend class ORVA_FrameSlots;
    void releaseOperand();
 
    int32_t m_opcode;
@@ -651,6 +658,10 @@ private:
    mutable uint32_t m_cacheIndex;
    mutable uint8_t m_cacheSet;
    mutable uint64_t m_cacheSerial = 0;
+   /* The function layout of the local set the variable was found in, when its position
+      lies within that layout (src/vm/frame_slots.h); null otherwise. */
+   mutable const void *m_cacheLayout = nullptr;
+   mutable int32_t m_cacheLayoutArgc = 0;
    /* The variable found last, trusted while the program's lookup epoch is still the one
       given here (0: never). */
    mutable uint64_t m_cacheEpoch = 0;
@@ -826,6 +837,7 @@ protected:
 
 private:
    friend class ORVA_Engine;
+   friend class ORVA_FrameSlots;
 
    std::recursive_mutex *m_lock;
    ORVA_Environment *m_environment;

@@ -52,7 +52,7 @@ inline bool sameName(const wchar_t *a, const wchar_t *b)
 
 ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
    : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0),
-     m_firstDuplicate(kNoPosition), m_held(0), m_nameBits(0), m_serial(0), m_layout(nullptr), m_layoutArgc(0), m_layoutBits(0), m_keptEpoch(0)
+     m_firstDuplicate(kNoPosition), m_held(0), m_nameBits(0), m_serial(0), m_layout(nullptr), m_layoutArgc(0), m_layoutCount(0), m_layoutBits(0), m_keptEpoch(0)
 {
    renewSerial();
 }
@@ -149,6 +149,7 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
       m_variables[m_count] = nullptr;
       renewSerial();
       m_layout = nullptr;
+      m_layoutCount = 0;
    }
    else if (m_count == m_allocated)
    {
@@ -250,6 +251,8 @@ void ORVA_VariableSystem::recycle()
    m_count = 0;
    m_nameBits = 0;
    m_firstDuplicate = kNoPosition;
+   if (m_index == nullptr)
+      return;
    free(m_index);
    m_index = nullptr;
    m_indexSize = 0;

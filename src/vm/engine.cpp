@@ -64,6 +64,7 @@
 #include "vm/decoded_statement.h"
 #include "vm/run_cache.h"
 #include "values/name_bits.h"
+#include "vm/frame_slots.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
 // stack and a local set, not native stack, so the limit only guards against runaway
@@ -419,8 +420,7 @@ public:
    {
       if (locals->m_index != nullptr || locals->m_firstDuplicate != kNoDuplicate)
          return;
-      locals->m_layout = parameters;
-      locals->m_layoutArgc = static_cast<int32_t>(argc);
+      ORVA_FrameSlots::layOut(locals, parameters, static_cast<int32_t>(argc), locals->m_count);
       locals->m_layoutBits = locals->m_nameBits;
    }
 
@@ -911,6 +911,26 @@ public:
       return jump ? branch->m_operand.addr : next + 3;
    }
 
+   // For PUSH_VAR followed at `next` by RET inside a call, with the variable a local of
+   // the call (found at a position of its set): moves the variable's value onto the data
+   // stack, where RET finds it as it would find a copy, and leaves the variable without
+   // one. Objects are still copied, as their class may see copies. False, with nothing
+   // done, otherwise.
+   static bool returnsLocal(ORVA_Program *program, const ORVA_Instruction *push, ORVA_Variable *variable,
+                            uint32_t next)
+   {
+      const ORVA_VariableSystem *locals = program->m_locals;
+      const uint32_t position = push->m_cacheIndex;
+      if (program->m_callDepth == 0 || next >= program->m_codeSize || program->m_instructions[next]->m_opcode != RET ||
+          variable->m_value == nullptr || variable->m_value->isObject() || variable->m_value->isIterator() ||
+          push->m_cacheSet != kCachedLocal || push->m_cacheRun != program->m_runNumber ||
+          position >= locals->m_count || locals->m_variables[position] != variable)
+         return false;
+      program->m_dataStack->push(variable->m_value);
+      variable->m_value = nullptr;
+      return true;
+   }
+
    // The value a PUSH_CONST or PUSH_VAR instruction pushes a copy of (looking the variable
    // up, and creating it when it is new, as the PUSH does), or null for other instructions
    // and for a variable without a value.
@@ -970,6 +990,9 @@ public:
    {
       if (instruction->m_cacheEpoch == program->m_lookupEpoch)
          return instruction->m_cacheVariable;
+      ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
+      if (slot != nullptr)
+         return keep(program, instruction, slot);
       return searchAndKeep(program, instruction, false);
    }
 
@@ -987,10 +1010,7 @@ public:
             remember(program, instruction, kCachedLocal, program->m_locals->getCount() - 1);
       }
       if (variable != nullptr)
-      {
-         instruction->m_cacheEpoch = program->m_lookupEpoch;
-         instruction->m_cacheVariable = variable;
-      }
+         keep(program, instruction, variable);
       return variable;
    }
 
@@ -1023,6 +1043,7 @@ public:
                   if (variable != nullptr)
                   {
                      instruction->m_cacheSerial = locals->m_serial;
+                     ORVA_FrameSlots::note(program, instruction, index);
                      return variable;
                   }
                }
@@ -1097,7 +1118,30 @@ public:
    {
       if (instruction->m_cacheEpoch == program->m_lookupEpoch)
          return instruction->m_cacheVariable;
+      ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
+      if (slot != nullptr)
+         return keep(program, instruction, slot);
       return searchAndKeep(program, instruction, true);
+   }
+
+   // The variable NEXT assigns the element to: the one it found for this name last while
+   // the epoch stays (the name comes from the iterator, so it is compared), else
+   // findOrCreateVariable's.
+   static ORVA_Variable *iterationVariable(ORVA_Program *program, const ORVA_Instruction *next, const wchar_t *name)
+   {
+      if (next->m_cacheEpoch == program->m_lookupEpoch && wcscmp(next->m_cacheVariable->getName(), name) == 0)
+         return next->m_cacheVariable;
+      return keep(program, next, program->findOrCreateVariable(name));
+   }
+
+   // Trusts the variable an instruction found until the epoch moves on.
+   __attribute__((always_inline)) static ORVA_Variable *keep(const ORVA_Program *program,
+                                                             const ORVA_Instruction *instruction,
+                                                             ORVA_Variable *variable)
+   {
+      instruction->m_cacheEpoch = program->m_lookupEpoch;
+      instruction->m_cacheVariable = variable;
+      return variable;
    }
 
    static void remember(const ORVA_Program *program, const ORVA_Instruction *instruction, uint8_t set, uint32_t index)
@@ -1108,6 +1152,10 @@ public:
       instruction->m_cacheConstants = program->m_constants->getCount();
       instruction->m_cacheGlobals = program->m_globals->getCount();
       instruction->m_cacheSerial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
+      if (set == kCachedLocal)
+         ORVA_FrameSlots::note(program, instruction, index);
+      else
+         ORVA_FrameSlots::forget(instruction);
    }
 
    // Gives a set the run is done with to the run cache for the next run (or deletes it
@@ -1609,9 +1657,18 @@ void ORVA_Program::execute()
             // A statement seen before in this run runs in one step.
             if (ORVA_Engine::tryStatement(this, instruction, &countdown, &next))
                break;
-            const ORVA_Value *source = (instruction->m_opcode == PUSH_CONST)
-                                          ? instruction->m_operand.constant
-                                          : ORVA_Engine::lookupOrCreate(this, instruction)->getValue();
+            ORVA_Variable *variable = (instruction->m_opcode == PUSH_CONST)
+                                         ? nullptr
+                                         : ORVA_Engine::lookupOrCreate(this, instruction);
+            const ORVA_Value *source = (variable == nullptr) ? instruction->m_operand.constant : variable->getValue();
+            // "return x;" of a local variable of a call: the value itself is returned (the
+            // call's set releases it at once anyway), and the RET counts as run.
+            if (variable != nullptr && countdown > 1 && ORVA_Engine::returnsLocal(this, instruction, variable, next))
+            {
+               countdown--;
+               next = ORVA_Engine::returnFromCall(this);
+               break;
+            }
             // PUSH a; PUSH b; operation; JZ or JNZ on two int32 values: the branch is
             // decided here, without making a value; all four instructions count as run.
             if (countdown > 3 && source != nullptr && source->getDataType() == ORVA_DT_INT32)
@@ -1923,7 +1980,7 @@ void ORVA_Program::execute()
                RAISE(27);  // deliberately outside the table: "Unknown error code"
             ORVA_Value *element = iterator->next();
             PUSH(new ORVA_Value(static_cast<int32_t>((element != nullptr) ? 1 : 0)));
-            ORVA_Variable *variable = findOrCreateVariable(iterator->getVariableName());
+            ORVA_Variable *variable = ORVA_Engine::iterationVariable(this, instruction, iterator->getVariableName());
             if (variable->isConstant())
                RAISE(ORVA_ERR_ASSIGNMENT_TO_CONSTANT);
             variable->setValue((element != nullptr) ? new ORVA_Value(element) : new ORVA_Value());

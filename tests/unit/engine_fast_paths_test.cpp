@@ -133,6 +133,8 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"a position taken by another name", L"sub f(flag) { if (flag) a = 1; else b = 2; return a; }\nf(1); return typeof(f(0)) . f(1);", L"null1"},
       {"named arguments per call", L"sub f(a) { return typeof($x) . typeof($y); }\nreturn f(x: 1) . \"/\" . f(y: 2);", L"int32null/nullint32"},
       {"recursion", L"sub fib(k) { if (k < 2) return k; return fib(k - 1) + fib(k - 2); }\nreturn fib(15);", L"610"},
+      {"global appears during recursion", L"sub mk() { global k = 100; return 0; }\nsub f(k, last) { if (k == last) mk(); r = k; if (k > 0 && k < 50) r = r . f(k - 1, last); return r . \"|\" . k; }\nreturn f(3, -1) . \" \" . f(3, 1);", L"3210|0|1|2|3 32100|100|100|100"},
+      {"parameter at another position for another argument count", L"sub g(a) { a = a . \"x\"; return a . $1; }\nreturn g(1) . g(2, 3) . g(4) . g(5, 6);", L"1x12x24x45x5"},
       {"deep recursion after shallow", L"sub d(n) { if (n == 0) return 0; return 1 + d(n - 1); }\nreturn d(3) + d(2000) + d(5);", L"2008"},
       // Parameters bound by the call itself: copies of "$1".."$n", null past the arguments.
       {"parameters are copies", L"sub f(a, b) { a = a . \"x\"; return a . $1 . typeof(b) . typeof($2); }\nreturn f(1) . \" \" . f(2, 3) . \" \" . f(4);", L"1x1nullnull 2x2int32int32 4x4nullnull"},
@@ -148,6 +150,12 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"argument read after a branch", L"sub f(a) { if (a <= 1) return a; return $2; }\nreturn f(1, 5) . f(2, 7);", L"17"},
       {"argument read in a later round", L"sub f(a) { s = \"\"; for (i = 0; i < 3; i++) { if (i == 2) s .= $2; s .= a; } return s; }\nreturn f(1, 5);", L"1151"},
       {"captures in a function", L"sub f(s) { if (s ~= \"(b+)\") return $1 . \"/\" . s; return \"none\"; }\nreturn f(\"abbc\") . f(\"x\");", L"bb/abbcnone"},
+      // "return x;" of a local gives the caller the local's value itself.
+      {"returned locals", L"sub f(a) { b = a . \"x\"; return b; }\nsub g() { array a; a[0] = 5; return a; }\nsub h(a) { s = \"0x10\"; return s; }\nx = g(); y = g(); x[0] = 1;\nreturn f(1) . f(2) . x[0] . y[0] . h(1) . (h(1) + 1);", L"1x2x150x1017"},
+      {"returned parameters", L"sub k(a) { return a; }\nsub r(n) { if (n == 0) return n; t = r(n - 1) + 1; return t; }\nreturn k(v: 3) . k(4) . typeof(k()) . r(5) . r(3);", L"34null53"},
+      {"returned global", L"sub f(a) { return G; }\nglobal G = 7; x = f(1); G = 8; return x . f(2) . G;", L"788"},
+      {"foreach variable shadowed by a new global", L"sub mk() { global v = 0; return 0; }\narray a; a[0] = 1; a[1] = 2; a[2] = 3; s = \"\"; foreach (v : a) { if (v == 2) mk(); s .= v; } return s . typeof(v);", L"103null"},
+      {"foreach variables of two loops", L"sub f(a) { s = \"\"; foreach (x : a) s .= x; foreach (y : a) s .= y . typeof(x); return s; }\narray a; a[0] = 1; a[1] = 2; return f(a) . f(a);", L"121null2null121null2null"},
       {"foreach in a function", L"sub f(a) { n = 0; foreach (v : a) n += v; return n; }\narray x; x[0] = 2; x[5] = 3; return f(x);", L"5"},
       {"parameters then locals", L"sub f(a) { b = a * 2; c = b + a; return c; }\ns = 0; for (i = 0; i < 5; i++) s += f(i); return s;", L"30"},
    };
@@ -319,6 +327,30 @@ TEST(EngineFastPaths, CallsCountTheirParameterSteps)
       named += L"f(" + std::to_wstring(i) + L", v: 2);\n";
    }
    EXPECT_EQ(stepsNeeded(named) - stepsNeeded(plain), 3000u);
+}
+
+TEST(EngineFastPaths, ReturnedLocalsCountTheirReturn)
+{
+   // "return b;" of a local skips nothing: it takes as many steps as the same function
+   // returning a global, apart from the global's declaration, and stops at the same lines.
+   std::wstring local = L"sub f(a) { b = a; return b; }\n";
+   std::wstring global = L"global b; sub f(a) { b = a; return b; }\n";
+   for (int i = 0; i < 2000; i++)
+   {
+      local += L"f(" + std::to_wstring(i) + L");\n";
+      global += L"f(" + std::to_wstring(i) + L");\n";
+   }
+   ORVA_Program *localProgram = compile(local);
+   ORVA_Program *globalProgram = compile(global);
+   ASSERT_NE(localProgram, nullptr);
+   ASSERT_NE(globalProgram, nullptr);
+   const uint64_t declaration = globalProgram->getCodeSize() - localProgram->getCodeSize();
+   delete localProgram;
+   delete globalProgram;
+   const uint64_t needed = stepsNeeded(local);
+   EXPECT_EQ(stepsNeeded(global) - needed, declaration);
+   for (uint64_t limit = needed - 12; limit < needed; limit++)
+      EXPECT_EQ(run(local, limit).error, run(global, limit + declaration).error) << limit;
 }
 
 TEST(EngineFastPaths, ErrorsKeepTheirLines)
