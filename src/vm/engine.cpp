@@ -462,8 +462,18 @@ public:
    static void pushFrame(ORVA_Program *program, int base, ORVA_VariableSystem *calleeLocals)
    {
       ORVA_Stack *control = program->m_controlStack;
+      // The stack grows by whole frames, so only the first push can run out of memory;
+      // the callee's set then goes back and nothing of the frame is left.
+      try
+      {
+         control->push(addressToSlot(program->m_currentPosition + 1));
+      }
+      catch (...)
+      {
+         releaseLocals(program, calleeLocals);
+         throw;
+      }
       program->m_callDepth++;
-      control->push(addressToSlot(program->m_currentPosition + 1));
       control->push(addressToSlot(static_cast<uintptr_t>(base)));
       control->push(program->m_locals);
       control->push(addressToSlot(static_cast<uintptr_t>(program->m_lookupEpoch)));
