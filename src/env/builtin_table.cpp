@@ -10,6 +10,7 @@
 #include <array>
 
 #include "env/builtins.h"
+#include "values/name_hash.h"
 
 // The order and the argument counts are part of the language: hosts see the built-ins in
 // these slots and the engine rejects a call whose count differs from a count other than -1.
@@ -57,28 +58,6 @@ constexpr uint32_t kIndexSize = 64;
 static_assert(kIndexSize >= 2 * kBuiltinFunctionCount && (kIndexSize & (kIndexSize - 1)) == 0,
               "the index needs room and a power-of-two size");
 
-uint32_t hashName(const wchar_t *name)
-{
-   uint32_t hash = 2166136261u;   // FNV-1a
-   for (; *name != 0; name++)
-   {
-      hash ^= static_cast<uint32_t>(*name);
-      hash *= 16777619u;
-   }
-   return hash;
-}
-
-// Built-in names are short: compared here rather than through a library call.
-bool sameName(const wchar_t *builtin, const wchar_t *name)
-{
-   while (*builtin == *name && *builtin != 0)
-   {
-      builtin++;
-      name++;
-   }
-   return *builtin == *name;
-}
-
 // Slot -> built-in position + 1 (0: empty).
 using BuiltinIndex = std::array<uint8_t, kIndexSize>;
 
@@ -87,7 +66,7 @@ BuiltinIndex buildIndex()
    BuiltinIndex index{};
    for (uint32_t i = 0; i < kBuiltinFunctionCount; i++)
    {
-      uint32_t slot = hashName(g_orvaDefaultFunctions[i].name) & (kIndexSize - 1);
+      uint32_t slot = HashName(g_orvaDefaultFunctions[i].name) & (kIndexSize - 1);
       while (index[slot] != 0)
          slot = (slot + 1) & (kIndexSize - 1);
       index[slot] = static_cast<uint8_t>(i + 1);
@@ -102,10 +81,10 @@ uint32_t FindBuiltin(const wchar_t *name)
    static const BuiltinIndex index = buildIndex();
    if (name == nullptr)
       return kBuiltinFunctionCount;
-   for (uint32_t slot = hashName(name) & (kIndexSize - 1); index[slot] != 0; slot = (slot + 1) & (kIndexSize - 1))
+   for (uint32_t slot = HashName(name) & (kIndexSize - 1); index[slot] != 0; slot = (slot + 1) & (kIndexSize - 1))
    {
       const uint32_t position = index[slot] - 1u;
-      if (sameName(g_orvaDefaultFunctions[position].name, name))
+      if (SameName(g_orvaDefaultFunctions[position].name, name))
          return position;
    }
    return kBuiltinFunctionCount;

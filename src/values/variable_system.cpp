@@ -13,6 +13,7 @@
 #include "orva.h"
 #include "platform/platform.h"
 #include "values/name_bits.h"
+#include "values/name_hash.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -25,28 +26,6 @@ namespace {
 const uint32_t kLinearSearchLimit = 8;
 
 const uint32_t kNoPosition = 0xFFFFFFFF;
-
-uint32_t hashName(const wchar_t *name)
-{
-   uint32_t hash = 2166136261u;   // FNV-1a
-   for (; *name != 0; name++)
-   {
-      hash ^= static_cast<uint32_t>(*name);
-      hash *= 16777619u;
-   }
-   return hash;
-}
-
-// Variable names are short ("i", "$1", "count"): a plain loop beats a library call.
-inline bool sameName(const wchar_t *a, const wchar_t *b)
-{
-   while (*a == *b && *a != 0)
-   {
-      a++;
-      b++;
-   }
-   return *a == *b;
-}
 
 }
 
@@ -94,15 +73,15 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
          return kNoPosition;
       for (uint32_t i = 0; i < m_count; i++)
       {
-         if (sameName(m_variables[i]->getName(), name))
+         if (SameName(m_variables[i]->getName(), name))
             return i;
       }
       return kNoPosition;
    }
    uint32_t mask = m_indexSize - 1;
-   for (uint32_t slot = hashName(name) & mask; m_index[slot] != 0; slot = (slot + 1) & mask)
+   for (uint32_t slot = HashName(name) & mask; m_index[slot] != 0; slot = (slot + 1) & mask)
    {
-      if (sameName(m_variables[m_index[slot] - 1]->getName(), name))
+      if (SameName(m_variables[m_index[slot] - 1]->getName(), name))
          return m_index[slot] - 1;
    }
    return kNoPosition;
@@ -110,7 +89,7 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
 
 ORVA_Variable *ORVA_VariableSystem::create(const wchar_t *name, ORVA_Value *value)
 {
-   if (m_count < m_held && name != nullptr && sameName(m_variables[m_count]->getName(), name))
+   if (m_count < m_held && name != nullptr && SameName(m_variables[m_count]->getName(), name))
    {
       // A spare of the same name (see recycle): taken again instead of made anew.
       ORVA_Variable *spare = m_variables[m_count];
@@ -184,10 +163,10 @@ void ORVA_VariableSystem::place()
    if (m_index != nullptr && m_count * 2 <= m_indexSize)
    {
       uint32_t mask = m_indexSize - 1;
-      uint32_t slot = hashName(name) & mask;
+      uint32_t slot = HashName(name) & mask;
       for (; m_index[slot] != 0; slot = (slot + 1) & mask)
       {
-         if (sameName(m_variables[m_index[slot] - 1]->getName(), name))
+         if (SameName(m_variables[m_index[slot] - 1]->getName(), name))
          {
             // An older variable of this name keeps the entry.
             if (m_firstDuplicate == kNoPosition)
@@ -227,7 +206,7 @@ void ORVA_VariableSystem::rehash()
    for (uint32_t i = 0; i < m_count; i++)
    {
       const wchar_t *name = m_variables[i]->getName();
-      uint32_t slot = hashName(name) & mask;
+      uint32_t slot = HashName(name) & mask;
       bool duplicate = false;
       for (; m_index[slot] != 0; slot = (slot + 1) & mask)
       {
