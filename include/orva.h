@@ -50,6 +50,8 @@ class ORVA_Program;
 class ORVA_RegexCache;
 class ORVA_RunCache;
 class ORVA_FunctionIndex;
+struct ORVA_InstructionCache;
+class ORVA_SharedCode;
 class ORVA_Environment;
 class ORVA_Library;
 class KWMPMessage;
@@ -637,10 +639,11 @@ public:
 private:
    friend class ORVA_Program;
    friend class ORVA_Engine;
-   friend class ORVA_FrameSlots;
+   friend struct ORVA_InstructionCache;
    void releaseOperand();
 
    int32_t m_opcode;
+   int32_t m_intOperand;
    union
    {
       ORVA_Value *constant;
@@ -648,27 +651,10 @@ private:
       uint32_t addr;
       void *raw;
    } m_operand;
-   int32_t m_intOperand;
    int32_t m_sourceLine;
-   /* Engine-private: where the variable of the name operand was found last (the lookup
-      cache in src/vm/engine.cpp). Belongs to one run of the program; never copied. */
-   mutable uint64_t m_cacheRun;
-   mutable uint32_t m_cacheConstants;
-   mutable uint32_t m_cacheGlobals;
-   mutable uint32_t m_cacheIndex;
-   mutable uint8_t m_cacheSet;
-   mutable uint64_t m_cacheSerial = 0;
-   /* The function layout of the local set the variable was found in, when its position
-      lies within that layout (src/vm/frame_slots.h); null otherwise. */
-   mutable const void *m_cacheLayout = nullptr;
-   mutable int32_t m_cacheLayoutArgc = 0;
-   /* The variable found last, trusted while the program's lookup epoch is still the one
-      given here (0: never). */
-   mutable uint64_t m_cacheEpoch = 0;
-   mutable ORVA_Variable *m_cacheVariable = nullptr;
-   /* Engine-private: what the current run decoded at this instruction (see
-      src/vm/decoded_statement.h); null outside runs and before the instruction first runs. */
-   mutable const void *m_decoded = nullptr;
+   /* Where the instruction stands in its program: the index of what a run of the program
+      keeps about it (src/vm/instruction_cache.h). The record itself stays as compiled. */
+   uint32_t m_address;
 };
 
 struct ORVA_FunctionEntry
@@ -774,6 +760,22 @@ public:
    {
       return run(environment, argc, argv, nullptr, nullptr, nullptr, name != nullptr ? name : L"");
    }
+   /* Threads. A new program that shares this one's compiled code (nothing is copied or
+      compiled again, so the cost does not depend on the size of the code) and has all
+      else of its own: runs, result, error text, lock, and copies of the global variables
+      set with setGlobalVariable, the constants, the run limits and setKeepGlobals. Each
+      clone runs on its own thread while the others run on theirs; delete each when done,
+      in any order (the code goes with the last). Clone a program that is not running at
+      that moment (a template program that never runs is simplest); clone() during a run
+      of this program returns null, as it does when memory runs out. Code that is shared
+      cannot change: addInstruction, addFunction and the other building methods leave it
+      as it is.
+         ORVA_Program *handler = ORVACompile(source, error, sizeof error / sizeof *error);
+         // on each worker thread:
+         ORVA_Program *mine = handler->clone();
+         mine->call(L"onEvent", 1, argv);   // ... as often as needed
+         delete mine; */
+   ORVA_Program *clone();
    /* Off (the default): every run starts from the globals set with setGlobalVariable and
       its changes are discarded. On: the global variables a run that ends well leaves
       become the program's for the runs that follow (findGlobalVariable sees them); a
@@ -838,6 +840,9 @@ protected:
 private:
    friend class ORVA_Engine;
    friend class ORVA_FrameSlots;
+   friend class ORVA_Compiler;
+   friend struct ORVA_InstructionCache;
+   friend class ORVA_SharedCode;
 
    std::recursive_mutex *m_lock;
    ORVA_Environment *m_environment;
@@ -867,6 +872,10 @@ private:
    void *m_runState;
    /* What a run leaves for the next (src/vm/run_cache.h); made by the first run. */
    ORVA_RunCache *m_runCache;
+   /* What runs keep about each instruction, by address (src/vm/instruction_cache.h);
+      made by the first run and grown with the code. */
+   ORVA_InstructionCache *m_instructionCaches;
+   uint32_t m_instructionCacheCount;
    /* Counts the runs; the instructions' lookup caches are valid for one run only. */
    uint64_t m_runNumber;
    /* Changes whenever a name may come to mean another variable than before: a run
@@ -892,8 +901,14 @@ private:
    uint32_t m_entryAddress;
    bool m_keepGlobals;
 
+   /* The code this program shares with its clones, or null while it has its own
+      (src/vm/shared_code.h). */
+   ORVA_SharedCode *m_sharedCode;
+
    /* Fills m_errorInfo for an error raised now; never throws. */
    void describeError(int code, int line, const wchar_t *name) noexcept;
+   bool ownCodeArrays();
+   void releaseSharedCode() noexcept;
 };
 
 /* ------------------------------------------------------------------------------------

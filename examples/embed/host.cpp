@@ -315,6 +315,28 @@ int main()
       printf("threads: %d %d\n", first, second);
       delete shared;
    }
+
+   // One compiled handler, a clone per thread: no lock, no recompilation. A clone shares
+   // the code and has its own runs, result and error text.
+   ORVA_Program *handler = compile(L"use netcheck;\n"
+                                   L"sub onEvent(address) { return zone(address) == \"internal\" ? ping(address) : -ping(address); }");
+   if (handler != nullptr)
+   {
+      auto worker = [handler, library](const wchar_t *address, int32_t *out) {
+         ORVA_Program *mine = handler->clone();
+         ORVA_Value *argv[] = { new ORVA_Value(address) };
+         *out = mine != nullptr && mine->call(L"onEvent", 1, argv, newEnvironment(library)) == 0
+                   ? mine->getResult()->getValueAsInt32() : -1;
+         delete mine;
+      };
+      int32_t first = 0, second = 0;
+      std::thread a(worker, L"10.0.0.1", &first);
+      std::thread b(worker, L"192.168.100.200", &second);
+      a.join();
+      b.join();
+      printf("clones: %d %d\n", first, second);
+      delete handler;
+   }
    // --- end threads ---
 
    delete program;

@@ -57,8 +57,10 @@ private:
    explicit ORVA_Lexer(ORVA_Compiler *compiler);
 
 public:
-   // State the scanner's actions work on.
-   char *m_sourceText;
+   // State the scanner's actions work on. The text is read where the caller keeps it
+   // during the compilation; a wide-character source is converted into m_ownedText.
+   const char *m_sourceText;
+   char *m_ownedText;
    int32_t m_sourceSize;
    int32_t m_readPos;
    ORVA_Compiler *m_compiler;

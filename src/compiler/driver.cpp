@@ -8,6 +8,7 @@
 #include "compiler/compiler.h"
 #include "compiler/codegen.h"
 #include "vm/instruction_memory.h"
+#include "vm/program_growth.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -93,8 +94,15 @@ ORVA_Program *ORVA_Compiler::compile(const char *utf8)
 
 ORVA_Program *ORVA_Compiler::compileLexer()
 {
-   ORVA_InstructionBulk bulk(m_lexer->m_sourceSize >= kBulkSourceSize);
+   const bool large = m_lexer->m_sourceSize >= kBulkSourceSize;
+   ORVA_InstructionBulk bulk(large);
    std::unique_ptr<ORVA_Program> program(new ORVA_Program());
+   // A large script makes about one instruction for every three bytes of text. Room for
+   // one every two bytes spares the code array its regrowth, each a copy of all of it so
+   // far; the pages it never fills are never touched.
+   if (large && reserveEntries(&program->m_instructions, &program->m_codeAllocated,
+                               static_cast<uint64_t>(m_lexer->m_sourceSize / 2)))
+      adviseHugePages(program->m_instructions, program->m_codeAllocated * sizeof(ORVA_Instruction *));
    ScannerContext scanner(m_lexer);
 
    int result = parse(this, m_lexer, scanner.get(), program.get());

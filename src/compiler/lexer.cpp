@@ -41,7 +41,7 @@ static char *sourceToUTF8(const wchar_t *source, size_t *length)
 
 // A null source compiles as an empty one.
 ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler)
-   : m_sourceText(nullptr), m_sourceSize(0), m_readPos(0), m_compiler(compiler),
+   : m_sourceText(nullptr), m_ownedText(nullptr), m_sourceSize(0), m_readPos(0), m_compiler(compiler),
      m_currentLine(1), m_commentLevel(0), m_stringSize(0)
 {
    m_stringBuffer[0] = 0;
@@ -52,16 +52,13 @@ ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const wchar_t *source) : ORVA_Le
    if (source == nullptr)
       return;
    size_t length = 0;
-   m_sourceText = sourceToUTF8(source, &length);
-   if (m_sourceText == nullptr)
+   m_ownedText = sourceToUTF8(source, &length);
+   if (m_ownedText == nullptr)
       throw std::bad_alloc();
+   // Offsets are 32-bit: a source this large cannot be scanned (the destructor frees it).
    if (length > static_cast<size_t>(INT32_MAX))
-   {
-      // Offsets are 32-bit: a source this large cannot be scanned.
-      free(m_sourceText);
-      m_sourceText = nullptr;
       throw std::bad_alloc();
-   }
+   m_sourceText = m_ownedText;
    m_sourceSize = static_cast<int32_t>(length);
 }
 
@@ -72,17 +69,13 @@ ORVA_Lexer::ORVA_Lexer(ORVA_Compiler *compiler, const char *utf8) : ORVA_Lexer(c
    const size_t length = strlen(utf8);
    if (length > static_cast<size_t>(INT32_MAX))
       throw std::bad_alloc();   // offsets are 32-bit: a source this large cannot be scanned
-   m_sourceText = static_cast<char *>(malloc(length + 1));
-   if (m_sourceText == nullptr)
-      throw std::bad_alloc();
-   adviseHugePages(m_sourceText, length + 1);
-   memcpy(m_sourceText, utf8, length + 1);
+   m_sourceText = utf8;
    m_sourceSize = static_cast<int32_t>(length);
 }
 
 ORVA_Lexer::~ORVA_Lexer()
 {
-   free(m_sourceText);
+   free(m_ownedText);
 }
 
 int ORVA_Lexer::readInput(char *buffer, int maxSize)

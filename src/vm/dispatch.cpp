@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "vm/bounded_match.h"
 #include "vm/engine.h"
+#include "vm/instruction_cache.h"
 #include "vm/regex_cache.h"
 
 // Highest capture group stored in a "$n" variable; also sizes the match record array.
@@ -225,7 +226,7 @@ void ORVA_Program::doBinaryOperation(int opcode)
    ORVA_Value *right;
    if (isCase)
    {
-      left = m_instructions[m_currentPosition]->getConstant();
+      left = ORVA_InstructionCache::caseConstant(this, m_currentPosition);
       right = static_cast<ORVA_Value *>(m_dataStack->peek());
       if (left == nullptr || right == nullptr)
       {

@@ -65,6 +65,7 @@
 #include "vm/run_cache.h"
 #include "values/name_bits.h"
 #include "vm/frame_slots.h"
+#include "vm/instruction_cache.h"
 
 // How many script function calls may be nested. Each call costs a frame on the control
 // stack and a local set, not native stack, so the limit only guards against runaway
@@ -109,7 +110,7 @@ enum : uint8_t
 // Local sets of returned calls kept for the next calls of the run (see ORVA_Engine).
 constexpr uint32_t kSpareLocalSets = 64;
 
-// What an instruction's m_decoded holds once it ran in this run, and once decoding found
+// What an instruction's decoded statement (instruction_cache.h) holds once it ran in this run, and once decoding found
 // no int32 statement starting there.
 const DecodedStatement kSeenOnce{};
 const DecodedStatement kNoStatement{};
@@ -126,8 +127,8 @@ struct RunState
    uint32_t appendAt = ORVA_INVALID_ADDRESS;
    ORVA_Variable *appendVariable = nullptr;
    ORVA_Value *appendStandIn = nullptr;
-   // The instructions whose m_decoded this run set; forgotten again when it ends.
-   std::vector<const ORVA_Instruction *> decodedInstructions;
+   // The addresses whose decoded statement this run set; forgotten again when it ends.
+   std::vector<uint32_t> decodedAddresses;
    // Instructions the step limit still allows beyond the slice being executed.
    uint64_t stepsLeft = 0;
    // The instruction loop's count of instructions left in its slice (see execute), which
@@ -254,8 +255,9 @@ public:
    // the run.
    static uint32_t callPlan(const ORVA_Program *program, const ORVA_Instruction *call, uint32_t address)
    {
-      if (call->m_cacheRun == program->m_runNumber && call->m_cacheGlobals == address)
-         return call->m_cacheIndex;
+      ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, call);
+      if (cache.run == program->m_runNumber && cache.globals == address)
+         return cache.index;
       ORVA_Instruction *const *code = program->m_instructions;
       uint32_t binds = 0;
       while (binds <= kMaxFusedBinds && address + binds < program->m_codeSize && code[address + binds]->m_opcode == BIND)
@@ -271,9 +273,9 @@ public:
       uint32_t plan = binds;
       if (!MaySeeArgumentVariables(code, program->m_codeSize, address + binds))
          plan |= kArgumentsUnseen;
-      call->m_cacheRun = program->m_runNumber;
-      call->m_cacheGlobals = address;
-      call->m_cacheIndex = plan;
+      cache.run = program->m_runNumber;
+      cache.globals = address;
+      cache.index = plan;
       return plan;
    }
 
@@ -583,7 +585,7 @@ public:
    __attribute__((always_inline)) static bool tryStatement(ORVA_Program *program, const ORVA_Instruction *instruction,
                                                           uint32_t *countdown, uint32_t *next)
    {
-      const auto *statement = static_cast<const DecodedStatement *>(instruction->m_decoded);
+      const auto *statement = static_cast<const DecodedStatement *>(ORVA_InstructionCache::of(program, instruction).decoded);
       if (statement == &kNoStatement)
          return false;
       if (statement == nullptr)
@@ -599,21 +601,22 @@ public:
 
    __attribute__((noinline)) static void markSeen(ORVA_Program *program, const ORVA_Instruction *instruction)
    {
-      std::vector<const ORVA_Instruction *> &seen = static_cast<RunState *>(program->m_runState)->decodedInstructions;
+      std::vector<uint32_t> &seen = static_cast<RunState *>(program->m_runState)->decodedAddresses;
       // A handler marks a few dozen: room for them at once rather than growth step by step.
       if (seen.empty())
          seen.reserve(kFirstSeenRoom);
-      seen.push_back(instruction);
-      instruction->m_decoded = &kSeenOnce;
+      seen.push_back(instruction->m_address);
+      ORVA_InstructionCache::of(program, instruction).decoded = &kSeenOnce;
    }
 
-   // Forgets what the run decoded, before any instruction it reached may be deleted.
+   // Forgets what the run decoded, before another instruction may come to stand at an
+   // address it reached (the modules of the next run).
    static void forgetDecoded(ORVA_Program *program)
    {
       auto *state = static_cast<RunState *>(program->m_runState);
-      for (const ORVA_Instruction *instruction : state->decodedInstructions)
-         instruction->m_decoded = nullptr;
-      state->decodedInstructions.clear();
+      for (uint32_t address : state->decodedAddresses)
+         program->m_instructionCaches[address].decoded = nullptr;
+      state->decodedAddresses.clear();
    }
 
    // The int32 statement starting at `position` (the instruction there runs for the
@@ -634,7 +637,7 @@ public:
          decoded = state->spareStatement.get();
          state->statements.back() = std::move(state->spareStatement);
       }
-      instruction->m_decoded = decoded;
+      ORVA_InstructionCache::of(program, instruction).decoded = decoded;
       return decoded;
    }
 
@@ -654,7 +657,7 @@ public:
       if (*countdown <= extra)
          return false;
       if (!completeStatement(program, statement, position, next))
-         return gaveUp(instruction, statement);
+         return gaveUp(program, instruction, statement);
       statement->runs++;
       *countdown -= extra;
       return true;
@@ -662,10 +665,10 @@ public:
 
    // Counts a statement that had to give up; one that gives up more often than not is left
    // to the instructions for the rest of the run. Always false.
-   static bool gaveUp(const ORVA_Instruction *instruction, const DecodedStatement *statement)
+   static bool gaveUp(const ORVA_Program *program, const ORVA_Instruction *instruction, const DecodedStatement *statement)
    {
       if (++statement->misses > kStatementTrials && statement->misses > statement->runs)
-         instruction->m_decoded = &kNoStatement;
+         ORVA_InstructionCache::of(program, instruction).decoded = &kNoStatement;
       return false;
    }
 
@@ -681,7 +684,7 @@ public:
       const ORVA_Value *value = variable->getValue();
       if (value == nullptr || !value->isString() || variable->isConstant() ||
           state->appendAt != ORVA_INVALID_ADDRESS)
-         return gaveUp(instruction, statement);
+         return gaveUp(program, instruction, statement);
       statement->runs++;
       auto *standIn = new ORVA_Value();
       program->m_dataStack->push(standIn);
@@ -930,10 +933,11 @@ public:
                             uint32_t next)
    {
       const ORVA_VariableSystem *locals = program->m_locals;
-      const uint32_t position = push->m_cacheIndex;
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, push);
+      const uint32_t position = cache.index;
       if (program->m_callDepth == 0 || next >= program->m_codeSize || program->m_instructions[next]->m_opcode != RET ||
           variable->m_value == nullptr || variable->m_value->isObject() || variable->m_value->isIterator() ||
-          push->m_cacheSet != kCachedLocal || push->m_cacheRun != program->m_runNumber ||
+          cache.set != kCachedLocal || cache.run != program->m_runNumber ||
           position >= locals->m_count || locals->m_variables[position] != variable)
          return false;
       program->m_dataStack->push(variable->m_value);
@@ -998,8 +1002,9 @@ public:
    __attribute__((always_inline)) static ORVA_Variable *lookup(ORVA_Program *program,
                                                                const ORVA_Instruction *instruction)
    {
-      if (instruction->m_cacheEpoch == program->m_lookupEpoch)
-         return instruction->m_cacheVariable;
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      if (cache.epoch == program->m_lookupEpoch)
+         return cache.variable;
       ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
          return keep(program, instruction, slot);
@@ -1027,32 +1032,33 @@ public:
    // Through the position remembered last, else the full search.
    static ORVA_Variable *search(ORVA_Program *program, const ORVA_Instruction *instruction)
    {
+      ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       const wchar_t *name = instruction->m_operand.name;
       ORVA_VariableSystem *constants = program->m_constants;
       ORVA_VariableSystem *globals = program->m_globals;
       ORVA_VariableSystem *locals = program->m_locals;
-      if (instruction->m_cacheRun == program->m_runNumber)
+      if (cache.run == program->m_runNumber)
       {
-         const uint32_t index = instruction->m_cacheIndex;
-         switch (instruction->m_cacheSet)
+         const uint32_t index = cache.index;
+         switch (cache.set)
          {
             case kCachedConstant:
                return constants->getByIndex(index);
             case kCachedGlobal:
-               if (constants->getCount() == instruction->m_cacheConstants)
+               if (constants->getCount() == cache.constants)
                   return globals->getByIndex(index);
                break;
             case kCachedLocal:
-               if (constants->getCount() == instruction->m_cacheConstants &&
-                   globals->getCount() == instruction->m_cacheGlobals)
+               if (constants->getCount() == cache.constants &&
+                   globals->getCount() == cache.globals)
                {
-                  ORVA_Variable *variable = locals->atSerial(index, instruction->m_cacheSerial);
+                  ORVA_Variable *variable = locals->atSerial(index, cache.serial);
                   if (variable != nullptr)
                      return variable;
                   variable = locals->firstAt(index, name);
                   if (variable != nullptr)
                   {
-                     instruction->m_cacheSerial = locals->m_serial;
+                     cache.serial = locals->m_serial;
                      ORVA_FrameSlots::note(program, instruction, index);
                      return variable;
                   }
@@ -1098,11 +1104,12 @@ public:
    // this spares most first lookups of a run the search. Else null.
    static ORVA_Variable *confirmFromEarlierRun(ORVA_Program *program, const ORVA_Instruction *instruction)
    {
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       const wchar_t *name = instruction->m_operand.name;
       const uint64_t bit = NameBit(name);
       const uint64_t constantBits = program->m_constants->m_nameBits;
       ORVA_VariableSystem *set = nullptr;
-      switch (instruction->m_cacheSet)
+      switch (cache.set)
       {
          case kCachedConstant:
             set = program->m_constants;
@@ -1116,9 +1123,9 @@ public:
          default:
             break;
       }
-      ORVA_Variable *variable = (set != nullptr) ? set->firstAt(instruction->m_cacheIndex, name) : nullptr;
+      ORVA_Variable *variable = (set != nullptr) ? set->firstAt(cache.index, name) : nullptr;
       if (variable != nullptr)
-         remember(program, instruction, instruction->m_cacheSet, instruction->m_cacheIndex);
+         remember(program, instruction, cache.set, cache.index);
       return variable;
    }
 
@@ -1126,8 +1133,9 @@ public:
    __attribute__((always_inline)) static ORVA_Variable *lookupOrCreate(ORVA_Program *program,
                                                                        const ORVA_Instruction *instruction)
    {
-      if (instruction->m_cacheEpoch == program->m_lookupEpoch)
-         return instruction->m_cacheVariable;
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      if (cache.epoch == program->m_lookupEpoch)
+         return cache.variable;
       ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
          return keep(program, instruction, slot);
@@ -1139,8 +1147,9 @@ public:
    // findOrCreateVariable's.
    static ORVA_Variable *iterationVariable(ORVA_Program *program, const ORVA_Instruction *next, const wchar_t *name)
    {
-      if (next->m_cacheEpoch == program->m_lookupEpoch && wcscmp(next->m_cacheVariable->getName(), name) == 0)
-         return next->m_cacheVariable;
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, next);
+      if (cache.epoch == program->m_lookupEpoch && wcscmp(cache.variable->getName(), name) == 0)
+         return cache.variable;
       return keep(program, next, program->findOrCreateVariable(name));
    }
 
@@ -1149,23 +1158,25 @@ public:
                                                              const ORVA_Instruction *instruction,
                                                              ORVA_Variable *variable)
    {
-      instruction->m_cacheEpoch = program->m_lookupEpoch;
-      instruction->m_cacheVariable = variable;
+      ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      cache.epoch = program->m_lookupEpoch;
+      cache.variable = variable;
       return variable;
    }
 
    static void remember(const ORVA_Program *program, const ORVA_Instruction *instruction, uint8_t set, uint32_t index)
    {
-      instruction->m_cacheRun = program->m_runNumber;
-      instruction->m_cacheSet = set;
-      instruction->m_cacheIndex = index;
-      instruction->m_cacheConstants = program->m_constants->getCount();
-      instruction->m_cacheGlobals = program->m_globals->getCount();
-      instruction->m_cacheSerial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
+      ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      cache.run = program->m_runNumber;
+      cache.set = set;
+      cache.index = index;
+      cache.constants = program->m_constants->getCount();
+      cache.globals = program->m_globals->getCount();
+      cache.serial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
       if (set == kCachedLocal)
          ORVA_FrameSlots::note(program, instruction, index);
       else
-         ORVA_FrameSlots::forget(instruction);
+         ORVA_FrameSlots::forget(program, instruction);
    }
 
    // Gives a set the run is done with to the run cache for the next run (or deletes it
@@ -1363,6 +1374,8 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    m_moduleCount = 0;
 
    ORVA_Engine::forgetDecoded(this);
+   if (m_sharedCode != nullptr)
+      ORVA_InstructionCache::releaseConstants(this, originalCodeSize);
    for (uint32_t i = originalCodeSize; i < m_codeSize; i++)
       delete m_instructions[i];
    m_codeSize = originalCodeSize;
@@ -1433,6 +1446,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
       }
    }
 
+   ORVA_InstructionCache::cover(program);
    uint32_t entry = entryAddress(program, entryPoint);
    if (entry == ORVA_INVALID_ADDRESS)
    {

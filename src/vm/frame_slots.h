@@ -19,6 +19,8 @@
 
 #include <orva.h>
 
+#include "vm/instruction_cache.h"
+
 class ORVA_FrameSlots
 {
 public:
@@ -28,11 +30,12 @@ public:
                                                              const ORVA_Instruction *instruction)
    {
       const ORVA_VariableSystem *locals = program->m_locals;
-      const uint32_t slot = instruction->m_cacheIndex;
-      if (instruction->m_cacheLayout != locals->m_layout || slot >= locals->m_layoutCount || slot >= locals->m_count ||
-          instruction->m_cacheLayoutArgc != locals->m_layoutArgc || instruction->m_cacheRun != program->m_runNumber ||
-          instruction->m_cacheConstants != program->m_constants->m_count ||
-          instruction->m_cacheGlobals != program->m_globals->m_count)
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      const uint32_t slot = cache.index;
+      if (cache.layout != locals->m_layout || slot >= locals->m_layoutCount || slot >= locals->m_count ||
+          cache.layoutArgc != locals->m_layoutArgc || cache.run != program->m_runNumber ||
+          cache.constants != program->m_constants->m_count ||
+          cache.globals != program->m_globals->m_count)
          return nullptr;
       return locals->m_variables[slot];
    }
@@ -44,14 +47,15 @@ public:
    {
       const ORVA_VariableSystem *locals = program->m_locals;
       const bool inLayout = locals->m_layout != nullptr && position < locals->m_layoutCount;
-      instruction->m_cacheLayout = inLayout ? locals->m_layout : nullptr;
-      instruction->m_cacheLayoutArgc = locals->m_layoutArgc;
+      ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      cache.layout = inLayout ? locals->m_layout : nullptr;
+      cache.layoutArgc = locals->m_layoutArgc;
    }
 
    // Forgets the slot of an instruction whose name was found elsewhere.
-   static void forget(const ORVA_Instruction *instruction)
+   static void forget(const ORVA_Program *program, const ORVA_Instruction *instruction)
    {
-      instruction->m_cacheLayout = nullptr;
+      ORVA_InstructionCache::of(program, instruction).layout = nullptr;
    }
 
    // Records that positions 0..count-1 of the set make up the layout of a call of the

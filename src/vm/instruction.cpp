@@ -22,6 +22,8 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <string>
+#include <unordered_map>
 
 #include <sys/mman.h>
 
@@ -199,6 +201,51 @@ void release(void *carved)
    releasePieces(*reinterpret_cast<InstructionBlock **>(piece), 1);
 }
 
+// One more holder of a carved piece: its block counts it as one more piece to release.
+void *share(void *carved)
+{
+   char *piece = static_cast<char *>(carved) - kPieceHeader;
+   (*reinterpret_cast<InstructionBlock **>(piece))->remaining.fetch_add(1, std::memory_order_relaxed);
+   return carved;
+}
+
+// The names a bulk compilation carved, by their UTF-8 text: a large script names the same
+// few variables hundreds of thousands of times, and each instruction of a name shares the
+// one copy. The table holds a share of each name itself, so that a name stays while the
+// optimizer deletes instructions that held it.
+}  // namespace
+
+class ORVA_SharedNames
+{
+public:
+   ORVA_SharedNames() = default;
+   ORVA_SharedNames(const ORVA_SharedNames &) = delete;
+   ORVA_SharedNames &operator=(const ORVA_SharedNames &) = delete;
+   ~ORVA_SharedNames()
+   {
+      for (auto &entry : m_names)
+         release(entry.second);
+   }
+
+   // Another holder's share of the name carved for `text`, or null when there is none yet.
+   wchar_t *take(const char *text) const
+   {
+      // Names are short: the key fits a string's own buffer, no allocation is made.
+      auto found = m_names.find(std::string(text));
+      return found != m_names.end() ? static_cast<wchar_t *>(share(found->second)) : nullptr;
+   }
+   void add(const char *text, wchar_t *name)
+   {
+      m_names.emplace(std::string(text), name);
+      share(name);
+   }
+
+private:
+   std::unordered_map<std::string, wchar_t *> m_names;
+};
+
+namespace {
+
 // Switches the thread's bulk mode and returns the previous one. Either switch retires the
 // current block: a huge block is started at once, and none is left in use after the
 // compilation.
@@ -209,6 +256,7 @@ bool setBulk(bool bulk)
    t_blocks.bulk = bulk;
    return previous;
 }
+
 
 #else
 
@@ -230,7 +278,22 @@ bool setBulk(bool)
    return false;
 }
 
+}  // namespace
+
+// Pieces from malloc cannot be shared: every instruction keeps its own name.
+class ORVA_SharedNames
+{
+public:
+   wchar_t *take(const char *) const { return nullptr; }
+   void add(const char *, wchar_t *) {}
+};
+
+namespace {
+
 #endif
+
+// The names of the bulk compilation under way on this thread, or null.
+thread_local ORVA_SharedNames *t_sharedNames = nullptr;
 
 // A name of length characters copied into the thread's blocks.
 wchar_t *carveName(const wchar_t *text, size_t length)
@@ -241,13 +304,11 @@ wchar_t *carveName(const wchar_t *text, size_t length)
    return name;
 }
 
-// A UTF-8 name converted into the thread's blocks; null for null. ASCII, which every name
-// from the scanner is, converts byte by byte; anything else goes through
-// WideStringFromUTF8String, so both read the same.
-wchar_t *carveUTF8Name(const char *text)
+// A UTF-8 name converted into the thread's blocks. ASCII, which every name from the
+// scanner is, converts byte by byte; anything else goes through WideStringFromUTF8String,
+// so both read the same.
+wchar_t *convertUTF8Name(const char *text)
 {
-   if (text == nullptr)
-      return nullptr;
    size_t length = 0;
    bool ascii = true;
    for (; text[length] != 0; length++)
@@ -270,6 +331,30 @@ wchar_t *carveUTF8Name(const char *text)
    return name;
 }
 
+// A UTF-8 name in the thread's blocks, shared with the instructions that named it before
+// in a bulk compilation; null for null.
+wchar_t *carveUTF8Name(const char *text)
+{
+   if (text == nullptr)
+      return nullptr;
+   if (t_sharedNames == nullptr)
+      return convertUTF8Name(text);
+   wchar_t *name = t_sharedNames->take(text);
+   if (name != nullptr)
+      return name;
+   name = convertUTF8Name(text);
+   try
+   {
+      t_sharedNames->add(text, name);
+   }
+   catch (...)
+   {
+      release(name);
+      throw;
+   }
+   return name;
+}
+
 }  // namespace
 
 void adviseHugePages(void *buffer, size_t size)
@@ -283,16 +368,24 @@ void adviseHugePages(void *buffer, size_t size)
       madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
 }
 
-ORVA_InstructionBulk::ORVA_InstructionBulk(bool enable) : m_enabled(enable), m_previous(false)
+ORVA_InstructionBulk::ORVA_InstructionBulk(bool enable)
+   : m_enabled(enable), m_previous(false), m_names(nullptr), m_previousNames(nullptr)
 {
-   if (m_enabled)
-      m_previous = setBulk(true);
+   if (!m_enabled)
+      return;
+   m_names = new ORVA_SharedNames();
+   m_previousNames = t_sharedNames;
+   t_sharedNames = m_names;
+   m_previous = setBulk(true);
 }
 
 ORVA_InstructionBulk::~ORVA_InstructionBulk()
 {
-   if (m_enabled)
-      setBulk(m_previous);
+   if (!m_enabled)
+      return;
+   setBulk(m_previous);
+   t_sharedNames = m_previousNames;
+   delete m_names;
 }
 
 void *ORVA_Instruction::operator new(size_t size)
@@ -306,15 +399,13 @@ void ORVA_Instruction::operator delete(void *block)
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode)
-   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line),
-     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
+   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line), m_address(0)
 {
    m_operand.raw = nullptr;
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, ORVA_Value *constant)
-   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line),
-     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
+   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line), m_address(0)
 {
    m_operand.constant = constant;
 }
@@ -325,8 +416,7 @@ ORVA_Instruction::ORVA_Instruction(int line, int opcode, char *name)
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, char *name, int intOperand)
-   : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line),
-     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
+   : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line), m_address(0)
 {
    // The name is released here also when carving throws.
    struct FreeName
@@ -338,23 +428,20 @@ ORVA_Instruction::ORVA_Instruction(int line, int opcode, char *name, int intOper
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, uint32_t address)
-   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line),
-     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
+   : m_opcode(opcode), m_intOperand(0), m_sourceLine(line), m_address(0)
 {
    m_operand.raw = nullptr;
    m_operand.addr = address;
 }
 
 ORVA_Instruction::ORVA_Instruction(int line, int opcode, int intOperand)
-   : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line),
-     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
+   : m_opcode(opcode), m_intOperand(intOperand), m_sourceLine(line), m_address(0)
 {
    m_operand.raw = nullptr;
 }
 
 ORVA_Instruction::ORVA_Instruction(const ORVA_Instruction *src)
-   : m_opcode(src->m_opcode), m_intOperand(src->m_intOperand), m_sourceLine(src->m_sourceLine),
-     m_cacheRun(0), m_cacheConstants(0), m_cacheGlobals(0), m_cacheIndex(0), m_cacheSet(0)
+   : m_opcode(src->m_opcode), m_intOperand(src->m_intOperand), m_sourceLine(src->m_sourceLine), m_address(0)
 {
    switch (operandKindOf(m_opcode))
    {

@@ -9,7 +9,10 @@
 // blocks of 2 MB backed by transparent huge pages where the system offers them: a large
 // script makes tens of megabytes of instructions, and one page fault per 2 MB instead of
 // per 4 KB takes a good part of its compile time away. When it ends, the thread's current
-// block is retired, so that instructions made later keep no large block alive.
+// block is retired, so that instructions made later keep no large block alive. Meanwhile
+// the instructions that name the same variable or function share one copy of the name.
+class ORVA_SharedNames;
+
 class ORVA_InstructionBulk
 {
 public:
@@ -22,6 +25,8 @@ public:
 private:
    bool m_enabled;
    bool m_previous;
+   ORVA_SharedNames *m_names;
+   ORVA_SharedNames *m_previousNames;
 };
 
 // Advises the system to back the whole 2 MB pages inside a buffer of size bytes (a large

@@ -12,6 +12,7 @@
 
 #include "compiler/source_file.h"
 #include "platform/platform.h"
+#include "vm/instruction_cache.h"
 #include "vm/program_growth.h"
 
 // Longest file name the environment builds for a module file, terminator included.
@@ -23,7 +24,7 @@ constexpr size_t kModuleNameField = sizeof(ORVA_ModuleEntry::name) / sizeof(wcha
 // ignored) is not linked again. The module is only read; it may even be this program.
 void ORVA_Program::useModule(ORVA_Program *module, const wchar_t *name)
 {
-   if (module == nullptr || name == nullptr || hasModule(name))
+   if (module == nullptr || name == nullptr || hasModule(name) || !ownCodeArrays())
       return;
 
    // Sizes are taken first: when a program links itself, appending changes them.
@@ -44,6 +45,7 @@ void ORVA_Program::useModule(ORVA_Program *module, const wchar_t *name)
    for (uint32_t i = 0; i < moduleCodeSize; i++)
       m_instructions[m_codeSize++] = new ORVA_Instruction(module->m_instructions[i]);
    relocateCode(codeStart, moduleCodeSize, codeStart);
+   ORVA_InstructionCache::placeFrom(this, codeStart);
 
    for (uint32_t i = 0; i < moduleFunctionCount; i++)
    {

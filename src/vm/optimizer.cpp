@@ -27,6 +27,7 @@
 #include <cstring>
 #include <vector>
 
+#include "vm/instruction_cache.h"
 #include "vm/opcodes.h"
 
 // Deletes count instructions from start on and moves every later address down. Does
@@ -35,7 +36,7 @@
 // into the range: a jump to a removed instruction lands on the one that followed it.
 void ORVA_Program::removeInstructions(uint32_t start, int count)
 {
-   if (count <= 0 || static_cast<uint64_t>(start) + static_cast<uint64_t>(count) >= m_codeSize)
+   if (count <= 0 || static_cast<uint64_t>(start) + static_cast<uint64_t>(count) >= m_codeSize || m_sharedCode != nullptr)
       return;
    uint32_t removed = static_cast<uint32_t>(count);
    for (uint32_t i = start; i < start + removed; i++)
@@ -43,6 +44,7 @@ void ORVA_Program::removeInstructions(uint32_t start, int count)
    memmove(&m_instructions[start], &m_instructions[start + removed],
            (m_codeSize - start - removed) * sizeof(ORVA_Instruction *));
    m_codeSize -= removed;
+   ORVA_InstructionCache::placeFrom(this, start);
 
    auto moveAddress = [start, removed](uint32_t address) {
       if (address <= start)
@@ -92,6 +94,8 @@ uint32_t ORVA_Program::getFinalJumpDestination(uint32_t position) const
 
 void ORVA_Program::optimize()
 {
+   if (m_sharedCode != nullptr)
+      return;
    // One walk over the code finds everything the passes look at: the instructions that
    // carry an address (jumps and calls), copied into a compact table, and the
    // PUSH_CONST-NEG pairs. The passes work on the table, in code order, and the jumps and
@@ -154,6 +158,7 @@ void ORVA_Program::optimize()
             m_instructions[kept++] = m_instructions[i];
       }
       m_codeSize = kept;
+      ORVA_InstructionCache::placeFrom(this, removed[0]);
 
       for (Carrier &carrier : carriers)
       {

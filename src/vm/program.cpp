@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "vm/function_index.h"
+#include "vm/instruction_cache.h"
 #include "vm/instruction_memory.h"
 #include "vm/opcodes.h"
 #include "vm/program_growth.h"
@@ -45,6 +46,8 @@ ORVA_Program::ORVA_Program()
      m_functionsAllocated(0),
      m_runState(nullptr),
      m_runCache(nullptr),
+     m_instructionCaches(nullptr),
+     m_instructionCacheCount(0),
      m_runNumber(0),
      m_lookupEpoch(1),
      m_epochCounter(1),
@@ -57,7 +60,8 @@ ORVA_Program::ORVA_Program()
      m_interruptSerial(0),
      m_errorInfo(),
      m_entryAddress(ORVA_INVALID_ADDRESS),
-     m_keepGlobals(false)
+     m_keepGlobals(false),
+     m_sharedCode(nullptr)
 {
    // The random built-in draws from the C generator; each new program reseeds it.
    srand(static_cast<unsigned int>(time(nullptr)));
@@ -65,12 +69,16 @@ ORVA_Program::ORVA_Program()
 
 ORVA_Program::~ORVA_Program()
 {
+   if (m_sharedCode != nullptr)
+      releaseSharedCode();
    for (uint32_t i = 0; i < m_codeSize; i++)
       delete m_instructions[i];
    free(m_instructions);
    delete m_dataStack;
    delete m_controlStack;
    delete m_runCache;
+   ORVA_InstructionCache::releaseConstants(this, 0);
+   free(m_instructionCaches);
    delete m_constants;
    delete m_globals;
    delete m_locals;
@@ -92,6 +100,11 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
 {
    if (instruction == nullptr)
       return;
+   if (m_sharedCode != nullptr)
+   {
+      delete instruction;
+      return;
+   }
    if (m_codeSize == m_codeAllocated)
    {
       if (!reserveEntries(&m_instructions, &m_codeAllocated, static_cast<uint64_t>(m_codeSize) + 1))
@@ -101,6 +114,7 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
       }
       adviseHugePages(m_instructions, m_codeAllocated * sizeof(ORVA_Instruction *));
    }
+   instruction->m_address = m_codeSize;
    m_instructions[m_codeSize++] = instruction;
 }
 
@@ -108,7 +122,7 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
 // instruction to be appended.
 void ORVA_Program::resolveLastJump(int opcode)
 {
-   if (!carriesAddress(opcode))
+   if (!carriesAddress(opcode) || m_sharedCode != nullptr)
       return;
    for (uint32_t i = m_codeSize; i > 0; i--)
    {
@@ -124,11 +138,12 @@ void ORVA_Program::resolveLastJump(int opcode)
 // Replaces the instruction at position by a JMP to target on the same source line.
 void ORVA_Program::createJumpAt(uint32_t position, uint32_t target)
 {
-   if (position >= m_codeSize)
+   if (position >= m_codeSize || m_sharedCode != nullptr)
       return;
    int line = m_instructions[position]->m_sourceLine;
    delete m_instructions[position];
    m_instructions[position] = new ORVA_Instruction(line, JMP, target);
+   m_instructions[position]->m_address = position;
 }
 
 // Cuts a string that snprintf truncated back to the last whole UTF-8 character.
@@ -167,6 +182,8 @@ static uint32_t findFunctionEntry(const ORVA_FunctionEntry *functions, uint32_t 
 // written into errorBuffer (cut to fit errorBufferSize bytes).
 int ORVA_Program::addFunction(const char *name, uint32_t address, char *errorBuffer, size_t errorBufferSize)
 {
+   if (m_sharedCode != nullptr)
+      return 0;
    if (name == nullptr)
       name = "";
    wchar_t *wideName = WideStringFromUTF8String(name);
@@ -203,6 +220,11 @@ int ORVA_Program::addFunction(const char *name, uint32_t address, char *errorBuf
 // Appends a module name to the preload list; takes over and frees the argument.
 void ORVA_Program::addPreload(char *name)
 {
+   if (m_sharedCode != nullptr)
+   {
+      free(name);
+      return;
+   }
    if (name == nullptr)
       return;
    wchar_t *wideName = WideStringFromUTF8String(name);
@@ -223,6 +245,8 @@ void ORVA_Program::addPreload(char *name)
 // left unresolved are looked up by name when they execute.
 void ORVA_Program::resolveFunctions()
 {
+   if (m_sharedCode != nullptr)
+      return;
    if (m_functionIndex != nullptr)
       m_functionIndex->update(m_functions, m_functionCount);
    for (uint32_t i = 0; i < m_codeSize; i++)
@@ -239,7 +263,8 @@ void ORVA_Program::resolveFunctions()
       instruction->releaseOperand();
       instruction->m_operand.addr = address;
       instruction->m_opcode = CALL_ADDR;
-      instruction->m_cacheRun = 0;
+      if (i < m_instructionCacheCount)
+         m_instructionCaches[i].run = 0;
    }
 }
 

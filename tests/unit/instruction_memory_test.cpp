@@ -142,6 +142,39 @@ TEST(InstructionMemory, BulkScopesNestAndTheirInstructionsOutliveThem)
    deleteAll(threaded);
 }
 
+// In a bulk scope, instructions of one name share it: each keeps it readable whichever of
+// them goes first, before or after the scope ends, also on another thread, and names that
+// only begin alike stay apart.
+TEST(InstructionMemory, SharedNamesLiveAsLongAsTheirLastInstruction)
+{
+   std::vector<ORVA_Instruction *> made;
+   {
+      ORVA_InstructionBulk bulk(true);
+      for (int i = 0; i < 30000; i++)
+         made.push_back(new ORVA_Instruction(i, PUSH_VAR, strdup((i % 3 == 2) ? "counter2" : "counter")));
+      for (size_t i = 0; i < made.size(); i += 2)
+      {
+         delete made[i];
+         made[i] = nullptr;
+      }
+   }
+   std::thread deleter([&made] {
+      for (size_t i = 1; i < made.size(); i += 4)
+      {
+         delete made[i];
+         made[i] = nullptr;
+      }
+   });
+   deleter.join();
+   for (size_t i = 0; i < made.size(); i++)
+   {
+      if (made[i] == nullptr)
+         continue;
+      EXPECT_STREQ(made[i]->getNameOperand(), (i % 3 == 2) ? L"counter2" : L"counter") << i;
+      delete made[i];
+   }
+}
+
 TEST(InstructionMemory, InstructionsOutliveTheThreadThatMadeThem)
 {
    std::vector<ORVA_Instruction *> made;

@@ -9,6 +9,7 @@
 
 #include "compile_script.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 #include <functional>
@@ -232,4 +233,71 @@ TEST(Threads, SharedConstantSetWithAHostObject)
       EXPECT_EQ(probe.deleted, 0);
    }
    EXPECT_EQ(probe.deleted, 1);
+}
+
+// Clones of one compiled program run on eight threads at once: each links modules from one
+// shared library (a copy of their code per run, appended to the clone's own code array),
+// converts CASE constants (which each clone does on a copy of its own), matches, and keeps
+// its globals from call to call. The template itself never runs; clones are deleted while
+// others still run, and the template before the last of them.
+TEST(Threads, ClonesOfOneProgramRunAtOnce)
+{
+   constexpr int kCloneThreads = 8;
+   ORVA_Library library;
+   library.addScript(1, L"util", compile(L"sub twice(x) { return x * 2; }"));
+   library.addScript(2, L"extra", compile(L"sub plus(x, y) { return x + y; }"));
+   ORVA_Program *templateProgram = compile(
+      L"use util; use extra;\n"
+      L"global count = 0;\n"
+      L"sub kind(v) { switch (v) { case 1: return \"one\"; case 2.5: return \"two and a half\"; default: return \"other\"; } }\n"
+      L"sub onEvent(n, x) {\n"
+      L"   count++;\n"
+      L"   if (!((\"id-\" . n) ~= \"^id-([0-9]+)$\")) return -1;\n"
+      L"   if (kind(x) != (x == 1 ? \"one\" : x == 2.5 ? \"two and a half\" : \"other\")) return -2;\n"
+      L"   return plus(twice($1), count);\n"
+      L"}\n");
+   ASSERT_NE(templateProgram, nullptr);
+   templateProgram->setKeepGlobals(true);
+
+   std::vector<ORVA_Program *> clones(kCloneThreads, nullptr);
+   for (ORVA_Program *&clone : clones)
+      clone = templateProgram->clone();
+   ASSERT_EQ(std::count(clones.begin(), clones.end(), nullptr), 0);
+
+   std::vector<int> failures(kCloneThreads, 0);
+   runThreads(kCloneThreads, [&](int t) {
+      ORVA_Program *program = clones[t];
+      auto *setup = new ORVA_Environment();
+      setup->setLibrary(&library);
+      if (program->run(setup, 0, nullptr) != 0)
+         failures[t]++;
+      for (int i = 1; i <= kRunsPerThread; i++)
+      {
+         auto *environment = new ORVA_Environment();
+         environment->setLibrary(&library);
+         const double x = (i % 3 == 0) ? 2.5 : (i % 3 == 1) ? 1.0 : 7.0;
+         ORVA_Value *argv[] = {new ORVA_Value(static_cast<int32_t>(t * 100 + i)), new ORVA_Value(x)};
+         if (program->call(L"onEvent", 2, argv, environment) != 0 || program->getResult() == nullptr ||
+             program->getResult()->getValueAsInt32() != 2 * (t * 100 + i) + i)
+            failures[t]++;
+      }
+      if (t % 2 == 0)
+      {
+         delete program;
+         clones[t] = nullptr;
+      }
+   });
+   EXPECT_EQ(failures, std::vector<int>(kCloneThreads, 0));
+   delete templateProgram;
+   for (ORVA_Program *clone : clones)
+   {
+      if (clone == nullptr)
+         continue;
+      auto *environment = new ORVA_Environment();
+      environment->setLibrary(&library);
+      ORVA_Value *argv[] = {new ORVA_Value(static_cast<int32_t>(1)), new ORVA_Value(7.0)};
+      EXPECT_EQ(clone->call(L"onEvent", 2, argv, environment), 0);
+      EXPECT_EQ(clone->getResult()->getValueAsInt32(), 2 + kRunsPerThread + 1);
+      delete clone;
+   }
 }
