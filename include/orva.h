@@ -183,7 +183,7 @@ public:
    static void operator delete(void *block, size_t size);
 
    int getDataType() const { return m_dataType; }
-   const wchar_t *getName() const { return m_name; }
+   const wchar_t *getName() const { return m_named ? storedName() : nullptr; }
    void setName(const wchar_t *name);
 
    bool isNull() const { return m_dataType == ORVA_DT_NULL; }
@@ -250,7 +250,11 @@ protected:
 
 private:
    void releaseReference();
-   void setText(wchar_t *text, uint32_t length, uint32_t capacity);
+   void setText(wchar_t *text, uint32_t length, size_t capacity);
+   /* Characters m_string has room for, the terminator included. */
+   uint32_t textCapacity() const;
+   const wchar_t *storedName() const;
+   void dropName() noexcept;
    /* Room for the longest text a number forms: 309 digits of a real, sign, point and six
       decimals. */
    static const uint32_t kNumberTextCapacity = 336;
@@ -258,16 +262,9 @@ private:
    int32_t convertToInt32() const;
    bool testZero() const;
 
-   uint32_t m_stringLength;
-   /* Characters m_string has room for, the terminator included. */
-   uint32_t m_stringCapacity;
+   /* 24 bytes: arrays hold their elements' values inline, so every byte here counts a
+      million times over. The name and the text's room, both secondary, are kept aside. */
    wchar_t *m_string;
-   wchar_t *m_name;
-   uint8_t m_dataType;
-   bool m_stringValid;
-   /* The cached text is exactly what updateString forms from the number, so a copy may
-      leave it out and form it again when asked. */
-   bool m_textFormed;
    union
    {
       int32_t int32;
@@ -279,6 +276,16 @@ private:
       ORVA_Array *array;
       ORVA_Iterator *iterator;
    } m_content;
+   uint32_t m_stringLength;
+   uint8_t m_dataType;
+   /* The room of m_string's buffer, coded in one byte (see value.cpp). */
+   uint8_t m_textRoom;
+   bool m_stringValid;
+   /* The cached text is exactly what updateString forms from the number, so a copy may
+      leave it out and form it again when asked. */
+   bool m_textFormed : 1;
+   /* The value has a name (named call arguments), kept in a table beside the values. */
+   bool m_named : 1;
 };
 
 /* A named value, optionally constant. */
