@@ -450,11 +450,19 @@ private:
    int find(int index, bool *found) const;
    Element *lookup(int index) const;
    const Element *recordAt(int position) const;
-   static void replace(Element &record, ORVA_Value *value);
-   static void deleteValues(Element *records, int32_t count);
+   /* The value slot at a number (see array.cpp); for a dense array, the element at that
+      position. */
+   ORVA_Value *slotAt(int32_t slot) const;
+   ORVA_Value *takeSlot();
+   void releaseSlot(ORVA_Value *slot) noexcept;
+   void addPage();
+   void destroyValues() noexcept;
    /* set with the contents of `value` (left with the element's old contents, or null):
       an element that is already there takes them without a new value being made. */
    void assign(int index, ORVA_Value &value);
+   void append(int index, ORVA_Value &value);
+   void clear(int index);
+   void makeRecords();
 
    void insert(int position, int index, ORVA_Value *value);
    void insertAt(int position, int index, ORVA_Value *value);
@@ -463,13 +471,26 @@ private:
 
    int32_t m_refCount;
    int32_t m_size;
+   /* Dense: the elements are the indexes m_base, m_base + 1, ... in the value slots
+      0, 1, ..., with no records at all. An array stops being dense, for good, at the
+      first store that would leave a gap or store no value. */
+   bool m_dense;
+   int32_t m_base;
+   /* The records of an array that is not dense: null while the records are the one list
+      at m_elements; else they are all in m_chunks. */
    int32_t m_allocated;
    Element *m_elements;
    /* Unused records in front of m_elements (which is m_front records into its block), so
       that an array filled in descending order does not move its tail on every store. */
    int32_t m_front;
-   /* Null while the records are the one list at m_elements; else they are all here. */
    Chunks *m_chunks;
+   /* The value slots: pages that never move, m_slotCount slots handed out, and the
+      slots given back (linked through their own bytes) for reuse. */
+   void **m_pages;
+   int32_t m_pageCount;
+   int32_t m_pagesAllocated;
+   int32_t m_slotCount;
+   ORVA_Value *m_freeSlots;
 };
 
 /* Walks an array in ascending index order for foreach. */
