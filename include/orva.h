@@ -428,10 +428,15 @@ public:
    ORVA_Array(const ORVA_Array &) = delete;
    ORVA_Array &operator=(const ORVA_Array &) = delete;
 
+   /* The element's value, lent: it stays valid until the element is given no value
+      (set with null) or the array goes; a new value for the element moves into it. */
    ORVA_Value *get(int index) const;
    ORVA_Value *getByPosition(int position) const;
    /* The index of the element at a position (0 to size()-1), or 0 for another position. */
    int getIndexAtPosition(int position) const;
+   /* Takes the value over: the array keeps its elements' values in storage of its own, so
+      what `value` holds moves into the element and `value` is deleted (read the element
+      back with get). Null stores an element without a value. */
    void set(int index, ORVA_Value *value);
    int size() const { return m_size; }
    void incRefCount() { m_refCount++; }
