@@ -185,7 +185,7 @@ public:
    static void operator delete(void *block, size_t size);
 
    int getDataType() const { return m_dataType; }
-   const wchar_t *getName() const { return m_name; }
+   const wchar_t *getName() const { return m_named ? storedName() : nullptr; }
    void setName(const wchar_t *name);
 
    bool isNull() const { return m_dataType == ORVA_DT_NULL; }
@@ -252,7 +252,11 @@ protected:
 
 private:
    void releaseReference();
-   void setText(wchar_t *text, uint32_t length, uint32_t capacity);
+   void setText(wchar_t *text, uint32_t length, size_t capacity);
+   /* Characters m_string has room for, the terminator included. */
+   uint32_t textCapacity() const;
+   const wchar_t *storedName() const;
+   void dropName() noexcept;
    /* Room for the longest text a number forms: 309 digits of a real, sign, point and six
       decimals. */
    static const uint32_t kNumberTextCapacity = 336;
@@ -260,16 +264,9 @@ private:
    int32_t convertToInt32() const;
    bool testZero() const;
 
-   uint32_t m_stringLength;
-   /* Characters m_string has room for, the terminator included. */
-   uint32_t m_stringCapacity;
+   /* 24 bytes: arrays hold their elements' values inline, so every byte here counts a
+      million times over. The name and the text's room, both secondary, are kept aside. */
    wchar_t *m_string;
-   wchar_t *m_name;
-   uint8_t m_dataType;
-   bool m_stringValid;
-   /* The cached text is exactly what updateString forms from the number, so a copy may
-      leave it out and form it again when asked. */
-   bool m_textFormed;
    union
    {
       int32_t int32;
@@ -281,6 +278,16 @@ private:
       ORVA_Array *array;
       ORVA_Iterator *iterator;
    } m_content;
+   uint32_t m_stringLength;
+   uint8_t m_dataType;
+   /* The room of m_string's buffer, coded in one byte (see value.cpp). */
+   uint8_t m_textRoom;
+   bool m_stringValid;
+   /* The cached text is exactly what updateString forms from the number, so a copy may
+      leave it out and form it again when asked. */
+   bool m_textFormed : 1;
+   /* The value has a name (named call arguments), kept in a table beside the values. */
+   bool m_named : 1;
 };
 
 /* A named value, optionally constant. */
@@ -423,10 +430,15 @@ public:
    ORVA_Array(const ORVA_Array &) = delete;
    ORVA_Array &operator=(const ORVA_Array &) = delete;
 
+   /* The element's value, lent: it stays valid until the element is given no value
+      (set with null) or the array goes; a new value for the element moves into it. */
    ORVA_Value *get(int index) const;
    ORVA_Value *getByPosition(int position) const;
    /* The index of the element at a position (0 to size()-1), or 0 for another position. */
    int getIndexAtPosition(int position) const;
+   /* Takes the value over: the array keeps its elements' values in storage of its own, so
+      what `value` holds moves into the element and `value` is deleted (read the element
+      back with get). Null stores an element without a value. */
    void set(int index, ORVA_Value *value);
    int size() const { return m_size; }
    void incRefCount() { m_refCount++; }
@@ -445,11 +457,19 @@ private:
    int find(int index, bool *found) const;
    Element *lookup(int index) const;
    const Element *recordAt(int position) const;
-   static void replace(Element &record, ORVA_Value *value);
-   static void deleteValues(Element *records, int32_t count);
+   /* The value slot at a number (see array.cpp); for a dense array, the element at that
+      position. */
+   ORVA_Value *slotAt(int32_t slot) const;
+   ORVA_Value *takeSlot();
+   void releaseSlot(ORVA_Value *slot) noexcept;
+   void addPage();
+   void destroyValues() noexcept;
    /* set with the contents of `value` (left with the element's old contents, or null):
       an element that is already there takes them without a new value being made. */
    void assign(int index, ORVA_Value &value);
+   void append(int index, ORVA_Value &value);
+   void clear(int index);
+   void makeRecords();
 
    void insert(int position, int index, ORVA_Value *value);
    void insertAt(int position, int index, ORVA_Value *value);
@@ -458,13 +478,26 @@ private:
 
    int32_t m_refCount;
    int32_t m_size;
+   /* Dense: the elements are the indexes m_base, m_base + 1, ... in the value slots
+      0, 1, ..., with no records at all. An array stops being dense, for good, at the
+      first store that would leave a gap or store no value. */
+   bool m_dense;
+   int32_t m_base;
+   /* The records of an array that is not dense: null while the records are the one list
+      at m_elements; else they are all in m_chunks. */
    int32_t m_allocated;
    Element *m_elements;
    /* Unused records in front of m_elements (which is m_front records into its block), so
       that an array filled in descending order does not move its tail on every store. */
    int32_t m_front;
-   /* Null while the records are the one list at m_elements; else they are all here. */
    Chunks *m_chunks;
+   /* The value slots: pages that never move, m_slotCount slots handed out, and the
+      slots given back (linked through their own bytes) for reuse. */
+   void **m_pages;
+   int32_t m_pageCount;
+   int32_t m_pagesAllocated;
+   int32_t m_slotCount;
+   ORVA_Value *m_freeSlots;
 };
 
 /* Walks an array in ascending index order for foreach. */

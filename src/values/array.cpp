@@ -1,37 +1,46 @@
 // ORVA_Array: a sparse array of values indexed by int32.
 //
-// The elements are (index, value) records kept in index order, so foreach and the
-// position accessors walk them in order and lookups are binary searches. They live in one
-// of two layouts:
+// The element values live in the array itself, in value slots: pages of ORVA_Value that
+// never move, handed out one slot at a time. The first pages are small (8, 16, ... 512
+// slots) so that small arrays stay small; the rest hold 512 slots each. An array holds
+// its elements in one of three layouts:
 //
-// - One flat list (the common case). Arrays filled from 0 upwards find element i at
-//   position i without a search, which the engine's element fast paths rely on. A new
-//   index goes to its sorted place by moving the shorter side of the list by one record,
-//   into room kept behind the list or in front of it, so ascending and descending fills
-//   move nothing. The list grows by half its size (at least 32 records) at a time.
-// - Chunks of at most kChunkCapacity records, in index order, with the first index of each
-//   chunk in a vector of their own. An array changes to chunks, once and for good, when a
-//   store would move more than kChunkCapacity records of the flat list: filled in random
-//   order, the flat list would move a quarter of itself on every store on average, which
-//   grows with the square of the size. In chunks a store costs a binary search over the
-//   first indexes, one over the chunk, and the move of at most one chunk; a full chunk
-//   splits into two halves (a store past the last or before the first record of the array
-//   starts a new chunk instead, so monotonic fills leave full chunks). Every chunk but the
-//   first and the last stays at least half full, so there are at most n / 64 + 2 chunks.
-//   A split, about once per 64 stores, also moves up to n / 64 entries of the two vectors
-//   (an index and a pointer each). That part still grows with n, but about a thousand
-//   times slower than the flat list's move: at a million elements it costs about as much
-//   as the chunk move, both far less than the cache misses of reaching a random chunk.
-//   Positions are found by walking chunk counts from a cursor kept at the last position
-//   read (or from the nearer end), so foreach and other walks in position order cost
-//   O(1) a step.
+// - Dense (the common case): the indexes have no gaps, and the element at position p,
+//   index m_base + p, is the value in slot p. Nothing else is stored: a million integers
+//   take a million value slots. Stores past the last index keep the array dense; any
+//   other new index (a gap, a store in front, a store of no value) turns it into records,
+//   once and for good.
+// - Records in one flat list: (index, value slot) records kept in index order, so foreach
+//   and the position accessors walk them in order and lookups are binary searches. Arrays
+//   that were dense find element i at position i without a search, which the engine's
+//   element fast paths rely on. A new index goes to its sorted place by moving the
+//   shorter side of the list by one record, into room kept behind the list or in front
+//   of it, so ascending and descending fills move nothing. The list grows by half its
+//   size (at least 32 records) at a time.
+// - Records in chunks of at most kChunkCapacity, in index order, with the first index of
+//   each chunk in a vector of their own. An array changes to chunks, once and for good,
+//   when a store would move more than kChunkCapacity records of the flat list: filled in
+//   random order, the flat list would move a quarter of itself on every store on
+//   average, which grows with the square of the size. In chunks a store costs a binary
+//   search over the first indexes, one over the chunk, and the move of at most one
+//   chunk; a full chunk splits into two halves (a store past the last or before the
+//   first record of the array starts a new chunk instead, so monotonic fills leave full
+//   chunks). Every chunk but the first and the last stays at least half full, so there
+//   are at most n / 64 + 2 chunks. A split, about once per 64 stores, also moves up to
+//   n / 64 entries of the two vectors (an index and a pointer each). That part still
+//   grows with n, but about a thousand times slower than the flat list's move: at a
+//   million elements it costs about as much as the chunk move, both far less than the
+//   cache misses of reaching a random chunk. Positions are found by walking chunk counts
+//   from a cursor kept at the last position read (or from the nearer end), so foreach
+//   and other walks in position order cost O(1) a step.
 //
-// The records hold pointers to the element values, never the values themselves: moving
-// records, splitting chunks or changing layout leaves every value where it is, so a
-// pointer lent by get or getByPosition stays valid until the element is replaced or the
-// array goes. Running out of memory throws std::bad_alloc and leaves the array as it was.
-// The cursors make reads change the Chunks, so one array is read by one thread at a time,
-// as every value is.
+// Records point to their value slots: moving records, splitting chunks or changing layout
+// leaves every value where it is, and a new value for an element is swapped into the
+// element's slot, so a pointer lent by get or getByPosition stays valid until the element
+// is replaced by no value or the array goes. A slot whose element got no value goes to a
+// list of free slots for the next new element. Running out of memory throws
+// std::bad_alloc and leaves the array as it was. The cursors make reads change the
+// Chunks, so one array is read by one thread at a time, as every value is.
 #include "orva.h"
 
 #include <algorithm>
@@ -43,6 +52,26 @@
 #include <vector>
 
 namespace {
+// The value slot pages: kFirstPage slots, doubling up to kPageSlots, then kPageSlots each.
+const int32_t kFirstPage = 8;
+const int32_t kPageSlots = 512;
+const int32_t kDoublingPages = 7;
+const int32_t kDoublingSlots = kFirstPage * ((1 << kDoublingPages) - 1);
+static_assert(kFirstPage << (kDoublingPages - 1) == kPageSlots, "the doubling pages end at kPageSlots");
+
+int32_t pageSize(int32_t page)
+{
+   return page < kDoublingPages ? kFirstPage << page : kPageSlots;
+}
+
+// The slots of the first `pages` pages.
+int32_t slotsIn(int32_t pages)
+{
+   if (pages <= kDoublingPages)
+      return kFirstPage * ((1 << pages) - 1);
+   return kDoublingSlots + (pages - kDoublingPages) * kPageSlots;
+}
+
 const int32_t kArrayGrowth = 32;
 const int32_t kChunkCapacity = 128;
 // Chunks made from a flat list are filled to three quarters, so that the stores that
@@ -209,18 +238,31 @@ void ORVA_Array::Chunks::addChunk(size_t chunk, std::unique_ptr<Chunk> added, in
 }
 
 ORVA_Array::ORVA_Array()
-   : m_refCount(0), m_size(0), m_allocated(0), m_elements(nullptr), m_front(0), m_chunks(nullptr)
+   : m_refCount(0), m_size(0), m_dense(true), m_base(0), m_allocated(0), m_elements(nullptr), m_front(0),
+     m_chunks(nullptr), m_pages(nullptr), m_pageCount(0), m_pagesAllocated(0), m_slotCount(0), m_freeSlots(nullptr)
 {
 }
 
-// A copy of the top level, as one flat list: every element value is copied with the value
-// copy constructor, so an element that is itself an array is shared, not copied. Running
-// out of memory throws std::bad_alloc; the elements copied so far go with the unfinished
-// copy (the delegated constructor has made it an object whose destructor runs).
+// A copy of the top level in the same layout, the records as one flat list: every element
+// value is copied with the value copy constructor, so an element that is itself an array
+// is shared, not copied. Running out of memory throws std::bad_alloc; the elements copied
+// so far go with the unfinished copy (the delegated constructor has made it an object
+// whose destructor runs).
 ORVA_Array::ORVA_Array(ORVA_Array *src) : ORVA_Array()
 {
    if (src == nullptr || src->m_size == 0)
       return;
+   if (src->m_dense)
+   {
+      m_base = src->m_base;
+      for (int32_t i = 0; i < src->m_size; i++)
+      {
+         ::new (static_cast<void *>(takeSlot())) ORVA_Value(src->slotAt(i));
+         m_size = i + 1;
+      }
+      return;
+   }
+   m_dense = false;
    m_elements = static_cast<Element *>(malloc(sizeof(Element) * src->m_size));
    if (m_elements == nullptr)
       throw std::bad_alloc();
@@ -228,29 +270,105 @@ ORVA_Array::ORVA_Array(ORVA_Array *src) : ORVA_Array()
    for (int32_t i = 0; i < src->m_size; i++)
    {
       const Element *record = src->recordAt(i);
+      ORVA_Value *copy = nullptr;
+      if (record->value != nullptr)
+      {
+         copy = takeSlot();
+         ::new (static_cast<void *>(copy)) ORVA_Value(record->value);
+      }
       m_elements[i].index = record->index;
-      m_elements[i].value = (record->value != nullptr) ? new ORVA_Value(record->value) : nullptr;
+      m_elements[i].value = copy;
       m_size = i + 1;
    }
 }
 
 ORVA_Array::~ORVA_Array()
 {
+   destroyValues();
    if (m_chunks != nullptr)
-   {
-      for (const auto &chunk : m_chunks->list)
-         deleteValues(chunk->records, chunk->count);
       delete m_chunks;
-      return;
-   }
-   deleteValues(m_elements, m_size);
-   free(m_elements - m_front);
+   else
+      free(m_elements - m_front);
+   for (int32_t page = 0; page < m_pageCount; page++)
+      free(m_pages[page]);
+   free(m_pages);
 }
 
-void ORVA_Array::deleteValues(Element *records, int32_t count)
+void ORVA_Array::destroyValues() noexcept
 {
-   for (int32_t i = 0; i < count; i++)
-      delete records[i].value;
+   if (m_dense)
+   {
+      for (int32_t i = 0; i < m_size; i++)
+         slotAt(i)->~ORVA_Value();
+      return;
+   }
+   for (int32_t i = 0; i < m_size; i++)
+   {
+      ORVA_Value *value = recordAt(i)->value;
+      if (value != nullptr)
+         value->~ORVA_Value();
+   }
+}
+
+// Slot numbers run through the pages in order. Inlined: every element read of a dense
+// array comes through here.
+__attribute__((always_inline)) inline ORVA_Value *ORVA_Array::slotAt(int32_t slot) const
+{
+   int32_t page;
+   int32_t offset;
+   if (slot < kDoublingSlots)
+   {
+      page = 31 - __builtin_clz(static_cast<uint32_t>(slot / kFirstPage + 1));
+      offset = slot - kFirstPage * ((1 << page) - 1);
+   }
+   else
+   {
+      page = kDoublingPages + (slot - kDoublingSlots) / kPageSlots;
+      offset = (slot - kDoublingSlots) % kPageSlots;
+   }
+   return static_cast<ORVA_Value *>(m_pages[page]) + offset;
+}
+
+// A slot for a new element's value, not constructed: a free one, or the next one, on a new
+// page when the pages are full. Throws std::bad_alloc with nothing changed.
+ORVA_Value *ORVA_Array::takeSlot()
+{
+   if (m_freeSlots != nullptr)
+   {
+      ORVA_Value *slot = m_freeSlots;
+      m_freeSlots = *reinterpret_cast<ORVA_Value **>(slot);
+      return slot;
+   }
+   if (m_slotCount == INT32_MAX)
+      throw std::bad_alloc();
+   if (m_slotCount == slotsIn(m_pageCount))
+      addPage();
+   return slotAt(m_slotCount++);
+}
+
+void ORVA_Array::addPage()
+{
+   if (m_pageCount == m_pagesAllocated)
+   {
+      const int32_t allocated = std::max(16, m_pagesAllocated * 2);
+      auto *pages = static_cast<void **>(realloc(m_pages, sizeof(void *) * static_cast<size_t>(allocated)));
+      if (pages == nullptr)
+         throw std::bad_alloc();
+      m_pages = pages;
+      m_pagesAllocated = allocated;
+   }
+   void *page = malloc(sizeof(ORVA_Value) * static_cast<size_t>(pageSize(m_pageCount)));
+   if (page == nullptr)
+      throw std::bad_alloc();
+   m_pages[m_pageCount++] = page;
+}
+
+// Destroys the value in a slot and keeps the slot for the next new element.
+void ORVA_Array::releaseSlot(ORVA_Value *slot) noexcept
+{
+   slot->~ORVA_Value();
+   *reinterpret_cast<ORVA_Value **>(slot) = m_freeSlots;
+   m_freeSlots = slot;
 }
 
 // Binary search in the flat list: the position of index when *found, else the position
@@ -306,53 +424,49 @@ const ORVA_Array::Element *ORVA_Array::recordAt(int position) const
 
 ORVA_Value *ORVA_Array::get(int index) const
 {
+   if (m_dense)
+   {
+      const int64_t position = int64_t{index} - m_base;
+      return (position >= 0 && position < m_size) ? slotAt(static_cast<int32_t>(position)) : nullptr;
+   }
    const Element *record = lookup(index);
    return (record != nullptr) ? record->value : nullptr;
 }
 
 ORVA_Value *ORVA_Array::getByPosition(int position) const
 {
-   return (position >= 0 && position < m_size) ? recordAt(position)->value : nullptr;
+   if (position < 0 || position >= m_size)
+      return nullptr;
+   return m_dense ? slotAt(position) : recordAt(position)->value;
 }
 
 int ORVA_Array::getIndexAtPosition(int position) const
 {
-   return (position >= 0 && position < m_size) ? recordAt(position)->index : 0;
+   if (position < 0 || position >= m_size)
+      return 0;
+   return m_dense ? m_base + position : recordAt(position)->index;
 }
 
-// A new value for an existing element moves into the element's own record, which keeps its
-// address: arrays that are rewritten in place (a sieve) then keep their elements where they
-// were made, next to each other in memory, instead of scattering them one write at a time.
-void ORVA_Array::replace(Element &record, ORVA_Value *value)
-{
-   ORVA_Value *element = record.value;
-   if (element == value)
-      return;
-   if (element == nullptr || value == nullptr)
-   {
-      delete element;
-      record.value = value;
-      return;
-   }
-   element->swap(*value);
-   delete value;
-}
-
+// The new contents go into the element's own slot, which keeps its address: arrays that
+// are rewritten in place (a sieve) then keep their elements where they were made, next to
+// each other in memory.
 void ORVA_Array::assign(int index, ORVA_Value &value)
 {
-   Element *record = lookup(index);
-   if (record != nullptr && record->value != nullptr)
+   if (m_dense)
    {
-      record->value->swap(value);
-      return;
+      const int64_t position = int64_t{index} - m_base;
+      if (position >= 0 && position < m_size)
+      {
+         slotAt(static_cast<int32_t>(position))->swap(value);
+         return;
+      }
+      if (m_size == 0 || position == m_size)
+      {
+         append(index, value);
+         return;
+      }
+      makeRecords();
    }
-   auto *taken = new ORVA_Value();
-   taken->swap(value);
-   set(index, taken);
-}
-
-void ORVA_Array::set(int index, ORVA_Value *value)
-{
    Element *record;
    int position = 0;
    if (m_chunks != nullptr)
@@ -365,38 +479,116 @@ void ORVA_Array::set(int index, ORVA_Value *value)
       position = find(index, &found);
       record = found ? &m_elements[position] : nullptr;
    }
-   if (record != nullptr)
+   if (record != nullptr && record->value != nullptr)
    {
-      replace(*record, value);
+      record->value->swap(value);
       return;
    }
-   insert(position, index, value);
-}
-
-// Adds the record of a new index, which belongs at `position` of the flat list while
-// there is one. Out of memory, the array stays as it was and the value, which it owns
-// now, goes.
-void ORVA_Array::insert(int position, int index, ORVA_Value *value)
-{
+   ORVA_Value *slot = ::new (static_cast<void *>(takeSlot())) ORVA_Value();
+   slot->swap(value);
+   if (record != nullptr)
+   {
+      record->value = slot;
+      return;
+   }
    try
    {
-      if (m_chunks == nullptr)
-      {
-         if (std::min(position, m_size - position) <= kChunkCapacity)
-         {
-            insertAt(position, index, value);
-            return;
-         }
-         makeChunks();
-      }
-      m_chunks->insert(index, value);
-      m_size++;
+      insert(position, index, slot);
    }
    catch (const std::bad_alloc &)
    {
-      delete value;
+      slot->swap(value);
+      releaseSlot(slot);
       throw;
    }
+}
+
+// Stores past the last element of a dense array (or the first element of an empty one).
+void ORVA_Array::append(int index, ORVA_Value &value)
+{
+   ORVA_Value *slot = ::new (static_cast<void *>(takeSlot())) ORVA_Value();
+   slot->swap(value);
+   if (m_size == 0)
+      m_base = index;
+   m_size++;
+}
+
+void ORVA_Array::set(int index, ORVA_Value *value)
+{
+   if (value == nullptr)
+   {
+      clear(index);
+      return;
+   }
+   if (get(index) == value)
+      return;
+   // The value goes when the array has taken its contents, or when memory runs out.
+   std::unique_ptr<ORVA_Value> taken(value);
+   assign(index, *value);
+}
+
+// Stores no value at index: an element that is there loses its value, else a new one
+// without a value is added.
+void ORVA_Array::clear(int index)
+{
+   if (m_dense)
+      makeRecords();
+   Element *record;
+   int position = 0;
+   if (m_chunks != nullptr)
+   {
+      record = m_chunks->lookup(index);
+   }
+   else
+   {
+      bool found;
+      position = find(index, &found);
+      record = found ? &m_elements[position] : nullptr;
+   }
+   if (record == nullptr)
+   {
+      insert(position, index, nullptr);
+      return;
+   }
+   if (record->value != nullptr)
+      releaseSlot(record->value);
+   record->value = nullptr;
+}
+
+// Gives a dense array its records, one per element in one flat list, each pointing to the
+// element's slot; the array stays as it was when memory runs out.
+void ORVA_Array::makeRecords()
+{
+   if (m_size > 0)
+   {
+      m_elements = static_cast<Element *>(malloc(sizeof(Element) * static_cast<size_t>(m_size)));
+      if (m_elements == nullptr)
+         throw std::bad_alloc();
+      for (int32_t i = 0; i < m_size; i++)
+      {
+         m_elements[i].index = m_base + i;
+         m_elements[i].value = slotAt(i);
+      }
+      m_allocated = m_size;
+   }
+   m_dense = false;
+}
+
+// Adds the record of a new index, which belongs at `position` of the flat list while
+// there is one. Out of memory, the array stays as it was.
+void ORVA_Array::insert(int position, int index, ORVA_Value *value)
+{
+   if (m_chunks == nullptr)
+   {
+      if (std::min(position, m_size - position) <= kChunkCapacity)
+      {
+         insertAt(position, index, value);
+         return;
+      }
+      makeChunks();
+   }
+   m_chunks->insert(index, value);
+   m_size++;
 }
 
 // Inserts a new record at `position` of the flat list, moving the shorter side of the

@@ -24,9 +24,9 @@
 
 namespace {
 
-// Blocks are sized in steps of 16 bytes up to 64 bytes (a value is 40, a variable 24).
-constexpr size_t kPoolGranule = 16;
-constexpr size_t kPoolClasses = 4;
+// Blocks are sized in steps of 8 bytes up to 64 bytes (a value and a variable are 24).
+constexpr size_t kPoolGranule = 8;
+constexpr size_t kPoolClasses = 8;
 
 // Enough to absorb the churn of a call or an expression; more only hoards memory after a
 // large array is released.

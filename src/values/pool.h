@@ -11,6 +11,7 @@
 #define ORVA_VALUES_POOL_H
 
 #include <cstddef>
+#include <cstdint>
 
 // A block of at least `size` bytes; throws std::bad_alloc like operator new.
 void *PoolAllocate(size_t size);
@@ -34,5 +35,24 @@ void *TextGrow(void *block, size_t capacity, size_t used, size_t size, size_t *n
 
 // Gives back a block from TextAllocate or TextGrow with its capacity; null is ignored.
 void TextRelease(void *block, size_t capacity);
+
+// The room of a text block in one byte, for values that keep no more: (8 + m) << e bytes
+// with m the low three bits of the code and e the rest, rounded down. The pool's classes,
+// powers of two, are coded exactly; a large block may have up to an eighth more room than
+// its code says, which only makes a growing text move a little earlier. A block given to
+// TextRelease or TextGrow with less room than it has is handled as one of that room.
+constexpr size_t kTextRoomSmallest = 8;
+
+inline uint8_t TextRoomCode(size_t bytes)
+{
+   const int width = 64 - __builtin_clzll(static_cast<unsigned long long>(bytes));
+   const int exponent = width - 4;
+   return static_cast<uint8_t>((exponent << 3) | static_cast<int>((bytes >> exponent) - 8));
+}
+
+inline size_t TextRoomOf(uint8_t code)
+{
+   return static_cast<size_t>(8 + (code & 7)) << (code >> 3);
+}
 
 #endif

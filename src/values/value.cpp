@@ -12,6 +12,14 @@
 // from the per-thread text pool (newText, TextRelease) and know their capacity, so that a
 // text that grows by appending has room to spare.
 //
+// A value is 24 bytes, because arrays hold their elements' values inline. Two rare or
+// secondary things are kept out of it for that:
+// - The room of the text buffer is coded in one byte (TextRoomCode): exact for the
+//   pool's buffers, rounded down a little for large ones.
+// - Names, which only named call arguments have, live in one table keyed by the value's
+//   address (a flag in the value says whether to look); the table has a lock, since
+//   values on several threads may be named at once.
+//
 // Decisions where the language leaves a choice:
 // - A real read or converted as an integer is truncated toward zero and saturates at the
 //   bounds of the target (int32 for int32, int64 for the other integer forms, which then keep
@@ -25,13 +33,16 @@
 #include "platform/platform.h"
 #include "values/pool.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <unordered_map>
 #include <utility>
 
 const wchar_t *const g_orvaDataTypeNames[10] = {
@@ -42,20 +53,20 @@ const wchar_t *const g_orvaDataTypeNames[10] = {
 namespace {
 
 // A text buffer with room for `characters` characters (the terminator included);
-// *capacity receives the room it has. A value never goes without the text it should have,
+// *capacity receives the room it has in bytes. A value never goes without the text it should have,
 // so running out of memory throws std::bad_alloc, which a run reports as "Out of memory".
-wchar_t *newText(size_t characters, uint32_t *capacity)
+wchar_t *newText(size_t characters, size_t *capacity)
 {
-   size_t bytes;
-   auto *text = static_cast<wchar_t *>(TextAllocate(characters * sizeof(wchar_t), &bytes));
+   // Never less than TextRoomCode can code.
+   const size_t bytes = std::max<size_t>(characters * sizeof(wchar_t), kTextRoomSmallest);
+   auto *text = static_cast<wchar_t *>(TextAllocate(bytes, capacity));
    if (text == nullptr)
       throw std::bad_alloc();
-   *capacity = static_cast<uint32_t>(bytes / sizeof(wchar_t));
    return text;
 }
 
 // A text buffer holding a copy of length characters of source and a terminator.
-wchar_t *copyText(const wchar_t *source, uint32_t length, uint32_t *capacity)
+wchar_t *copyText(const wchar_t *source, uint32_t length, size_t *capacity)
 {
    wchar_t *text = newText(static_cast<size_t>(length) + 1, capacity);
    memcpy(text, source, static_cast<size_t>(length) * sizeof(wchar_t));
@@ -70,6 +81,19 @@ wchar_t *copyName(const wchar_t *name)
    if (copy == nullptr && name != nullptr)
       throw std::bad_alloc();
    return copy;
+}
+
+// The names of named values. Never destroyed: values may outlive every static object.
+struct NameTable
+{
+   std::mutex lock;
+   std::unordered_map<const ORVA_Value *, wchar_t *> names;
+};
+
+NameTable &names()
+{
+   static NameTable *table = new NameTable();
+   return *table;
 }
 
 // Truncation toward zero, saturating; NaN gives 0.
@@ -160,8 +184,8 @@ int32_t realToInt32(double number)
  * --------------------------------------------------------------------------------------- */
 
 ORVA_Value::ORVA_Value()
-   : m_stringLength(0), m_stringCapacity(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
-     m_textFormed(false)
+   : m_string(nullptr), m_stringLength(0), m_dataType(ORVA_DT_NULL), m_textRoom(0), m_stringValid(false),
+     m_textFormed(false), m_named(false)
 {
    m_content.uint64 = 0;
 }
@@ -170,8 +194,8 @@ ORVA_Value::ORVA_Value()
 // on every push of a variable. The text and the name are copied before any reference is
 // taken, so running out of memory leaves nothing behind.
 ORVA_Value::ORVA_Value(const ORVA_Value *src)
-   : m_stringLength(0), m_stringCapacity(0), m_string(nullptr), m_name(nullptr), m_dataType(ORVA_DT_NULL), m_stringValid(false),
-     m_textFormed(false)
+   : m_string(nullptr), m_stringLength(0), m_dataType(ORVA_DT_NULL), m_textRoom(0), m_stringValid(false),
+     m_textFormed(false), m_named(false)
 {
    m_content.uint64 = 0;
    if (src == nullptr)
@@ -179,15 +203,15 @@ ORVA_Value::ORVA_Value(const ORVA_Value *src)
    // A text formed from the number is left out: the copy forms the same text when asked.
    if (src->m_stringValid && src->m_string != nullptr && !src->m_textFormed)
    {
-      m_string = copyText(src->m_string, src->m_stringLength, &m_stringCapacity);
-      m_stringLength = src->m_stringLength;
-      m_stringValid = true;
+      size_t capacity;
+      wchar_t *text = copyText(src->m_string, src->m_stringLength, &capacity);
+      setText(text, src->m_stringLength, capacity);
    }
-   if (src->m_name != nullptr)
+   if (src->m_named)
    {
       try
       {
-         m_name = copyName(src->m_name);
+         setName(src->storedName());
       }
       catch (...)
       {
@@ -207,7 +231,7 @@ ORVA_Value::ORVA_Value(const ORVA_Value *src)
             catch (...)
             {
                invalidateString();
-               free(m_name);
+               dropName();
                throw;
             }
          }
@@ -287,7 +311,7 @@ ORVA_Value::ORVA_Value(const wchar_t *text) : ORVA_Value()
    if (text == nullptr)
       text = L"";
    const auto length = static_cast<uint32_t>(wcslen(text));
-   uint32_t capacity;
+   size_t capacity;
    wchar_t *copy = copyText(text, length, &capacity);
    setText(copy, length, capacity);
    updateNumber();
@@ -300,7 +324,7 @@ ORVA_Value::ORVA_Value(const char *text) : ORVA_Value()
    if (wide == nullptr)
       throw std::bad_alloc();
    const auto length = static_cast<uint32_t>(wcslen(wide.get()));
-   uint32_t capacity;
+   size_t capacity;
    wchar_t *copy = copyText(wide.get(), length, &capacity);
    setText(copy, length, capacity);
    updateNumber();
@@ -309,7 +333,7 @@ ORVA_Value::ORVA_Value(const char *text) : ORVA_Value()
 ORVA_Value::ORVA_Value(const wchar_t *text, uint32_t length) : ORVA_Value()
 {
    m_dataType = ORVA_DT_STRING;
-   uint32_t capacity;
+   size_t capacity;
    wchar_t *copy = newText(static_cast<size_t>(length) + 1, &capacity);
    if (text != nullptr)
       memcpy(copy, text, static_cast<size_t>(length) * sizeof(wchar_t));
@@ -333,33 +357,60 @@ void ORVA_Value::operator delete(void *block, size_t size)
 // Most values die holding a plain number: no text, no name, no reference.
 ORVA_Value::~ORVA_Value()
 {
-   if (m_name != nullptr)
-      free(m_name);
+   if (m_named)
+      dropName();
    if (m_string != nullptr)
-      TextRelease(m_string, m_stringCapacity * sizeof(wchar_t));
+      TextRelease(m_string, TextRoomOf(m_textRoom));
    if (m_dataType >= ORVA_DT_OBJECT && m_dataType <= ORVA_DT_ITERATOR)
       releaseReference();
 }
 
 void ORVA_Value::swap(ORVA_Value &other) noexcept
 {
-   std::swap(m_stringLength, other.m_stringLength);
-   std::swap(m_stringCapacity, other.m_stringCapacity);
+   if (m_named || other.m_named)
+   {
+      // The names change keys in place: moving a node of the table allocates nothing.
+      NameTable &table = names();
+      std::lock_guard<std::mutex> hold(table.lock);
+      auto mine = table.names.extract(this);
+      auto theirs = table.names.extract(&other);
+      if (!mine.empty())
+      {
+         mine.key() = &other;
+         table.names.insert(std::move(mine));
+      }
+      if (!theirs.empty())
+      {
+         theirs.key() = this;
+         table.names.insert(std::move(theirs));
+      }
+   }
    std::swap(m_string, other.m_string);
-   std::swap(m_name, other.m_name);
-   std::swap(m_dataType, other.m_dataType);
-   std::swap(m_stringValid, other.m_stringValid);
-   std::swap(m_textFormed, other.m_textFormed);
    std::swap(m_content, other.m_content);
+   std::swap(m_stringLength, other.m_stringLength);
+   std::swap(m_dataType, other.m_dataType);
+   std::swap(m_textRoom, other.m_textRoom);
+   std::swap(m_stringValid, other.m_stringValid);
+   const bool formed = m_textFormed;
+   m_textFormed = other.m_textFormed;
+   other.m_textFormed = formed;
+   const bool named = m_named;
+   m_named = other.m_named;
+   other.m_named = named;
 }
 
-// Stores text (a buffer from newText with room for capacity characters) as the cached text
+uint32_t ORVA_Value::textCapacity() const
+{
+   return (m_string != nullptr) ? static_cast<uint32_t>(TextRoomOf(m_textRoom) / sizeof(wchar_t)) : 0;
+}
+
+// Stores text (a buffer from newText with room for capacity bytes) as the cached text
 // form.
-void ORVA_Value::setText(wchar_t *text, uint32_t length, uint32_t capacity)
+void ORVA_Value::setText(wchar_t *text, uint32_t length, size_t capacity)
 {
    invalidateString();
    m_string = text;
-   m_stringCapacity = capacity;
+   m_textRoom = TextRoomCode(capacity);
    m_stringLength = length;
    m_stringValid = true;
    m_textFormed = false;
@@ -398,9 +449,41 @@ void ORVA_Value::releaseReference()
 
 void ORVA_Value::setName(const wchar_t *name)
 {
-   wchar_t *copy = copyName(name);
-   free(m_name);
-   m_name = copy;
+   if (name == nullptr)
+   {
+      dropName();
+      return;
+   }
+   std::unique_ptr<wchar_t, decltype(&free)> copy(copyName(name), &free);
+   NameTable &table = names();
+   std::lock_guard<std::mutex> hold(table.lock);
+   wchar_t *&entry = table.names[this];
+   free(entry);
+   entry = copy.release();
+   m_named = true;
+}
+
+const wchar_t *ORVA_Value::storedName() const
+{
+   NameTable &table = names();
+   std::lock_guard<std::mutex> hold(table.lock);
+   const auto entry = table.names.find(this);
+   return (entry != table.names.end()) ? entry->second : nullptr;
+}
+
+void ORVA_Value::dropName() noexcept
+{
+   if (!m_named)
+      return;
+   NameTable &table = names();
+   std::lock_guard<std::mutex> hold(table.lock);
+   const auto entry = table.names.find(this);
+   if (entry != table.names.end())
+   {
+      free(entry->second);
+      table.names.erase(entry);
+   }
+   m_named = false;
 }
 
 /* ---------------------------------------------------------------------------------------
@@ -410,9 +493,9 @@ void ORVA_Value::setName(const wchar_t *name)
 void ORVA_Value::invalidateString()
 {
    if (m_string != nullptr)
-      TextRelease(m_string, m_stringCapacity * sizeof(wchar_t));
+      TextRelease(m_string, TextRoomOf(m_textRoom));
    m_string = nullptr;
-   m_stringCapacity = 0;
+   m_textRoom = 0;
    m_stringLength = 0;
    m_stringValid = false;
    m_textFormed = false;
@@ -500,7 +583,7 @@ void ORVA_Value::updateString()
 {
    wchar_t buffer[kNumberTextCapacity];
    const uint32_t length = formNumberText(buffer);
-   uint32_t capacity;
+   size_t capacity;
    wchar_t *text = copyText(buffer, length, &capacity);
    setText(text, length, capacity);
    m_textFormed = (m_dataType >= ORVA_DT_REAL);

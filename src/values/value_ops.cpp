@@ -101,7 +101,7 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
    if (newLength > std::numeric_limits<uint32_t>::max() - 1)
       throw std::bad_alloc();
    wchar_t *joined = m_string;
-   if (newLength + 1 > m_stringCapacity)
+   if (newLength + 1 > textCapacity())
    {
       // The appended text may be the receiver's own text; keep it reachable as the
       // buffer moves.
@@ -113,13 +113,13 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
       const size_t used = (static_cast<size_t>(m_stringLength) + 1) * sizeof(wchar_t);
       size_t capacity = 0;
       joined = static_cast<wchar_t *>(
-         TextGrow(m_string, m_stringCapacity * sizeof(wchar_t), used, (newLength + 1) * sizeof(wchar_t), &capacity));
+         TextGrow(m_string, TextRoomOf(m_textRoom), used, (newLength + 1) * sizeof(wchar_t), &capacity));
       if (joined == nullptr)
          throw std::bad_alloc();
       if (ownText)
          text = joined + offset;
       m_string = joined;
-      m_stringCapacity = static_cast<uint32_t>(capacity / sizeof(wchar_t));
+      m_textRoom = TextRoomCode(capacity);
    }
    if (length > 0)
       memmove(joined + m_stringLength, text, static_cast<size_t>(length) * sizeof(wchar_t));

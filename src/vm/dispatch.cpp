@@ -186,11 +186,8 @@ bool ORVA_Program::operateOnInt32(int opcode, ORVA_Value *left, int32_t b)
    left->m_textFormed = false;
    left->m_content.uint64 = 0;
    left->m_content.int32 = number;
-   if (comparison && left->m_name != nullptr)
-   {
-      free(left->m_name);
-      left->m_name = nullptr;
-   }
+   if (comparison && left->m_named)
+      left->dropName();
    return true;
 }
 

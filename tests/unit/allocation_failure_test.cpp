@@ -132,6 +132,16 @@ const wchar_t *const kScatteredArray =
    L"println n . \" \" . a[x] . \" \" . sum;\n"
    L"return sum;";
 
+// An array filled without gaps across several pages of its value slots, copied, and then
+// given a gap in front, which makes records of its elements.
+const wchar_t *const kDenseArray =
+   L"array a;\n"
+   L"for (i = 0; i < 1100; i++) a[i] = i * 3;\n"
+   L"b = a; b[1100] = \"end\"; a[-1] = 7; sum = 0; n = 0;\n"
+   L"foreach (v : a) { sum = (sum * 31 + v) % 1000003; n++; }\n"
+   L"println n . \" \" . b[1100] . \" \" . sum;\n"
+   L"return sum;";
+
 // Fails each allocation of a run of the script in turn, and checks every outcome; the
 // undisturbed run prints `printed` among its output.
 void failEveryAllocationOf(const wchar_t *script, const char *printed)
@@ -185,6 +195,11 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsInTurn)
 TEST(AllocationFailure, EveryAllocationOfAScatteredArrayFillFailsInTurn)
 {
    failEveryAllocationOf(kScatteredArray, "701 699 ");
+}
+
+TEST(AllocationFailure, EveryAllocationOfADenseArrayFillFailsInTurn)
+{
+   failEveryAllocationOf(kDenseArray, "1101 end ");
 }
 
 }  // namespace

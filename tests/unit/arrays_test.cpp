@@ -88,7 +88,7 @@ struct FillOrder
 std::vector<FillOrder> fillOrders()
 {
    const int n = 5000;
-   std::vector<int> up(n), down(n), shuffled(n), gapsFromTheTop, repeated, ends, sawtooth;
+   std::vector<int> up(n), down(n), shuffled(n), gapsFromTheTop, repeated, ends, sawtooth, upThenFront;
    for (int i = 0; i < n; i++)
    {
       up[i] = i;
@@ -107,13 +107,16 @@ std::vector<FillOrder> fillOrders()
       repeated.push_back(sparse(random));
    for (int i = 0; i < 2000; i++)
       ends.push_back(i * 2 - 1999);   // then between them
+   for (int i = 0; i < n; i++)
+      upThenFront.push_back(i < n / 2 ? i : n / 2 - 1 - i);
    std::uniform_int_distribution<int> start(-100000, 100000);
    for (int run = 0; run < 20; run++)
       for (int i = 0, first = start(random); i < 300; i++)
          sawtooth.push_back(first + i);
    return {{"ascending", up}, {"descending", down}, {"shuffled", shuffled},
            {"gaps from the top", gapsFromTheTop}, {"repeated", repeated},
-           {"alternating ends, then between", ends}, {"ascending runs at random places", sawtooth}};
+           {"alternating ends, then between", ends}, {"ascending runs at random places", sawtooth},
+           {"ascending, then in front", upThenFront}};
 }
 
 // The index at each position, from the reference, in order.
@@ -203,6 +206,58 @@ TEST(Array, EveryFillOrderKeepsIndexOrderPositionsAndLentPointers)
             keys.insert(place, index);
          ASSERT_EQ(array.getIndexAtPosition(position), keys[position]) << order.name << " step " << step;
       }
+   }
+}
+
+// Storing no value (a host's set with null) keeps the element, without a value, wherever
+// it goes: into an array filled without gaps, past its end, in front of it, into an empty
+// one. The other elements keep their values and their addresses, and a value stored there
+// again is found.
+TEST(Array, StoringNoValueKeepsTheElementWithoutOne)
+{
+   const struct
+   {
+      const char *name;
+      int filled;   // indexes 0 .. filled - 1 hold their own number
+      int index;    // then no value is stored here
+   } cases[] = {{"middle", 100, 40}, {"first", 100, 0}, {"last", 100, 99}, {"past the end", 100, 100},
+                {"with a gap", 100, 150}, {"in front", 100, -1}, {"empty array", 0, 7}};
+   for (const auto &c : cases)
+   {
+      SCOPED_TRACE(c.name);
+      HeldArray held;
+      ORVA_Array &array = *held.array;
+      std::vector<const ORVA_Value *> lent;
+      for (int i = 0; i < c.filled; i++)
+      {
+         array.set(i, new ORVA_Value(i));
+         lent.push_back(array.get(i));
+      }
+      const bool added = c.index < 0 || c.index >= c.filled;
+      array.set(c.index, nullptr);
+      ASSERT_EQ(array.size(), c.filled + (added ? 1 : 0));
+      EXPECT_EQ(array.get(c.index), nullptr);
+      const int position = (c.index < 0) ? 0 : std::min(c.index, c.filled);
+      EXPECT_EQ(array.getIndexAtPosition(position), c.index);
+      EXPECT_EQ(array.getByPosition(position), nullptr);
+      for (int i = 0; i < c.filled; i++)
+      {
+         if (i == c.index)
+            continue;
+         ASSERT_EQ(array.get(i), lent[i]) << i;
+         ASSERT_EQ(array.get(i)->getValueAsInt32(), i);
+      }
+      for (int round = 0; round < 3; round++)
+      {
+         array.set(c.index, new ORVA_Value(-5));
+         ASSERT_EQ(array.get(c.index)->getValueAsInt32(), -5);
+         array.set(c.index, nullptr);
+         ASSERT_EQ(array.get(c.index), nullptr);
+      }
+      EXPECT_EQ(array.size(), c.filled + (added ? 1 : 0));
+      ORVA_Array copy(&array);
+      EXPECT_EQ(copy.size(), array.size());
+      EXPECT_EQ(copy.get(c.index), nullptr);
    }
 }
 

@@ -3,6 +3,8 @@
 // another (also after the thread that made them has ended).
 #include <orva.h>
 
+#include "values/pool.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -142,4 +144,20 @@ TEST(TextBuffers, NumberRecognitionAfterAppending)
    }
    ORVA_Value zero(std::wstring(L"\0", 1).c_str(), 1);
    EXPECT_EQ(zero.getDataType(), ORVA_DT_STRING);
+}
+
+// A value keeps its text's room in one byte. The code may understate the room, never
+// overstate it (a text would then grow past its block), by at most an eighth; the pool's
+// power-of-two blocks keep all their room.
+TEST(TextBuffers, RoomCodeNeverOverstates)
+{
+   for (size_t bytes : {size_t{8}, size_t{15}, size_t{16}, size_t{17}, size_t{100}, size_t{2048}, size_t{2052},
+                        size_t{3000}, size_t{4096}, size_t{65535}, size_t{1} << 33, (size_t{1} << 34) + 4})
+   {
+      const size_t room = TextRoomOf(TextRoomCode(bytes));
+      EXPECT_LE(room, bytes) << bytes;
+      EXPECT_GE(room * 9, bytes * 8) << bytes;
+   }
+   for (size_t bytes = 8; bytes <= (size_t{1} << 34); bytes *= 2)
+      EXPECT_EQ(TextRoomOf(TextRoomCode(bytes)), bytes);
 }

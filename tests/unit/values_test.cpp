@@ -402,6 +402,44 @@ TEST(Conversion, ReferenceToNumberReleasesIt)
    EXPECT_EQ(object.getValueAsReal(), 0.0);
 }
 
+// Names are kept beside the values: a swap, as arrays make on every store, exchanges them
+// with the rest, and a value keeps none of the other's.
+TEST(Value, SwapExchangesNamesAndTexts)
+{
+   struct Side
+   {
+      const wchar_t *name;
+      const wchar_t *text;   // null: the int32 5
+   };
+   const Side sides[] = {{L"a", L"left"}, {nullptr, L"right"}, {L"b", nullptr}, {nullptr, nullptr}};
+   for (const Side &first : sides)
+      for (const Side &second : sides)
+      {
+         ValuePtr one(first.text != nullptr ? new ORVA_Value(first.text) : new ORVA_Value(5));
+         ValuePtr two(second.text != nullptr ? new ORVA_Value(second.text) : new ORVA_Value(5));
+         one->setName(first.name);
+         two->setName(second.name);
+         one->swap(*two);
+         for (const auto &[value, side] : {std::pair{one.get(), second}, std::pair{two.get(), first}})
+         {
+            if (side.name == nullptr)
+               EXPECT_EQ(value->getName(), nullptr);
+            else
+               EXPECT_STREQ(value->getName(), side.name);
+            EXPECT_EQ(textOf(value), side.text != nullptr ? side.text : L"5");
+         }
+      }
+
+   ORVA_Array *array = new ORVA_Array();
+   ORVA_Value holder(array);
+   ValuePtr named(new ORVA_Value(L"x"));
+   named->setName(L"arg");
+   array->set(0, new ORVA_Value(named.get()));
+   array->set(1, named.release());
+   EXPECT_STREQ(array->get(0)->getName(), L"arg");
+   EXPECT_STREQ(array->get(1)->getName(), L"arg");
+}
+
 TEST(Value, CopyAndName)
 {
    ValuePtr source = text(L"0x1A");
