@@ -49,3 +49,18 @@ void ORVA_RunCache::keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) n
    delete *slot;
    *slot = set;
 }
+
+bool ORVA_RunCache::findEntryPlan(uint32_t address, uint32_t codeSize, uint32_t *plan) const
+{
+   if (m_entryCodeSize == 0 || m_entryCodeSize != codeSize || m_entryAddress != address)
+      return false;
+   *plan = m_entryPlan;
+   return true;
+}
+
+void ORVA_RunCache::keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t plan)
+{
+   m_entryAddress = address;
+   m_entryCodeSize = codeSize;
+   m_entryPlan = plan;
+}

@@ -6,7 +6,8 @@
 // the values go, the variables stay behind with their names) and handed to the next run,
 // whose variables mostly have the same names in the same order and so take them up again.
 // The data and control stacks stay with the program itself (m_dataStack, m_controlStack),
-// emptied. Nothing here is seen by scripts or hosts: a recycled set behaves as a new one.
+// emptied. The plan for entering the entry function stays while the code does.
+// Nothing here is seen by scripts or hosts: a recycled set behaves as a new one.
 // Only sets and stacks that every run makes are kept, so a run that fails for want of
 // memory at any point leaves no more behind than the run before it.
 #ifndef ORVA_VM_RUN_CACHE_H
@@ -31,11 +32,29 @@ public:
    void keepLocals(ORVA_VariableSystem *set) noexcept;
    void keepGlobals(ORVA_VariableSystem *set) noexcept;
 
+   // The plan for entering the entry function at `address` of the program's own code
+   // (`codeSize` instructions; see ORVA_Engine::callPlan): true with the plan when it is
+   // the one kept. Working a plan out walks the whole function, too much for every run.
+   bool findEntryPlan(uint32_t address, uint32_t codeSize, uint32_t *plan) const;
+   void keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t plan);
+   // The program's code was edited, so the plan kept may no longer describe it.
+   void forgetEntryPlan() { m_entryCodeSize = 0; }
+
 private:
    static void keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) noexcept;
 
    ORVA_VariableSystem *m_locals = nullptr;
    ORVA_VariableSystem *m_globals = nullptr;
+   uint32_t m_entryAddress = 0;
+   uint32_t m_entryCodeSize = 0;   // 0: no plan kept
+   uint32_t m_entryPlan = 0;
 };
+
+// Tells a program's run cache (if it has one) that the program's code was edited.
+inline void ForgetEntryPlan(ORVA_RunCache *cache)
+{
+   if (cache != nullptr)
+      cache->forgetEntryPlan();
+}
 
 #endif
