@@ -355,6 +355,8 @@ private:
    void append(ORVA_Variable *variable);
    void place();
    void rehash();
+   void dropIndex();
+   uint32_t heldPosition(const wchar_t *name) const;
    /* Empties the set for reuse (the engine recycles the local sets of calls): the values
       are released, the variables stay behind as spares and are taken again, name
       included, when a variable of the same name is created at their position. */
@@ -365,7 +367,8 @@ private:
    bool m_constant;
    uint32_t m_allocated;
    /* Open-addressing index over m_variables (slot = variable position + 1, 0 = empty),
-      so lookups stay cheap for large sets; null while the set is small. */
+      so lookups stay cheap for large sets; null while the set is small. It covers the
+      spares too (see m_held). */
    uint32_t *m_index;
    uint32_t m_indexSize;
    /* Position of the first variable whose name an older one already has; 0xFFFFFFFF
