@@ -376,6 +376,8 @@ private:
    uint32_t m_firstDuplicate;
    /* Variables held in m_variables: the m_count of the set, then spares left by recycle. */
    uint32_t m_held;
+   /* Whether two held variables share a name (kept while there is an index). */
+   bool m_heldDuplicates;
    /* One bit per variable name (see nameBit): a name whose bit is clear is not in the set,
       which small sets answer without comparing names. */
    uint64_t m_nameBits;

@@ -36,7 +36,7 @@ const uint32_t kNoPosition = 0xFFFFFFFF;
 
 ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
    : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0),
-     m_firstDuplicate(kNoPosition), m_held(0), m_nameBits(0), m_serial(0), m_layout(nullptr), m_layoutArgc(0), m_layoutCount(0), m_layoutBits(0), m_keptEpoch(0)
+     m_firstDuplicate(kNoPosition), m_held(0), m_heldDuplicates(false), m_nameBits(0), m_serial(0), m_layout(nullptr), m_layoutArgc(0), m_layoutCount(0), m_layoutBits(0), m_keptEpoch(0)
 {
    renewSerial();
 }
@@ -171,6 +171,11 @@ void ORVA_VariableSystem::place()
    m_nameBits |= NameBit(name);
    const uint32_t position = m_count++;
    const bool spare = position < m_held;
+   // A spare taken up under its own name in an indexed set whose held names all differ:
+   // every position below holds the name it held before, so nothing can be a duplicate,
+   // and the index already has the entry.
+   if (spare && m_index != nullptr && !m_heldDuplicates)
+      return;
    if (!spare)
       m_held = m_count;
 
@@ -187,6 +192,7 @@ void ORVA_VariableSystem::place()
             // finds its own).
             if (older < position && m_firstDuplicate == kNoPosition)
                m_firstDuplicate = position;
+            m_heldDuplicates = m_heldDuplicates || older < position;
             return;
          }
       }
@@ -222,6 +228,7 @@ void ORVA_VariableSystem::rehash()
    free(m_index);
    m_index = index;
    m_indexSize = size;
+   m_heldDuplicates = false;
 
    uint32_t mask = size - 1;
    for (uint32_t i = 0; i < m_held; i++)
@@ -234,6 +241,7 @@ void ORVA_VariableSystem::rehash()
          if (wcscmp(m_variables[m_index[slot] - 1]->getName(), name) == 0)
          {
             duplicate = true;
+            m_heldDuplicates = true;
             // A duplicate among the spares counts once it is taken up (place).
             if (i < m_count && i < m_firstDuplicate)
                m_firstDuplicate = i;
