@@ -964,6 +964,10 @@ public:
    ORVA_Library *getLibrary() const { return m_library; }
 
 private:
+   friend class ORVA_Engine;
+
+   /* findFunction for a name whose position among the built-ins (FindBuiltin) is known. */
+   const ORVA_ExtFunction *findFunction(const wchar_t *name, uint32_t builtin) const;
    /* Makes the table one private array, built-ins included (see m_builtins). */
    void ownTable();
 

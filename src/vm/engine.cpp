@@ -128,6 +128,8 @@ struct RunState
    ORVA_Value *appendStandIn = nullptr;
    // The instructions whose m_decoded this run set; forgotten again when it ends.
    std::vector<const ORVA_Instruction *> decodedInstructions;
+   // Instructions of the program's own code (what follows is linked modules).
+   uint32_t ownCodeSize = 0;
    // Instructions the step limit still allows beyond the slice being executed.
    uint64_t stepsLeft = 0;
    // The instruction loop's count of instructions left in its slice (see execute), which
@@ -377,6 +379,18 @@ public:
       if (limited)
          state->stepsLeft -= binds;
       return binds;
+   }
+
+   // The built-in or host function a CALL_NAME of the current position reaches, or null.
+   // Whether its name is a built-in's is kept in the run cache for the program's own code
+   // (module code is linked anew for each run).
+   static const ORVA_ExtFunction *hostFunction(ORVA_Program *program, const ORVA_Instruction *call)
+   {
+      const ORVA_Environment &environment = *program->m_environment;
+      const wchar_t *name = call->m_operand.name;
+      if (program->m_currentPosition >= static_cast<RunState *>(program->m_runState)->ownCodeSize)
+         return environment.findFunction(name);
+      return environment.findFunction(name, program->m_runCache->builtinPosition(name));
    }
 
    // callPlan for the entry function, kept from run to run in the run cache.
@@ -1483,6 +1497,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    }
 
    const uint32_t ownCodeSize = program->m_codeSize;
+   static_cast<RunState *>(program->m_runState)->ownCodeSize = ownCodeSize;
    for (uint32_t i = 0; i < program->m_preloadCount; i++)
    {
       if (!program->m_environment->useModule(program, program->m_preloadList[i]))
@@ -1682,7 +1697,7 @@ void ORVA_Program::execute()
          case CALL_NAME:
          {
             const int argc = instruction->m_intOperand;
-            const ORVA_ExtFunction *function = std::as_const(*m_environment).findFunction(instruction->m_operand.name);
+            const ORVA_ExtFunction *function = ORVA_Engine::hostFunction(this, instruction);
             if (function == nullptr)
             {
                uint32_t address = getFunctionAddress(instruction->m_operand.name);

@@ -38,7 +38,7 @@ void ORVA_Program::removeInstructions(uint32_t start, int count)
 {
    if (count <= 0 || static_cast<uint64_t>(start) + static_cast<uint64_t>(count) >= m_codeSize)
       return;
-   ForgetEntryPlan(m_runCache);
+   CodeEdited(m_runCache);
    uint32_t removed = static_cast<uint32_t>(count);
    for (uint32_t i = start; i < start + removed; i++)
       delete m_instructions[i];
@@ -94,7 +94,7 @@ uint32_t ORVA_Program::getFinalJumpDestination(uint32_t position) const
 
 void ORVA_Program::optimize()
 {
-   ForgetEntryPlan(m_runCache);
+   CodeEdited(m_runCache);
    // One walk over the code finds everything the passes look at: the instructions that
    // carry an address (jumps and calls), copied into a compact table, and the
    // PUSH_CONST-NEG pairs. The passes work on the table, in code order, and the jumps and

@@ -92,7 +92,7 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
 {
    if (instruction == nullptr)
       return;
-   ForgetEntryPlan(m_runCache);
+   CodeEdited(m_runCache);
    if (m_codeSize == m_codeAllocated)
    {
       if (!reserveEntries(&m_instructions, &m_codeAllocated, static_cast<uint64_t>(m_codeSize) + 1))
@@ -111,7 +111,7 @@ void ORVA_Program::resolveLastJump(int opcode)
 {
    if (!carriesAddress(opcode))
       return;
-   ForgetEntryPlan(m_runCache);
+   CodeEdited(m_runCache);
    for (uint32_t i = m_codeSize; i > 0; i--)
    {
       ORVA_Instruction *instruction = m_instructions[i - 1];
@@ -128,7 +128,7 @@ void ORVA_Program::createJumpAt(uint32_t position, uint32_t target)
 {
    if (position >= m_codeSize)
       return;
-   ForgetEntryPlan(m_runCache);
+   CodeEdited(m_runCache);
    int line = m_instructions[position]->m_sourceLine;
    delete m_instructions[position];
    m_instructions[position] = new ORVA_Instruction(line, JMP, target);

@@ -6,7 +6,8 @@
 // the values go, the variables stay behind with their names) and handed to the next run,
 // whose variables mostly have the same names in the same order and so take them up again.
 // The data and control stacks stay with the program itself (m_dataStack, m_controlStack),
-// emptied. The plan for entering the entry function stays while the code does.
+// emptied. The plan for entering the entry function, and which names of the code are
+// built-in functions, stay while the code does.
 // Nothing here is seen by scripts or hosts: a recycled set behaves as a new one.
 // Only sets and stacks that every run makes are kept, so a run that fails for want of
 // memory at any point leaves no more behind than the run before it.
@@ -37,8 +38,12 @@ public:
    // the one kept. Working a plan out walks the whole function, too much for every run.
    bool findEntryPlan(uint32_t address, uint32_t codeSize, uint32_t *plan) const;
    void keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t plan);
-   // The program's code was edited, so the plan kept may no longer describe it.
-   void forgetEntryPlan() { m_entryCodeSize = 0; }
+   // FindBuiltin of a name operand of the program's own code, remembered by the name's
+   // address: the instruction keeps its name while the code is not edited.
+   uint32_t builtinPosition(const wchar_t *name);
+
+   // The program's code was edited, so what was kept about it may no longer describe it.
+   void codeEdited();
 
 private:
    static void keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) noexcept;
@@ -48,13 +53,21 @@ private:
    uint32_t m_entryAddress = 0;
    uint32_t m_entryCodeSize = 0;   // 0: no plan kept
    uint32_t m_entryPlan = 0;
+   struct BuiltinName
+   {
+      const wchar_t *name;
+      uint32_t position;
+   };
+   // Direct-mapped on the name's address; a handler calls a few functions.
+   static constexpr size_t kBuiltinNameSlots = 64;
+   BuiltinName m_builtinNames[kBuiltinNameSlots] = {};
 };
 
 // Tells a program's run cache (if it has one) that the program's code was edited.
-inline void ForgetEntryPlan(ORVA_RunCache *cache)
+inline void CodeEdited(ORVA_RunCache *cache)
 {
    if (cache != nullptr)
-      cache->forgetEntryPlan();
+      cache->codeEdited();
 }
 
 #endif
