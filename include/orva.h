@@ -364,6 +364,8 @@ private:
    void append(ORVA_Variable *variable);
    void place();
    void rehash();
+   void dropIndex();
+   uint32_t heldPosition(const wchar_t *name) const;
    /* Empties the set for reuse (the engine recycles the local sets of calls): the values
       are released, the variables stay behind as spares and are taken again, name
       included, when a variable of the same name is created at their position. */
@@ -374,7 +376,8 @@ private:
    bool m_constant;
    uint32_t m_allocated;
    /* Open-addressing index over m_variables (slot = variable position + 1, 0 = empty),
-      so lookups stay cheap for large sets; null while the set is small. */
+      so lookups stay cheap for large sets; null while the set is small. It covers the
+      spares too (see m_held). */
    uint32_t *m_index;
    uint32_t m_indexSize;
    /* Position of the first variable whose name an older one already has; 0xFFFFFFFF
@@ -382,6 +385,8 @@ private:
    uint32_t m_firstDuplicate;
    /* Variables held in m_variables: the m_count of the set, then spares left by recycle. */
    uint32_t m_held;
+   /* Whether two held variables share a name (kept while there is an index). */
+   bool m_heldDuplicates;
    /* One bit per variable name (see nameBit): a name whose bit is clear is not in the set,
       which small sets answer without comparing names. */
    uint64_t m_nameBits;
@@ -1007,6 +1012,10 @@ public:
    ORVA_Library *getLibrary() const { return m_library; }
 
 private:
+   friend class ORVA_Engine;
+
+   /* findFunction for a name whose position among the built-ins (FindBuiltin) is known. */
+   const ORVA_ExtFunction *findFunction(const wchar_t *name, uint32_t builtin) const;
    /* Makes the table one private array, built-ins included (see m_builtins). */
    void ownTable();
 

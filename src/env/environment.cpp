@@ -93,12 +93,13 @@ void ORVA_Environment::ownTable()
 // built-ins are shared; every other name is looked for among the host's records.
 const ORVA_ExtFunction *ORVA_Environment::findFunction(const wchar_t *name) const
 {
-   if (m_builtinCount != 0)
-   {
-      const uint32_t builtin = FindBuiltin(name);
-      if (builtin < m_builtinCount)
-         return &m_builtins[builtin];
-   }
+   return findFunction(name, (m_builtinCount != 0) ? FindBuiltin(name) : kBuiltinFunctionCount);
+}
+
+const ORVA_ExtFunction *ORVA_Environment::findFunction(const wchar_t *name, uint32_t builtin) const
+{
+   if (builtin < m_builtinCount)
+      return &m_builtins[builtin];
    uint32_t position = findRecord(m_functions, m_functionCount, name);
    return (position < m_functionCount) ? &m_functions[position] : nullptr;
 }

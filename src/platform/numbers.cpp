@@ -160,26 +160,33 @@ inline int64_t addSaturated(int64_t a, int64_t b)
    return a + b;
 }
 
+// Where the decimal real at the start of a text lies: white space, a sign, digits with at
+// most one point, and an exponent. `end` is the text itself when there is none.
 template <typename Char>
-double parseReal(const Char *text, Char **end)
+struct RealForm
 {
-   if (end != nullptr)
-      *end = const_cast<Char *>(text);
-   if (text == nullptr)
-      return 0.0;
+   const Char *end;
+   const Char *mantissa;
+   const Char *mantissaEnd;
+   size_t integerDigits;
+   int64_t exponent;
+   bool negative;
+};
 
+template <typename Char>
+RealForm<Char> scanReal(const Char *text)
+{
+   RealForm<Char> form{text, text, text, 0, 0, false};
    const Char *p = text;
    while (isAsciiSpace(*p))
       p++;
-   bool negative = false;
    if (*p == '+' || *p == '-')
    {
-      negative = (*p == '-');
+      form.negative = (*p == '-');
       p++;
    }
 
-   // Recognise the form first; from_chars then converts exactly those characters.
-   const Char *mantissa = p;
+   form.mantissa = p;
    size_t integerDigits = 0, fractionDigits = 0;
    while (isAsciiDigit(*p))
    {
@@ -198,10 +205,10 @@ double parseReal(const Char *text, Char **end)
          p = q;
    }
    if (integerDigits == 0 && fractionDigits == 0)
-      return 0.0;
-   const Char *mantissaEnd = p;
+      return form;
+   form.integerDigits = integerDigits;
+   form.mantissaEnd = p;
 
-   int64_t exponent = 0;
    if (*p == 'e' || *p == 'E')
    {
       const Char *q = p + 1;
@@ -215,14 +222,36 @@ double parseReal(const Char *text, Char **end)
       {
          for (; isAsciiDigit(*q); q++)
          {
-            if (exponent < 100000000)
-               exponent = exponent * 10 + (*q - '0');
+            if (form.exponent < 100000000)
+               form.exponent = form.exponent * 10 + (*q - '0');
          }
          if (negativeExponent)
-            exponent = -exponent;
+            form.exponent = -form.exponent;
          p = q;
       }
    }
+   form.end = p;
+   return form;
+}
+
+template <typename Char>
+double parseReal(const Char *text, Char **end)
+{
+   if (end != nullptr)
+      *end = const_cast<Char *>(text);
+   if (text == nullptr)
+      return 0.0;
+
+   // Recognise the form first; from_chars then converts exactly those characters.
+   const RealForm<Char> form = scanReal(text);
+   if (form.end == text)
+      return 0.0;
+   const Char *mantissa = form.mantissa;
+   const Char *mantissaEnd = form.mantissaEnd;
+   const Char *p = form.end;
+   const size_t integerDigits = form.integerDigits;
+   const int64_t exponent = form.exponent;
+   const bool negative = form.negative;
 
    // Narrow copy of mantissa and exponent (all ASCII by now).
    size_t length = static_cast<size_t>(p - mantissa);
@@ -289,6 +318,11 @@ int64_t qv_wcstoll(const wchar_t *text, wchar_t **end, int base)
 double qv_wcstod(const wchar_t *text, wchar_t **end)
 {
    return parseReal(text, end);
+}
+
+size_t qv_wcsrealspan(const wchar_t *text)
+{
+   return (text != nullptr) ? static_cast<size_t>(scanReal(text).end - text) : 0;
 }
 
 double qv_strtod(const char *text, char **end)

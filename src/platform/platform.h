@@ -48,6 +48,10 @@ uint64_t qv_strtoull(const char *text, char **end, int base);
 int64_t qv_wcstoll(const wchar_t *text, wchar_t **end, int base);
 // Locale-independent wcstod/strtod (always '.' as decimal point).
 double qv_wcstod(const wchar_t *text, wchar_t **end);
+// The length of the real qv_wcstod reads at the start of text (0: none), without
+// converting it: lets a caller that wants the whole text to be a number skip the
+// conversion of one that is not.
+size_t qv_wcsrealspan(const wchar_t *text);
 double qv_strtod(const char *text, char **end);
 
 // Dotted IPv4 address to a 32-bit number in network byte order; 0xFFFFFFFF for bad text.

@@ -157,6 +157,10 @@ __attribute__((noinline)) NumberReading readNumber(const wchar_t *text, uint32_t
       reading.dataType = fitsInt32 ? ORVA_DT_INT32 : ORVA_DT_INT64;
       return reading;
    }
+   // Texts that start like a number but are none (an address, a date) are told from
+   // their form alone, before any conversion.
+   if (qv_wcsrealspan(text) != length)
+      return reading;
    const double real = qv_wcstod(text, &end);
    if (end != text && *end == 0 && static_cast<size_t>(end - text) == length)
    {

@@ -7,6 +7,11 @@
 // in stay O(1) to search. The index keeps, for each name, only the position of the oldest
 // variable of that name: inserting a duplicate finds the older entry and leaves it.
 //
+// The index covers the spares a recycled set holds beyond its count as well (their names
+// stay), so a set that is emptied and filled again with the same names keeps its index
+// as it is; a position at or past the count is simply not found. Only a spare that gives
+// its position to a variable of another name makes the index be built again.
+//
 // The set also remembers the position of its first duplicate name. Below that position every
 // variable is the first of its name, which is what lets the engine's lookup cache confirm a
 // remembered position with one name comparison (firstAt).
@@ -31,7 +36,7 @@ const uint32_t kNoPosition = 0xFFFFFFFF;
 
 ORVA_VariableSystem::ORVA_VariableSystem(bool constant)
    : m_count(0), m_variables(nullptr), m_constant(constant), m_allocated(0), m_index(nullptr), m_indexSize(0),
-     m_firstDuplicate(kNoPosition), m_held(0), m_nameBits(0), m_serial(0), m_layout(nullptr), m_layoutArgc(0), m_layoutCount(0), m_layoutBits(0), m_keptEpoch(0)
+     m_firstDuplicate(kNoPosition), m_held(0), m_heldDuplicates(false), m_nameBits(0), m_serial(0), m_layout(nullptr), m_layoutArgc(0), m_layoutCount(0), m_layoutBits(0), m_keptEpoch(0)
 {
    renewSerial();
 }
@@ -65,12 +70,10 @@ ORVA_Variable *ORVA_VariableSystem::find(const wchar_t *name) const
 
 uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
 {
-   if (name == nullptr)
+   if (name == nullptr || (m_nameBits & NameBit(name)) == 0)
       return kNoPosition;
    if (m_index == nullptr)
    {
-      if ((m_nameBits & NameBit(name)) == 0)
-         return kNoPosition;
       for (uint32_t i = 0; i < m_count; i++)
       {
          if (SameName(m_variables[i]->getName(), name))
@@ -78,6 +81,14 @@ uint32_t ORVA_VariableSystem::indexOf(const wchar_t *name) const
       }
       return kNoPosition;
    }
+   const uint32_t position = heldPosition(name);
+   return (position < m_count) ? position : kNoPosition;
+}
+
+// The oldest position among all held variables (spares included) with this name, from
+// the index; kNoPosition when none has it.
+uint32_t ORVA_VariableSystem::heldPosition(const wchar_t *name) const
+{
    uint32_t mask = m_indexSize - 1;
    for (uint32_t slot = HashName(name) & mask; m_index[slot] != 0; slot = (slot + 1) & mask)
    {
@@ -123,12 +134,14 @@ void ORVA_VariableSystem::append(ORVA_Variable *variable)
 {
    if (m_count < m_held)
    {
-      // The new variable takes the place of a spare of another name.
+      // The new variable takes the place of a spare of another name, whose index entry
+      // may point here: the index is built again when the set needs one.
       delete m_variables[m_count];
       m_variables[m_count] = nullptr;
       renewSerial();
       m_layout = nullptr;
       m_layoutCount = 0;
+      dropIndex();
    }
    else if (m_count == m_allocated)
    {
@@ -156,21 +169,30 @@ void ORVA_VariableSystem::place()
    if (m_index == nullptr && m_firstDuplicate == kNoPosition && indexOf(name) != kNoPosition)
       m_firstDuplicate = m_count;
    m_nameBits |= NameBit(name);
-   m_count++;
-   if (m_held < m_count)
+   const uint32_t position = m_count++;
+   const bool spare = position < m_held;
+   // A spare taken up under its own name in an indexed set whose held names all differ:
+   // every position below holds the name it held before, so nothing can be a duplicate,
+   // and the index already has the entry.
+   if (spare && m_index != nullptr && !m_heldDuplicates)
+      return;
+   if (!spare)
       m_held = m_count;
 
-   if (m_index != nullptr && m_count * 2 <= m_indexSize)
+   if (m_index != nullptr && m_held * 2 <= m_indexSize)
    {
       uint32_t mask = m_indexSize - 1;
       uint32_t slot = HashName(name) & mask;
       for (; m_index[slot] != 0; slot = (slot + 1) & mask)
       {
-         if (SameName(m_variables[m_index[slot] - 1]->getName(), name))
+         const uint32_t older = m_index[slot] - 1;
+         if (SameName(m_variables[older]->getName(), name))
          {
-            // An older variable of this name keeps the entry.
-            if (m_firstDuplicate == kNoPosition)
-               m_firstDuplicate = m_count - 1;
+            // The oldest variable of this name keeps the entry (a spare taken up again
+            // finds its own).
+            if (older < position && m_firstDuplicate == kNoPosition)
+               m_firstDuplicate = position;
+            m_heldDuplicates = m_heldDuplicates || older < position;
             return;
          }
       }
@@ -182,28 +204,34 @@ void ORVA_VariableSystem::place()
    }
 }
 
-// Rebuilds the index at a load factor of at most one half, inserting in creation order so
-// that the oldest variable of each name takes the entry.
+void ORVA_VariableSystem::dropIndex()
+{
+   free(m_index);
+   m_index = nullptr;
+   m_indexSize = 0;
+}
+
+// Rebuilds the index over every held variable at a load factor of at most one half,
+// inserting in creation order so that the oldest variable of each name takes the entry.
 void ORVA_VariableSystem::rehash()
 {
    uint32_t size = 16;
-   while (size < m_count * 2)
+   while (size < m_held * 2)
       size *= 2;
    uint32_t *index = static_cast<uint32_t *>(calloc(size, sizeof(uint32_t)));
    if (index == nullptr)
    {
       // Without memory for an index, linear search still gives the right answers.
-      free(m_index);
-      m_index = nullptr;
-      m_indexSize = 0;
+      dropIndex();
       return;
    }
    free(m_index);
    m_index = index;
    m_indexSize = size;
+   m_heldDuplicates = false;
 
    uint32_t mask = size - 1;
-   for (uint32_t i = 0; i < m_count; i++)
+   for (uint32_t i = 0; i < m_held; i++)
    {
       const wchar_t *name = m_variables[i]->getName();
       uint32_t slot = HashName(name) & mask;
@@ -213,7 +241,9 @@ void ORVA_VariableSystem::rehash()
          if (wcscmp(m_variables[m_index[slot] - 1]->getName(), name) == 0)
          {
             duplicate = true;
-            if (i < m_firstDuplicate)
+            m_heldDuplicates = true;
+            // A duplicate among the spares counts once it is taken up (place).
+            if (i < m_count && i < m_firstDuplicate)
                m_firstDuplicate = i;
             break;
          }
@@ -230,9 +260,4 @@ void ORVA_VariableSystem::recycle()
    m_count = 0;
    m_nameBits = 0;
    m_firstDuplicate = kNoPosition;
-   if (m_index == nullptr)
-      return;
-   free(m_index);
-   m_index = nullptr;
-   m_indexSize = 0;
 }

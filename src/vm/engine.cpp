@@ -129,6 +129,8 @@ struct RunState
    ORVA_Value *appendStandIn = nullptr;
    // The addresses whose decoded statement this run set; forgotten again when it ends.
    std::vector<uint32_t> decodedAddresses;
+   // Instructions of the program's own code (what follows is linked modules).
+   uint32_t ownCodeSize = 0;
    // Instructions the step limit still allows beyond the slice being executed.
    uint64_t stepsLeft = 0;
    // The instruction loop's count of instructions left in its slice (see execute), which
@@ -189,6 +191,34 @@ ORVA_Value *valueOf(ORVA_Variable *variable)
       variable->setValue(new ORVA_Value());
    return variable->getValue();
 }
+
+// The argument values a host handed to a run, taken one by one as the run gives them to
+// variables; those no variable took (the run could not start, or the entry function has
+// fewer parameters) are released.
+class HostArguments
+{
+public:
+   HostArguments(ORVA_Value **argv, uint32_t argc) : m_argv(argv), m_argc(argv != nullptr ? argc : 0) {}
+   ~HostArguments() { releaseRest(); }
+   HostArguments(const HostArguments &) = delete;
+   HostArguments &operator=(const HostArguments &) = delete;
+
+   uint32_t count() const { return m_argc; }
+   uint32_t taken() const { return m_taken; }
+   bool left() const { return m_taken < m_argc; }
+   // The next value; from now on the caller's (the host's array is left as it is).
+   ORVA_Value *take() { return m_argv[m_taken++]; }
+   void releaseRest()
+   {
+      while (left())
+         delete take();
+   }
+
+private:
+   ORVA_Value **m_argv;
+   uint32_t m_argc;
+   uint32_t m_taken = 0;
+};
 
 }  // namespace
 
@@ -258,6 +288,16 @@ public:
       ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, call);
       if (cache.run == program->m_runNumber && cache.globals == address)
          return cache.index;
+      const uint32_t plan = planAt(program, address);
+      cache.run = program->m_runNumber;
+      cache.globals = address;
+      cache.index = plan;
+      return plan;
+   }
+
+   // callPlan for the function at `address`, worked out afresh.
+   static uint32_t planAt(const ORVA_Program *program, uint32_t address)
+   {
       ORVA_Instruction *const *code = program->m_instructions;
       uint32_t binds = 0;
       while (binds <= kMaxFusedBinds && address + binds < program->m_codeSize && code[address + binds]->m_opcode == BIND)
@@ -273,9 +313,6 @@ public:
       uint32_t plan = binds;
       if (!MaySeeArgumentVariables(code, program->m_codeSize, address + binds))
          plan |= kArgumentsUnseen;
-      cache.run = program->m_runNumber;
-      cache.globals = address;
-      cache.index = plan;
       return plan;
    }
 
@@ -315,6 +352,58 @@ public:
       program->m_bindCounter = static_cast<int32_t>(binds + 1);
       *countdown -= binds;
       return address + binds;
+   }
+
+   // The entry function's parameters at the start of a run: when the function opens with
+   // BIND instructions and cannot see "$1".."$n" (see callPlan), the parameters take the
+   // host's argument values themselves, in the run's own empty local set; no "$k"
+   // variable is made, and arguments past the parameters go. The BINDs count as run. Only where that cannot be told apart from
+   // running them: the step budget covers them, and no interrupt is due before the first.
+   // Returns the number of BINDs done (0: none, the arguments become "$1".."$n").
+   static uint32_t bindEntryParameters(ORVA_Program *program, uint32_t entry, uint32_t ownCodeSize,
+                                       HostArguments *arguments)
+   {
+      if (entry >= ownCodeSize || program->m_locals->getCount() != 0 || program->isInterruptRequested())
+         return 0;
+      const uint32_t plan = entryPlan(program, entry, ownCodeSize);
+      const uint32_t binds = plan & ~kArgumentsUnseen;
+      auto *state = static_cast<RunState *>(program->m_runState);
+      const bool limited = program->m_limits.maxSteps != 0;
+      if ((plan & kArgumentsUnseen) == 0 || binds == 0 || (limited && state->stepsLeft < binds))
+         return 0;
+      ORVA_Instruction *const *parameters = program->m_instructions + entry;
+      for (uint32_t position = 1; position <= binds; position++)
+      {
+         ORVA_Value *value = (position <= arguments->count()) ? arguments->take() : new ORVA_Value();
+         program->m_locals->create(parameters[position - 1]->m_operand.name, value);
+      }
+      arguments->releaseRest();
+      if (limited)
+         state->stepsLeft -= binds;
+      return binds;
+   }
+
+   // The built-in or host function a CALL_NAME of the current position reaches, or null.
+   // Whether its name is a built-in's is kept in the run cache for the program's own code
+   // (module code is linked anew for each run).
+   static const ORVA_ExtFunction *hostFunction(ORVA_Program *program, const ORVA_Instruction *call)
+   {
+      const ORVA_Environment &environment = *program->m_environment;
+      const wchar_t *name = call->m_operand.name;
+      if (program->m_currentPosition >= static_cast<RunState *>(program->m_runState)->ownCodeSize)
+         return environment.findFunction(name);
+      return environment.findFunction(name, program->m_runCache->builtinPosition(name));
+   }
+
+   // callPlan for the entry function, kept from run to run in the run cache.
+   static uint32_t entryPlan(ORVA_Program *program, uint32_t entry, uint32_t ownCodeSize)
+   {
+      uint32_t plan = 0;
+      if (program->m_runCache->findEntryPlan(entry, ownCodeSize, &plan))
+         return plan;
+      plan = planAt(program, entry);
+      program->m_runCache->keepEntryPlan(entry, ownCodeSize, plan);
+      return plan;
    }
 
    // The lookup epoch for a call whose set was just filled. A set filled again for the
@@ -1398,34 +1487,17 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    // Take ownership of everything handed over before the first allocation that may fail.
    program->m_environment = environment;
    program->m_locals = localSet;
-   uint32_t adopted = 0;
-   try
-   {
-      if (program->m_environment == nullptr)
-         program->m_environment = new ORVA_Environment();
-      if (program->m_runCache == nullptr)
-         program->m_runCache = new ORVA_RunCache();
-      if (program->m_dataStack == nullptr)
-         program->m_dataStack = new ORVA_Stack();
-      if (program->m_controlStack == nullptr)
-         program->m_controlStack = new ORVA_Stack();
-      if (program->m_locals == nullptr)
-         program->m_locals = program->m_runCache->takeLocals();
-      while (argv != nullptr && adopted < argc)
-      {
-         wchar_t name[kDollarNameSize];
-         FormatDollarName(name, adopted + 1);
-         // The set owns the value once create is called, also when it runs out of memory.
-         ORVA_Value *argument = argv[adopted++];
-         program->m_locals->create(name, argument);
-      }
-   }
-   catch (...)
-   {
-      for (; argv != nullptr && adopted < argc; adopted++)
-         delete argv[adopted];
-      throw;
-   }
+   HostArguments arguments(argv, argc);
+   if (program->m_environment == nullptr)
+      program->m_environment = new ORVA_Environment();
+   if (program->m_runCache == nullptr)
+      program->m_runCache = new ORVA_RunCache();
+   if (program->m_dataStack == nullptr)
+      program->m_dataStack = new ORVA_Stack();
+   if (program->m_controlStack == nullptr)
+      program->m_controlStack = new ORVA_Stack();
+   if (program->m_locals == nullptr)
+      program->m_locals = program->m_runCache->takeLocals();
 
    // The run works on a copy of the global set and on the constant set merged with the
    // host's; run puts the program's own sets back when the run is over.
@@ -1437,6 +1509,8 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
       constants->merge(constantSet);
    }
 
+   const uint32_t ownCodeSize = program->m_codeSize;
+   static_cast<RunState *>(program->m_runState)->ownCodeSize = ownCodeSize;
    for (uint32_t i = 0; i < program->m_preloadCount; i++)
    {
       if (!program->m_environment->useModule(program, program->m_preloadList[i]))
@@ -1453,9 +1527,16 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
       program->error(ORVA_ERR_NO_MAIN, entryPoint != nullptr ? entryPoint : L"main");
       return;
    }
-   program->m_bindCounter = 1;
+   const uint32_t bound = (localSet == nullptr) ? bindEntryParameters(program, entry, ownCodeSize, &arguments) : 0;
+   while (arguments.left())
+   {
+      wchar_t name[kDollarNameSize];
+      FormatDollarName(name, arguments.taken() + 1);
+      program->m_locals->create(name, arguments.take());
+   }
+   program->m_bindCounter = static_cast<int32_t>(bound + 1);
    program->m_entryAddress = entry;
-   program->m_currentPosition = entry;
+   program->m_currentPosition = entry + bound;
    newEpoch(program);
    program->execute();
 }
@@ -1630,7 +1711,7 @@ void ORVA_Program::execute()
          case CALL_NAME:
          {
             const int argc = instruction->m_intOperand;
-            const ORVA_ExtFunction *function = std::as_const(*m_environment).findFunction(instruction->m_operand.name);
+            const ORVA_ExtFunction *function = ORVA_Engine::hostFunction(this, instruction);
             if (function == nullptr)
             {
                uint32_t address = getFunctionAddress(instruction->m_operand.name);

@@ -29,6 +29,7 @@
 
 #include "vm/instruction_cache.h"
 #include "vm/opcodes.h"
+#include "vm/run_cache.h"
 
 // Deletes count instructions from start on and moves every later address down. Does
 // nothing for a count below 1 or a range that reaches the last instruction, so the last
@@ -38,6 +39,7 @@ void ORVA_Program::removeInstructions(uint32_t start, int count)
 {
    if (count <= 0 || static_cast<uint64_t>(start) + static_cast<uint64_t>(count) >= m_codeSize || m_sharedCode != nullptr)
       return;
+   CodeEdited(m_runCache);
    uint32_t removed = static_cast<uint32_t>(count);
    for (uint32_t i = start; i < start + removed; i++)
       delete m_instructions[i];
@@ -96,6 +98,7 @@ void ORVA_Program::optimize()
 {
    if (m_sharedCode != nullptr)
       return;
+   CodeEdited(m_runCache);
    // One walk over the code finds everything the passes look at: the instructions that
    // carry an address (jumps and calls), copied into a compact table, and the
    // PUSH_CONST-NEG pairs. The passes work on the table, in code order, and the jumps and

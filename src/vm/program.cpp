@@ -105,6 +105,7 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
       delete instruction;
       return;
    }
+   CodeEdited(m_runCache);
    if (m_codeSize == m_codeAllocated)
    {
       if (!reserveEntries(&m_instructions, &m_codeAllocated, static_cast<uint64_t>(m_codeSize) + 1))
@@ -124,6 +125,7 @@ void ORVA_Program::resolveLastJump(int opcode)
 {
    if (!carriesAddress(opcode) || m_sharedCode != nullptr)
       return;
+   CodeEdited(m_runCache);
    for (uint32_t i = m_codeSize; i > 0; i--)
    {
       ORVA_Instruction *instruction = m_instructions[i - 1];
@@ -140,6 +142,7 @@ void ORVA_Program::createJumpAt(uint32_t position, uint32_t target)
 {
    if (position >= m_codeSize || m_sharedCode != nullptr)
       return;
+   CodeEdited(m_runCache);
    int line = m_instructions[position]->m_sourceLine;
    delete m_instructions[position];
    m_instructions[position] = new ORVA_Instruction(line, JMP, target);

@@ -1,6 +1,10 @@
 // ORVA_RunCache: the sets a finished run leaves for the next one (see run_cache.h).
 #include "vm/run_cache.h"
 
+#include <cstdint>
+
+#include "env/builtins.h"
+
 ORVA_RunCache::~ORVA_RunCache()
 {
    delete m_locals;
@@ -48,4 +52,37 @@ void ORVA_RunCache::keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) n
    set->recycle();
    delete *slot;
    *slot = set;
+}
+
+bool ORVA_RunCache::findEntryPlan(uint32_t address, uint32_t codeSize, uint32_t *plan) const
+{
+   if (m_entryCodeSize == 0 || m_entryCodeSize != codeSize || m_entryAddress != address)
+      return false;
+   *plan = m_entryPlan;
+   return true;
+}
+
+void ORVA_RunCache::keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t plan)
+{
+   m_entryAddress = address;
+   m_entryCodeSize = codeSize;
+   m_entryPlan = plan;
+}
+
+uint32_t ORVA_RunCache::builtinPosition(const wchar_t *name)
+{
+   BuiltinName &slot = m_builtinNames[(reinterpret_cast<uintptr_t>(name) >> 4) % kBuiltinNameSlots];
+   if (slot.name != name)
+   {
+      slot.position = FindBuiltin(name);
+      slot.name = name;
+   }
+   return slot.position;
+}
+
+void ORVA_RunCache::codeEdited()
+{
+   m_entryCodeSize = 0;
+   for (BuiltinName &slot : m_builtinNames)
+      slot.name = nullptr;
 }

@@ -6,7 +6,9 @@
 // the values go, the variables stay behind with their names) and handed to the next run,
 // whose variables mostly have the same names in the same order and so take them up again.
 // The data and control stacks stay with the program itself (m_dataStack, m_controlStack),
-// emptied. Nothing here is seen by scripts or hosts: a recycled set behaves as a new one.
+// emptied. The plan for entering the entry function, and which names of the code are
+// built-in functions, stay while the code does.
+// Nothing here is seen by scripts or hosts: a recycled set behaves as a new one.
 // Only sets and stacks that every run makes are kept, so a run that fails for want of
 // memory at any point leaves no more behind than the run before it.
 #ifndef ORVA_VM_RUN_CACHE_H
@@ -31,11 +33,41 @@ public:
    void keepLocals(ORVA_VariableSystem *set) noexcept;
    void keepGlobals(ORVA_VariableSystem *set) noexcept;
 
+   // The plan for entering the entry function at `address` of the program's own code
+   // (`codeSize` instructions; see ORVA_Engine::callPlan): true with the plan when it is
+   // the one kept. Working a plan out walks the whole function, too much for every run.
+   bool findEntryPlan(uint32_t address, uint32_t codeSize, uint32_t *plan) const;
+   void keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t plan);
+   // FindBuiltin of a name operand of the program's own code, remembered by the name's
+   // address: the instruction keeps its name while the code is not edited.
+   uint32_t builtinPosition(const wchar_t *name);
+
+   // The program's code was edited, so what was kept about it may no longer describe it.
+   void codeEdited();
+
 private:
    static void keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) noexcept;
 
    ORVA_VariableSystem *m_locals = nullptr;
    ORVA_VariableSystem *m_globals = nullptr;
+   uint32_t m_entryAddress = 0;
+   uint32_t m_entryCodeSize = 0;   // 0: no plan kept
+   uint32_t m_entryPlan = 0;
+   struct BuiltinName
+   {
+      const wchar_t *name;
+      uint32_t position;
+   };
+   // Direct-mapped on the name's address; a handler calls a few functions.
+   static constexpr size_t kBuiltinNameSlots = 64;
+   BuiltinName m_builtinNames[kBuiltinNameSlots] = {};
 };
+
+// Tells a program's run cache (if it has one) that the program's code was edited.
+inline void CodeEdited(ORVA_RunCache *cache)
+{
+   if (cache != nullptr)
+      cache->codeEdited();
+}
 
 #endif

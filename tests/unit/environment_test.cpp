@@ -348,27 +348,33 @@ TEST(Environment, CallsReachTheSameRecordsWhetherTheTableIsSharedOrOwn)
       { "record borrowed, then host added", [](ORVA_Environment *e) { e->findFunction(L"abs"); const ORVA_ExtFunction f = record(L"host", hostFunction, 0); e->registerFunctionSet(1, &f); }, 5, 1 },
       { "borrowed record changed", [](ORVA_Environment *e) { e->findFunction(L"abs")->handler = otherHostFunction; }, 2, 0 },
    };
-   for (const Case &c : cases)
+   // One program per call runs in every setup in turn, twice: what a run found about the
+   // names of its code must not carry over to an environment that differs.
+   for (const wchar_t *source : { L"return abs(-5);", L"return host();" })
    {
-      for (const wchar_t *source : { L"return abs(-5);", L"return host();" })
+      wchar_t error[1024] = L"";
+      ORVA_Program *program = ORVACompile(source, error, 1024);
+      ASSERT_NE(nullptr, program);
+      for (int round = 0; round < 2; round++)
       {
-         auto *environment = new ORVA_Environment;
-         c.setup(environment);
-         int rc = -2;
-         ORVA_Program *program = runScript(source, environment, &rc);
-         ASSERT_NE(nullptr, program);
-         const int32_t expected = (source[7] == L'a') ? c.abs : c.host;
-         if (expected == 0)
+         for (const Case &c : cases)
          {
-            EXPECT_EQ(ORVA_ERR_FUNCTION_NOT_FOUND, program->getErrorInfo().code) << c.label;
+            auto *environment = new ORVA_Environment;
+            c.setup(environment);
+            const int rc = program->run(environment, 0, nullptr);
+            const int32_t expected = (source[7] == L'a') ? c.abs : c.host;
+            if (expected == 0)
+            {
+               EXPECT_EQ(ORVA_ERR_FUNCTION_NOT_FOUND, program->getErrorInfo().code) << c.label;
+            }
+            else
+            {
+               ASSERT_EQ(0, rc) << c.label;
+               EXPECT_EQ(expected, program->getResult()->getValueAsInt32()) << c.label;
+            }
          }
-         else
-         {
-            ASSERT_EQ(0, rc) << c.label;
-            EXPECT_EQ(expected, program->getResult()->getValueAsInt32()) << c.label;
-         }
-         delete program;
       }
+      delete program;
    }
    // The shared table itself never changes.
    EXPECT_EQ(builtinAbs, g_orvaDefaultFunctions[1].handler);
@@ -392,4 +398,46 @@ TEST(Environment, LentRecordsOutliveTheTableBecomingTheEnvironments)
    EXPECT_EQ(builtinAbs, lentAbs->handler);
    EXPECT_EQ(33u, environment.getFunctionCount());
    EXPECT_EQ(32, environment.findFunction(L"host") - environment.findFunction(L"_exit"));
+}
+
+namespace {
+
+int hostText(int, ORVA_Value **, ORVA_Value **result, ORVA_Program *)
+{
+   *result = new ORVA_Value(L"h");
+   return 0;
+}
+
+}  // namespace
+
+TEST(Environment, ManyNamesInOneProgramEachReachTheirOwnFunction)
+{
+   // Forty host functions and the built-ins in one program: every call must reach its own
+   // record in every run, however many names the program has.
+   std::vector<ORVA_ExtFunction> records;
+   std::wstring source = L"s = \"\";\n";
+   for (int i = 0; i < 40; i++)
+   {
+      const std::wstring name = L"f" + std::to_wstring(i);
+      records.push_back(record(name.c_str(), hostText, i % 3));
+      source += L"s .= " + name + L"(";
+      for (int k = 0; k < i % 3; k++)
+         source += (k == 0) ? L"1" : L", 1";
+      source += L") . length(\"" + name + L"\") . abs(-" + std::to_wstring(i) + L");\n";
+   }
+   source += L"return s;";
+   std::wstring expected;
+   for (int i = 0; i < 40; i++)
+      expected += L"h" + std::to_wstring(i < 10 ? 2 : 3) + std::to_wstring(i);
+   wchar_t error[1024] = L"";
+   ORVA_Program *program = ORVACompile(source.c_str(), error, 1024);
+   ASSERT_NE(nullptr, program) << std::string(error, error + wcslen(error));
+   for (int round = 0; round < 3; round++)
+   {
+      auto *environment = new ORVA_Environment;
+      environment->registerFunctionSet(static_cast<uint32_t>(records.size()), records.data());
+      ASSERT_EQ(0, program->run(environment, 0, nullptr)) << ORVAToUtf8(program->getErrorText());
+      EXPECT_EQ(expected, program->getResult()->getValueAsCString()) << round;
+   }
+   delete program;
 }

@@ -94,3 +94,31 @@ TEST(RunCache, ALocalSetOfConstantsLeavesNoConstants)
    EXPECT_EQ(runText(program, 7), L"7");
    delete program;
 }
+
+TEST(RunCache, SparesOfTheRunBeforeAreNoVariables)
+{
+   // The runs before made more variables than this one, under the same names: those
+   // left over must not count as made, whether the run takes the others up in the same
+   // order or in another. (xy and xyz begin alike, so that a set's quick check of the
+   // first letters cannot tell that it lacks xyz.)
+   ORVA_Program *program = compile(
+      L"if ($1 == 2) { z = 0; }\n"
+      L"a = 1; b = 2; c = 3; d = 4; e = 5; f = 6; g = 7; h = 8; i = 9; xy = 0;\n"
+      L"if ($1 >= 1) xyz = 1;\n"
+      L"global xyz = a + i; return xyz;");
+   struct Run
+   {
+      int32_t argument;
+      const wchar_t *expected;
+   };
+   const Run runs[] = {
+      {1, L"error 22"},   // xyz was made as a local before "global xyz"
+      {0, L"10"},
+      {1, L"error 22"},
+      {2, L"error 22"},   // z moves every later variable one place on
+      {0, L"10"},
+   };
+   for (const Run &run : runs)
+      EXPECT_EQ(runText(program, run.argument), run.expected) << run.argument;
+   delete program;
+}

@@ -102,6 +102,11 @@ TEST(NumberRecognition, Table)
       {L"inf", ORVA_DT_STRING, 0, 0},
       {L"nan", ORVA_DT_STRING, 0, 0},
       {L"0x1p3", ORVA_DT_STRING, 0, 0},
+      {L"10.41.7.1", ORVA_DT_STRING, 0, 0},
+      {L"1.5e+", ORVA_DT_STRING, 0, 0},
+      {L"1e5e5", ORVA_DT_STRING, 0, 0},
+      {L" -2.5e-1", ORVA_DT_REAL, 0, -0.25},
+      {L"1.5E3", ORVA_DT_REAL, 0, 1500.0},
    };
    for (const Case &c : cases)
    {
