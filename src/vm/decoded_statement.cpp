@@ -19,6 +19,13 @@ bool isInt32Operator(int opcode)
    }
 }
 
+// A constant the statement can compute with: an int32 without a name (an operation's
+// result keeps its left operand's name, which a plain number cannot stand for).
+bool isPlainInt32(const ORVA_Value *value)
+{
+   return value != nullptr && value->getDataType() == ORVA_DT_INT32 && value->getName() == nullptr;
+}
+
 // What stands on the decoding stack: the step that pushed it, whether that step was a
 // plain PUSH_VAR (which an EGET or ESET may turn into the array it works on), and whether
 // an operation made it.
@@ -39,8 +46,10 @@ public:
    bool take(const ORVA_Instruction *instruction)
    {
       const int opcode = instruction->getOpcode();
-      if (opcode == PUSH_VAR || opcode == PUSH_CONST)
-         return push(opcode == PUSH_VAR ? StatementStep::kVariable : StatementStep::kConstant, instruction);
+      if (opcode == PUSH_VAR)
+         return push(StatementStep::kVariable, instruction);
+      if (opcode == PUSH_CONST)
+         return isPlainInt32(instruction->getConstant()) && push(StatementStep::kConstant, instruction);
       if (m_depth < 2)
          return false;
       if (opcode == EGET)
@@ -92,7 +101,10 @@ private:
    {
       if (m_statement->stepCount == DecodedStatement::kMaxSteps)
          return false;
-      m_statement->steps[m_statement->stepCount++] = {kind, instruction->getOpcode(), instruction};
+      // A constant never changes during a run: its number is read once, here.
+      const int32_t operand =
+         (kind == StatementStep::kConstant) ? instruction->getConstant()->getValueAsInt32() : instruction->getOpcode();
+      m_statement->steps[m_statement->stepCount++] = {kind, operand, instruction};
       return true;
    }
 

@@ -30,13 +30,14 @@ struct StatementStep
    enum Kind : uint8_t
    {
       kVariable,   // PUSH_VAR of an int32 variable
-      kConstant,   // PUSH_CONST of an int32 constant
+      kConstant,   // PUSH_CONST of an unnamed int32 constant, read when decoded
       kArray,      // PUSH_VAR of the array an EGET reads from
       kOperation,  // a binary operator on the two numbers on top
       kElement     // EGET: the int32 element of the array below at the index on top
    };
    Kind kind;
-   int32_t opcode;
+   // The operator of a kOperation, the number of a kConstant.
+   int32_t operand;
    const ORVA_Instruction *instruction;
 };
 
