@@ -55,7 +55,7 @@ public:
       if (opcode == EGET)
          return makeArray(m_depth - 2) && combine(StatementStep::kElement, instruction);
       if (isInt32Operator(opcode))
-         return combine(StatementStep::kOperation, instruction);
+         return takeRightOperand(opcode) || combine(StatementStep::kOperation, instruction);
       return false;
    }
 
@@ -68,8 +68,6 @@ public:
    {
       return m_depth == 3 && m_entries[2].computed && makeArray(0);
    }
-
-   uint32_t stepCount() const { return m_statement->stepCount; }
 
 private:
    bool makeArray(uint32_t position)
@@ -88,6 +86,23 @@ private:
       return true;
    }
 
+   // An operator whose right operand was pushed just before it: the push's step becomes
+   // the operation on the number below, which spares a step and a place on the stack.
+   bool takeRightOperand(int opcode)
+   {
+      const Entry &right = m_entries[m_depth - 1];
+      StatementStep &push = m_statement->steps[right.step];
+      if (right.computed || right.step + 1 != m_statement->stepCount ||
+          (push.kind != StatementStep::kVariable && push.kind != StatementStep::kConstant))
+         return false;
+      push.kind = (push.kind == StatementStep::kVariable) ? StatementStep::kVariableOperation
+                                                          : StatementStep::kConstantOperation;
+      push.opcode = static_cast<uint8_t>(opcode);
+      m_depth--;
+      m_entries[m_depth - 1] = {right.step, false, true};
+      return true;
+   }
+
    bool combine(StatementStep::Kind kind, const ORVA_Instruction *instruction)
    {
       if (!addStep(kind, instruction))
@@ -102,9 +117,9 @@ private:
       if (m_statement->stepCount == DecodedStatement::kMaxSteps)
          return false;
       // A constant never changes during a run: its number is read once, here.
-      const int32_t operand =
-         (kind == StatementStep::kConstant) ? instruction->getConstant()->getValueAsInt32() : instruction->getOpcode();
-      m_statement->steps[m_statement->stepCount++] = {kind, operand, instruction};
+      const int32_t number = (kind == StatementStep::kConstant) ? instruction->getConstant()->getValueAsInt32() : 0;
+      m_statement->steps[m_statement->stepCount++] = {kind, static_cast<uint8_t>(instruction->getOpcode()), number,
+                                                      instruction};
       return true;
    }
 
@@ -163,7 +178,7 @@ bool DecodeStatement(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t 
       if (opcode == JZ || opcode == JNZ)
       {
          // Two operands and one operation before a branch are decided as they are pushed.
-         if (!decoder.complete() || decoder.stepCount() <= 3)
+         if (!decoder.complete() || position - start <= 3)
             return false;
          return finish(statement, DecodedStatement::kBranch, instruction, position - start + 1);
       }

@@ -806,7 +806,18 @@ public:
                break;
             }
             case StatementStep::kConstant:
-               stack[depth++].number = step.operand;
+               stack[depth++].number = step.number;
+               break;
+            case StatementStep::kVariableOperation:
+            {
+               const ORVA_Value *value = lookupOrCreate(program, step.instruction)->getValue();
+               if (!isPlainInt32(value) || !computeOnTop(step.opcode, &stack[depth - 1], value->getValueAsInt32()))
+                  return false;
+               break;
+            }
+            case StatementStep::kConstantOperation:
+               if (!computeOnTop(step.opcode, &stack[depth - 1], step.number))
+                  return false;
                break;
             case StatementStep::kArray:
             {
@@ -817,15 +828,10 @@ public:
                break;
             }
             case StatementStep::kOperation:
-            {
-               int32_t number;
-               bool comparison;
                depth--;
-               if (!ComputeInt32(step.operand, stack[depth - 1].number, stack[depth].number, &number, &comparison))
+               if (!computeOnTop(step.opcode, &stack[depth - 1], stack[depth].number))
                   return false;
-               stack[depth - 1].number = number;
                break;
-            }
             case StatementStep::kElement:
             {
                depth--;
@@ -837,6 +843,18 @@ public:
             }
          }
       }
+      return true;
+   }
+
+   // The left operand `top` takes the result of the operator with `right`; false when the
+   // operation needs the general path.
+   __attribute__((always_inline)) static bool computeOnTop(int opcode, Slot *top, int32_t right)
+   {
+      int32_t number;
+      bool comparison;
+      if (!ComputeInt32(opcode, top->number, right, &number, &comparison))
+         return false;
+      top->number = number;
       return true;
    }
 
