@@ -3,21 +3,9 @@
 
 #include <cwchar>
 
-namespace {
+#include "vm/engine.h"
 
-// The operators ComputeInt32 (vm/engine.h) computes for two int32 values.
-bool isInt32Operator(int opcode)
-{
-   switch (opcode)
-   {
-      case ADD: case SUB: case MUL: case REM:
-      case EQ: case NE: case LT: case LE: case GT: case GE:
-      case AND: case OR:
-         return true;
-      default:
-         return false;
-   }
-}
+namespace {
 
 // A constant the statement can compute with: an int32 without a name (an operation's
 // result keeps its left operand's name, which a plain number cannot stand for).
@@ -54,7 +42,7 @@ public:
          return false;
       if (opcode == EGET)
          return makeArray(m_depth - 2) && combine(StatementStep::kElement, instruction);
-      if (isInt32Operator(opcode))
+      if (IsInt32Operator(opcode))
          return takeRightOperand(opcode) || combine(StatementStep::kOperation, instruction);
       return false;
    }

@@ -1761,7 +1761,8 @@ void ORVA_Program::execute()
             // An int32 pushed as the right operand of an int32 operation that follows is
             // computed with at once, in place of the left operand: no value is made for
             // it. The operation counts as run, within the slice like SET+POP below.
-            if (countdown > 1 && next < m_codeSize && source != nullptr && source->getDataType() == ORVA_DT_INT32)
+            if (countdown > 1 && next < m_codeSize && source != nullptr && source->getDataType() == ORVA_DT_INT32 &&
+                IsInt32Operator(m_instructions[next]->m_opcode))
             {
                ORVA_Value *left = PEEK();
                if (left != nullptr &&
