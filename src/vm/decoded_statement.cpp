@@ -3,20 +3,15 @@
 
 #include <cwchar>
 
+#include "vm/engine.h"
+
 namespace {
 
-// The operators ComputeInt32 (vm/engine.h) computes for two int32 values.
-bool isInt32Operator(int opcode)
+// A constant the statement can compute with: an int32 without a name (an operation's
+// result keeps its left operand's name, which a plain number cannot stand for).
+bool isPlainInt32(const ORVA_Value *value)
 {
-   switch (opcode)
-   {
-      case ADD: case SUB: case MUL: case REM:
-      case EQ: case NE: case LT: case LE: case GT: case GE:
-      case AND: case OR:
-         return true;
-      default:
-         return false;
-   }
+   return value != nullptr && value->getDataType() == ORVA_DT_INT32 && value->getName() == nullptr;
 }
 
 // What stands on the decoding stack: the step that pushed it, whether that step was a
@@ -39,14 +34,16 @@ public:
    bool take(const ORVA_Instruction *instruction)
    {
       const int opcode = instruction->getOpcode();
-      if (opcode == PUSH_VAR || opcode == PUSH_CONST)
-         return push(opcode == PUSH_VAR ? StatementStep::kVariable : StatementStep::kConstant, instruction);
+      if (opcode == PUSH_VAR)
+         return push(StatementStep::kVariable, instruction);
+      if (opcode == PUSH_CONST)
+         return isPlainInt32(instruction->getConstant()) && push(StatementStep::kConstant, instruction);
       if (m_depth < 2)
          return false;
       if (opcode == EGET)
          return makeArray(m_depth - 2) && combine(StatementStep::kElement, instruction);
-      if (isInt32Operator(opcode))
-         return combine(StatementStep::kOperation, instruction);
+      if (IsInt32Operator(opcode))
+         return takeRightOperand(opcode) || combine(StatementStep::kOperation, instruction);
       return false;
    }
 
@@ -59,8 +56,6 @@ public:
    {
       return m_depth == 3 && m_entries[2].computed && makeArray(0);
    }
-
-   uint32_t stepCount() const { return m_statement->stepCount; }
 
 private:
    bool makeArray(uint32_t position)
@@ -79,6 +74,23 @@ private:
       return true;
    }
 
+   // An operator whose right operand was pushed just before it: the push's step becomes
+   // the operation on the number below, which spares a step and a place on the stack.
+   bool takeRightOperand(int opcode)
+   {
+      const Entry &right = m_entries[m_depth - 1];
+      StatementStep &push = m_statement->steps[right.step];
+      if (right.computed || right.step + 1 != m_statement->stepCount ||
+          (push.kind != StatementStep::kVariable && push.kind != StatementStep::kConstant))
+         return false;
+      push.kind = (push.kind == StatementStep::kVariable) ? StatementStep::kVariableOperation
+                                                          : StatementStep::kConstantOperation;
+      push.opcode = static_cast<uint8_t>(opcode);
+      m_depth--;
+      m_entries[m_depth - 1] = {right.step, false, true};
+      return true;
+   }
+
    bool combine(StatementStep::Kind kind, const ORVA_Instruction *instruction)
    {
       if (!addStep(kind, instruction))
@@ -92,7 +104,10 @@ private:
    {
       if (m_statement->stepCount == DecodedStatement::kMaxSteps)
          return false;
-      m_statement->steps[m_statement->stepCount++] = {kind, instruction->getOpcode(), instruction};
+      // A constant never changes during a run: its number is read once, here.
+      const int32_t number = (kind == StatementStep::kConstant) ? instruction->getConstant()->getValueAsInt32() : 0;
+      m_statement->steps[m_statement->stepCount++] = {kind, static_cast<uint8_t>(instruction->getOpcode()), number,
+                                                      instruction};
       return true;
    }
 
@@ -151,7 +166,7 @@ bool DecodeStatement(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t 
       if (opcode == JZ || opcode == JNZ)
       {
          // Two operands and one operation before a branch are decided as they are pushed.
-         if (!decoder.complete() || decoder.stepCount() <= 3)
+         if (!decoder.complete() || position - start <= 3)
             return false;
          return finish(statement, DecodedStatement::kBranch, instruction, position - start + 1);
       }

@@ -29,14 +29,20 @@ struct StatementStep
 {
    enum Kind : uint8_t
    {
-      kVariable,   // PUSH_VAR of an int32 variable
-      kConstant,   // PUSH_CONST of an int32 constant
-      kArray,      // PUSH_VAR of the array an EGET reads from
-      kOperation,  // a binary operator on the two numbers on top
-      kElement     // EGET: the int32 element of the array below at the index on top
+      kVariable,          // PUSH_VAR of an int32 variable
+      kConstant,          // PUSH_CONST of an unnamed int32 constant, read when decoded
+      kArray,             // PUSH_VAR of the array an EGET reads from
+      kOperation,         // a binary operator on the two numbers on top
+      kElement,           // EGET: the int32 element of the array below at the index on top
+      kVariableOperation, // PUSH_VAR and the operator that takes it at once as its right operand
+      kConstantOperation  // PUSH_CONST and the operator that takes it at once as its right operand
    };
    Kind kind;
-   int32_t opcode;
+   // The operator of the operations.
+   uint8_t opcode;
+   // The number of a constant.
+   int32_t number;
+   // The PUSH of an operand, else the instruction of the step.
    const ORVA_Instruction *instruction;
 };
 

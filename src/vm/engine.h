@@ -31,6 +31,20 @@ inline void FormatDollarName(wchar_t (&buffer)[kDollarNameSize], uint32_t number
    buffer[length] = 0;
 }
 
+// The operators ComputeInt32 computes for two int32 values.
+inline bool IsInt32Operator(int opcode)
+{
+   switch (opcode)
+   {
+      case ADD: case SUB: case MUL: case REM:
+      case EQ: case NE: case LT: case LE: case GT: case GE:
+      case AND: case OR:
+         return true;
+      default:
+         return false;
+   }
+}
+
 // What the operator `opcode` gives for two int32 operands when they need no conversion:
 // true with *number (and *comparison for the operators whose result is a truth value), or
 // false for operators that take the general path (division, shifts, bitwise, CONCAT, the

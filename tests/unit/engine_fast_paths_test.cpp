@@ -157,6 +157,10 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"foreach variable shadowed by a new global", L"sub mk() { global v = 0; return 0; }\narray a; a[0] = 1; a[1] = 2; a[2] = 3; s = \"\"; foreach (v : a) { if (v == 2) mk(); s .= v; } return s . typeof(v);", L"103null"},
       {"foreach variables of two loops", L"sub f(a) { s = \"\"; foreach (x : a) s .= x; foreach (y : a) s .= y . typeof(x); return s; }\narray a; a[0] = 1; a[1] = 2; return f(a) . f(a);", L"121null2null121null2null"},
       {"foreach in a function", L"sub f(a) { n = 0; foreach (v : a) n += v; return n; }\narray x; x[0] = 2; x[5] = 3; return f(x);", L"5"},
+      {"results of calls combined", L"sub f(a) { return a; }\nsub t(a) { return a . \"\"; }\nreturn (f(3) + f(4)) . (f(7) % f(-3)) . (f(2) < f(3)) . (t(\"0x10\") + f(1)) . \" \" . (f(1) + f(2.5)) . typeof(f(1) + f(2L)) . (f(v: 5) - f(2)) . (f(\"a\") . f(2));", L"71117 3.500000int643a2"},
+      {"right operands taken by their operators", L"t = 0; for (i = 0; i < 5; i++) t = t + (100 - i) % 7 - (i - 50) % (i + 3) * 2; return t;", L"44"},
+      {"right operand that stops being an int32", L"s = 0; d = 1; for (i = 0; i < 4; i++) { s = s * 2 + d; if (i == 1) d = 0.5; } return s;", L"13.500000"},
+      {"constants that are not int32 in statements", L"s = 0; t = 0; u = \"\"; for (i = 0; i < 3; i++) { s = s + i * 2 + 1.5; t = t + i + \"0x10\"; n = i * 2 + 2L; x = i * 2 + 0.5; u .= typeof(n) . x . \",\"; } return s . \" \" . t . \" \" . u;", L"10.500000 51 int640.500000,int642.500000,int644.500000,"},
       {"parameters then locals", L"sub f(a) { b = a * 2; c = b + a; return c; }\ns = 0; for (i = 0; i < 5; i++) s += f(i); return s;", L"30"},
    };
    expectResults(cases);
@@ -366,6 +370,7 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
       {"int32 branch on a new variable", L"x = 1;\nif (x < nothing) x = 2;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"int32 and a new variable", L"x = 1;\ny = x + nothing;\n", L"Error 5 in line 2: Invalid operation with NULL value"},
       {"int32 remainder by a zero variable", L"x = 7; z = 0;\ny = x % z;\n", L"Error 9 in line 2: Divide by zero"},
+      {"remainder of results of calls by zero", L"sub f(a) { return a; }\nx = 1;\ny = f(5) % f(0);\n", L"Error 9 in line 3: Divide by zero"},
       {"remainder by zero in a later round", L"for (i = 3; i >= 0; i--)\n   z = 10 % i + 1;\n", L"Error 9 in line 2: Divide by zero"},
       {"store into a number in a later round", L"array a; x = a;\nfor (i = 0; i < 3; i++) {\n   x[i] = i * 2;\n   if (i == 1) x = 5; }\n", L"Error 24 in line 3: Attempt to use array element access operation on non-array"},
       {"store at a real index in a later round", L"array a; k = 0;\nfor (i = 0; i < 3; i++) {\n   a[k] = i * 2;\n   if (i == 1) k = 1.5; }\n", L"Error 23 in line 3: Array index is not an integer"},
