@@ -461,6 +461,7 @@ private:
    friend class ORVA_Engine;
    int find(int index, bool *found) const;
    Element *lookup(int index) const;
+   Element *recordFor(int index, int *position) const;
    const Element *recordAt(int position) const;
    /* The value slot at a number (see array.cpp); for a dense array, the element at that
       position. */

@@ -467,18 +467,8 @@ void ORVA_Array::assign(int index, ORVA_Value &value)
       }
       makeRecords();
    }
-   Element *record;
    int position = 0;
-   if (m_chunks != nullptr)
-   {
-      record = m_chunks->lookup(index);
-   }
-   else
-   {
-      bool found;
-      position = find(index, &found);
-      record = found ? &m_elements[position] : nullptr;
-   }
+   Element *record = recordFor(index, &position);
    if (record != nullptr && record->value != nullptr)
    {
       record->value->swap(value);
@@ -501,6 +491,17 @@ void ORVA_Array::assign(int index, ORVA_Value &value)
       releaseSlot(slot);
       throw;
    }
+}
+
+// The record of the element at index, or null with *position set to where its record
+// goes in the flat list (chunks find their place themselves).
+ORVA_Array::Element *ORVA_Array::recordFor(int index, int *position) const
+{
+   if (m_chunks != nullptr)
+      return m_chunks->lookup(index);
+   bool found;
+   *position = find(index, &found);
+   return found ? &m_elements[*position] : nullptr;
 }
 
 // Stores past the last element of a dense array (or the first element of an empty one).
@@ -533,18 +534,8 @@ void ORVA_Array::clear(int index)
 {
    if (m_dense)
       makeRecords();
-   Element *record;
    int position = 0;
-   if (m_chunks != nullptr)
-   {
-      record = m_chunks->lookup(index);
-   }
-   else
-   {
-      bool found;
-      position = find(index, &found);
-      record = found ? &m_elements[position] : nullptr;
-   }
+   Element *record = recordFor(index, &position);
    if (record == nullptr)
    {
       insert(position, index, nullptr);
