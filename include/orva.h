@@ -441,9 +441,10 @@ public:
    ORVA_Value *getByPosition(int position) const;
    /* The index of the element at a position (0 to size()-1), or 0 for another position. */
    int getIndexAtPosition(int position) const;
-   /* Takes the value over: the array keeps its elements' values in storage of its own, so
-      what `value` holds moves into the element and `value` is deleted (read the element
-      back with get). Null stores an element without a value. */
+   /* Takes the value over. A new element is that value (get returns the pointer given);
+      for an element that is there already, what `value` holds moves into the element,
+      which keeps its address, and `value` is deleted. Null stores an element without a
+      value. */
    void set(int index, ORVA_Value *value);
    int size() const { return m_size; }
    void incRefCount() { m_refCount++; }
@@ -454,6 +455,9 @@ private:
    struct Element
    {
       int32_t index;
+      /* The value is one a host gave to set (deleted with delete), not one of the
+         array's own slots. */
+      bool adopted;
       ORVA_Value *value;
    };
    /* The records of an array that was filled out of order, in bounded chunks. */
@@ -477,8 +481,8 @@ private:
    void clear(int index);
    void makeRecords();
 
-   void insert(int position, int index, ORVA_Value *value);
-   void insertAt(int position, int index, ORVA_Value *value);
+   void insert(int position, int index, ORVA_Value *value, bool adopted = false);
+   void insertAt(int position, int index, ORVA_Value *value, bool adopted);
    bool makeRoom(bool atEnd);
    void makeChunks();
 

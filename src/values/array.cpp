@@ -115,7 +115,7 @@ struct ORVA_Array::Chunks
    size_t chunkOf(int index);
    Element *lookup(int index);
    Element *at(int position, int32_t total);
-   void insert(int index, ORVA_Value *value);
+   void insert(int index, ORVA_Value *value, bool adopted);
    void split(size_t *chunk, int32_t *slot, int index);
    void addChunk(size_t chunk, std::unique_ptr<Chunk> added, int index);
 };
@@ -177,7 +177,7 @@ ORVA_Array::Element *ORVA_Array::Chunks::at(int position, int32_t total)
 
 // Stores a record for an index that is not there yet. Throws std::bad_alloc, with
 // nothing changed, when a chunk cannot be added.
-void ORVA_Array::Chunks::insert(int index, ORVA_Value *value)
+void ORVA_Array::Chunks::insert(int index, ORVA_Value *value, bool adopted)
 {
    size_t chunk = chunkOf(index);
    int32_t slot = slotOf(list[chunk]->records, list[chunk]->count, index);
@@ -185,7 +185,7 @@ void ORVA_Array::Chunks::insert(int index, ORVA_Value *value)
       split(&chunk, &slot, index);
    Chunk *target = list[chunk].get();
    memmove(&target->records[slot + 1], &target->records[slot], sizeof(Element) * static_cast<size_t>(target->count - slot));
-   target->records[slot] = Element{index, value};
+   target->records[slot] = Element{index, adopted, value};
    target->count++;
    if (slot == 0)
       firsts[chunk] = index;
@@ -277,6 +277,7 @@ ORVA_Array::ORVA_Array(ORVA_Array *src) : ORVA_Array()
          ::new (static_cast<void *>(copy)) ORVA_Value(record->value);
       }
       m_elements[i].index = record->index;
+      m_elements[i].adopted = false;
       m_elements[i].value = copy;
       m_size = i + 1;
    }
@@ -304,9 +305,11 @@ void ORVA_Array::destroyValues() noexcept
    }
    for (int32_t i = 0; i < m_size; i++)
    {
-      ORVA_Value *value = recordAt(i)->value;
-      if (value != nullptr)
-         value->~ORVA_Value();
+      const Element *record = recordAt(i);
+      if (record->adopted)
+         delete record->value;
+      else if (record->value != nullptr)
+         record->value->~ORVA_Value();
    }
 }
 
@@ -521,11 +524,28 @@ void ORVA_Array::set(int index, ORVA_Value *value)
       clear(index);
       return;
    }
-   if (get(index) == value)
+   ORVA_Value *element = get(index);
+   if (element == value)
       return;
-   // The value goes when the array has taken its contents, or when memory runs out.
+   // The value goes when the element has taken its contents, or when memory runs out.
    std::unique_ptr<ORVA_Value> taken(value);
-   assign(index, *value);
+   if (element != nullptr)
+   {
+      element->swap(*value);
+      return;
+   }
+   if (m_dense)
+      makeRecords();
+   int position = 0;
+   Element *record = recordFor(index, &position);
+   if (record != nullptr)
+   {
+      record->adopted = true;
+      record->value = taken.release();
+      return;
+   }
+   insert(position, index, value, true);
+   taken.release();
 }
 
 // Stores no value at index: an element that is there loses its value, else a new one
@@ -541,8 +561,15 @@ void ORVA_Array::clear(int index)
       insert(position, index, nullptr);
       return;
    }
-   if (record->value != nullptr)
+   if (record->adopted)
+   {
+      delete record->value;
+      record->adopted = false;
+   }
+   else if (record->value != nullptr)
+   {
       releaseSlot(record->value);
+   }
    record->value = nullptr;
 }
 
@@ -558,6 +585,7 @@ void ORVA_Array::makeRecords()
       for (int32_t i = 0; i < m_size; i++)
       {
          m_elements[i].index = m_base + i;
+         m_elements[i].adopted = false;
          m_elements[i].value = slotAt(i);
       }
       m_allocated = m_size;
@@ -567,18 +595,18 @@ void ORVA_Array::makeRecords()
 
 // Adds the record of a new index, which belongs at `position` of the flat list while
 // there is one. Out of memory, the array stays as it was.
-void ORVA_Array::insert(int position, int index, ORVA_Value *value)
+void ORVA_Array::insert(int position, int index, ORVA_Value *value, bool adopted)
 {
    if (m_chunks == nullptr)
    {
       if (std::min(position, m_size - position) <= kChunkCapacity)
       {
-         insertAt(position, index, value);
+         insertAt(position, index, value, adopted);
          return;
       }
       makeChunks();
    }
-   m_chunks->insert(index, value);
+   m_chunks->insert(index, value, adopted);
    m_size++;
 }
 
@@ -586,7 +614,7 @@ void ORVA_Array::insert(int position, int index, ORVA_Value *value)
 // list: the records before it into the room in front, or the records after it into the
 // room behind. A full list grows by half; the new room goes behind it when it grows at
 // the end (where realloc may extend the block in place), else half of it in front.
-void ORVA_Array::insertAt(int position, int index, ORVA_Value *value)
+void ORVA_Array::insertAt(int position, int index, ORVA_Value *value, bool adopted)
 {
    // A list with no room on the side that should move grows first: without room in front,
    // a store in the first half would move the whole list.
@@ -605,6 +633,7 @@ void ORVA_Array::insertAt(int position, int index, ORVA_Value *value)
       memmove(&m_elements[position + 1], &m_elements[position], sizeof(Element) * (m_size - position));
    }
    m_elements[position].index = index;
+   m_elements[position].adopted = adopted;
    m_elements[position].value = value;
    m_size++;
 }

@@ -476,3 +476,41 @@ TEST(Stack, PushPopPeekAndGrowth)
    EXPECT_EQ(stack.getSize(), 3);
    EXPECT_EQ(stack.peekList(3)[0], &a);
 }
+
+// A host's set of a new element stores the very value it gave, whatever layout the array
+// has (dense, records, chunks after scattered stores) and wherever the element goes; a set
+// of an element already there moves the contents into the element, which keeps its address.
+// The array deletes the values it was given (the leak checker of the sanitizer build sees
+// any it loses), also when an element loses its value or gets one again.
+TEST(Array, SetOfANewElementStoresTheValueGiven)
+{
+   HeldArray held;
+   ORVA_Array &array = *held.array;
+   std::vector<int> order;
+   for (int i = 0; i < 600; i++)
+      order.push_back((i * 379) % 600);
+   for (int index : order)
+   {
+      auto *value = new ORVA_Value(index * 2);
+      array.set(index, value);
+      ASSERT_EQ(array.get(index), value) << index;
+   }
+   for (int i = 0; i < 600; i++)
+      ASSERT_EQ(array.get(i)->getValueAsInt32(), i * 2) << i;
+   ORVA_Value *element = array.get(5);
+   array.set(5, new ORVA_Value(-5));
+   EXPECT_EQ(array.get(5), element);
+   EXPECT_EQ(element->getValueAsInt32(), -5);
+   array.set(7, nullptr);
+   EXPECT_EQ(array.get(7), nullptr);
+   auto *again = new ORVA_Value(7);
+   array.set(7, again);
+   EXPECT_EQ(array.get(7), again);
+   auto *front = new ORVA_Value(-1);
+   array.set(-1, front);
+   EXPECT_EQ(array.getByPosition(0), front);
+
+   ORVA_Array copy(&array);
+   EXPECT_EQ(copy.get(7)->getValueAsInt32(), 7);
+   EXPECT_NE(copy.get(7), again);
+}
