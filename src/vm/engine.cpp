@@ -1103,6 +1103,15 @@ public:
       return nullptr;
    }
 
+   // Stores what an assignment of `value` stores (assignedCopy) into the element at
+   // `position`, in the array's own value slot: set would keep a new element as a value of
+   // its own, as it does for a host's value.
+   static void storeElement(ORVA_Array *elements, int32_t position, const ORVA_Value *value)
+   {
+      std::unique_ptr<ORVA_Value> stored(assignedCopy(value));
+      elements->assign(position, *stored);
+   }
+
    // For PUSH array (already looked up: `elements`) followed at `next` by PUSH index and
    // EGET, or by PUSH index, PUSH value, ESET and POP 1, with an int32 index: reads the
    // element onto the stack, or stores a copy of the value, as those instructions would.
@@ -1134,7 +1143,7 @@ public:
          return 0;
       if (value->isArray())
       {
-         elements->set(position, assignedCopy(value));
+         storeElement(elements, position, value);
          return 4;
       }
       // A copy made in place: an element that is already there takes it over.
@@ -2113,7 +2122,7 @@ void ORVA_Program::execute()
             if (m_limits.maxArrayElements != 0 && static_cast<uint32_t>(elements->size()) >= m_limits.maxArrayElements &&
                 elements->get(position) == nullptr)
                RAISE(ORVA_ERR_ARRAY_LIMIT);
-            elements->set(position, assignedCopy(value.get()));
+            ORVA_Engine::storeElement(elements, position, value.get());
             PUSH(value.release());
             break;
          }

@@ -1,7 +1,7 @@
 // ORVA_Instruction: one record of a program's code. The operand slot holds, depending on
 // the opcode's operand kind (vm/opcodes.h), nothing, a code address, an owned wide-string
-// name or an owned constant value. The engine's variable cache always starts empty and
-// is never copied: it points into the variable sets of one particular run.
+// name or an owned constant value, and the record knows its address; what runs learn about
+// it is kept by the program (instruction_cache.h), so the record is only read once built.
 //
 // Memory. A compilation makes an instruction for nearly every token, most with a name, and
 // a program frees them all together, so instructions and their names are not heap blocks
