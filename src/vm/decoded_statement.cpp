@@ -50,14 +50,20 @@ public:
    // True when exactly one number is left and an operation made it.
    bool complete() const { return m_depth == 1 && m_entries[0].computed; }
 
-   // True when an array, an index and a computed number are left, as ESET wants them; the
-   // array's step then reads the array.
+   // True when an array, an index and a number are left, as ESET wants them; the array's
+   // step then reads the array. The number is computed or a constant: a variable's value
+   // may keep a text of its own ("0x1F"), which the element must keep too.
    bool storable()
    {
-      return m_depth == 3 && m_entries[2].computed && makeArray(0);
+      return m_depth == 3 && (m_entries[2].computed || isConstant(m_entries[2])) && makeArray(0);
    }
 
 private:
+   bool isConstant(const Entry &entry) const
+   {
+      return m_statement->steps[entry.step].kind == StatementStep::kConstant;
+   }
+
    bool makeArray(uint32_t position)
    {
       if (!m_entries[position].variable)

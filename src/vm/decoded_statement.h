@@ -1,8 +1,9 @@
 // Statements the engine runs faster than instruction by instruction, decoded once per run
 // from the instructions that start them.
 //
-// Statements on int32 values. A statement such as `s = (s + i * 7) % 1000003;`, the
-// condition of `while (flags[j] < n)` or an argument such as `k - 1` compiles to a run of
+// Statements on int32 values. A statement such as `s = (s + i * 7) % 1000003;` or
+// `flags[j] = 0;`, the condition of `while (flags[j] < n)` or an argument such as `k - 1`
+// compiles to a run of
 // PUSH_VAR/PUSH_CONST, int32-capable binary operators and EGET. The run ends in SET x;
 // POP 1 (an assignment), in JZ/JNZ (a branch), in ESET; POP 1 (an element store), or in
 // any other instruction, which then takes the one number left (a push). Such a run is

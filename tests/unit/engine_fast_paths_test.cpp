@@ -216,6 +216,9 @@ TEST(EngineFastPaths, StatementsOnInt32ValuesInLoops)
       {"new variables in order", L"s = \"\"; for (i = 0; i < 3; i++) { if (i == 2) { x = i + 1; y = x * 2; } } return x . y . typeof(z);", L"36null"},
       {"element replaced in place", L"array a; array b; b[0] = 1; a[0] = b; a[1] = \"t\"; x = 5; y = \"0x10\"; a[0] = x; a[1] = y; x = 6; return typeof(a[0]) . a[0] . b[0] . a[1] . (a[1] + 1);", L"int32510x1017"},
       {"element keeps a stored name", L"sub g() { return typeof($v); }\nsub f() { array a; a[0] = 1; for (i = 0; i < 2; i++) a[i] = $1; return g(a[0]) . g(a[1]); }\nreturn f(v: 3);", L"int32int32"},
+      {"variable with a text of its own stored", L"x = \"0x10\"; array a; for (i = 0; i < 3; i++) a[i] = x; return a[2] . typeof(a[2]) . (a[2] + 1);", L"0x10int3217"},
+      {"number computed over every kind of element", L"sub g() { return typeof($v); }\nsub f() { array a; array b; b[0] = 9; a[0] = \"x\"; a[1] = b; a[2] = 1.5; a[3] = $1; a[4] = \"0x10\"; for (r = 0; r < 2; r++) for (i = 0; i < 7; i++) a[i] = 7 - r; return g(a[3]) . a[0] . typeof(a[1]) . b[0] . a[2] . a[4] . typeof(a[6]) . (a[4] + 1); }\nreturn f(v: 3);", L"null6int32966int327"},
+      {"constant stored over every kind of element", L"sub g() { return typeof($v); }\nsub f() { array a; array b; b[0] = 9; a[0] = \"x\"; a[1] = b; a[2] = 1.5; a[3] = $1; a[4] = \"0x10\"; for (r = 0; r < 2; r++) for (i = 0; i < 7; i++) a[i] = 6; return g(a[3]) . a[0] . typeof(a[1]) . b[0] . a[2] . a[4] . typeof(a[6]) . (a[4] + 1); }\nreturn f(v: 3);", L"null6int32966int327"},
       {"computed elements", L"array a; for (r = 0; r < 2; r++) for (i = 0; i < 4; i++) a[i] = (i * 7 + r) % 5; b = a; s = \"\"; foreach (v : b) s .= v . typeof(v); return s;", L"1int323int320int322int32"},
       {"computed element index and value", L"array a; for (i = 0; i < 4; i++) { a[i * 2] = i - 1; a[i * 2 + 1] = a[i * 2] * 3; } s = \"\"; foreach (v : a) s .= v . \",\"; return s;", L"-1,-3,0,0,1,3,2,6,"},
       {"store into a shared array", L"sub fill(x) { for (i = 0; i < 3; i++) x[i] = i * 2 + 10; return x[2]; }\narray a; a[0] = 0; b = a; r = fill(a); return typeof(a[2]) . a[2] . \" \" . r . typeof(b[2]);", L"int3214 14null"},
@@ -267,6 +270,8 @@ TEST(EngineFastPaths, EveryLoopShapeCountsEachInstructionPerRound)
    const Case cases[] = {
       {"assignment before the back-jump", L"while (i < n) { i = i + 1; x = x + i * 2; }", 0},
       {"element store before the back-jump", L"while (i < n) { i = i + 1; a[i % 4] = i * 3; }", 0},
+      {"constant element store before the back-jump", L"while (i < n) { i = i + 1; a[i % 4] = 9; }", 0},
+      {"for loop filling an array with a constant", L"for (k = 0; k < n; k++) a[k + 4] = 1;", 3},
       {"element read before the back-jump", L"while (i < n) { i = i + 1; x = a[i % 4] + 1; }", 0},
       {"decoded condition", L"while (i + 1 < n + 1) i = i + 1;", 0},
       {"increment before the back-jump", L"while (i < n) { x = a[j]; i++; }", 0},

@@ -142,6 +142,8 @@ TEST(RunLimits, EachLimitStopsARunawayScript)
        L"Error 30 in line 3: Array size limit exceeded"},
       {"growing array of computed numbers", L"array a; i = 0;\nwhile (1) {\n  a[i] = i * 2;\n  i++; }", elements(1000),
        L"Error 30 in line 3: Array size limit exceeded"},
+      {"growing array of a constant", L"array a; i = 0;\nwhile (1) {\n  a[i] = 0;\n  i++; }", elements(1000),
+       L"Error 30 in line 3: Array size limit exceeded"},
    };
    for (const Case &c : cases)
    {
