@@ -17,6 +17,7 @@
 // every switch it leaves (one POP 1 each); the compiler counts the switches open inside
 // each open loop.
 #include "compiler/codegen.h"
+#include "vm/instruction_memory.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -132,9 +133,12 @@ ORVA_Instruction *newInstruction(ORVA_Compiler *compiler, int opcode)
 
 ORVA_Value *newStringConstant(char *text)
 {
-   ORVA_Value *value = new ORVA_Value(static_cast<const char *>(text));
-   free(text);
-   return value;
+   struct FreeText
+   {
+      char *text;
+      ~FreeText() { free(text); }
+   } owned{text};
+   return newCompiledConstant(static_cast<const char *>(text));
 }
 
 void genOp(ORVA_Compiler *compiler, ORVA_Program *program, int opcode)
@@ -159,7 +163,7 @@ void genNameInt(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char
 
 void genConstant(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, ORVA_Value *constant)
 {
-   append(program, new ORVA_Instruction(compiler->getCurrentLine(), opcode, constant));
+   append(program, instructionWithCompiledConstant(compiler->getCurrentLine(), opcode, constant));
 }
 
 void genCast(ORVA_Compiler *compiler, ORVA_Program *program, int dataType)
@@ -243,13 +247,13 @@ void genConditionalElse(ORVA_Compiler *compiler, ORVA_Program *program)
 // return; exit; print; act on a null value.
 void genValuelessStatement(ORVA_Compiler *compiler, ORVA_Program *program, ORVA_Instruction *instruction)
 {
-   genConstant(compiler, program, PUSH_CONST, new ORVA_Value());
+   genConstant(compiler, program, PUSH_CONST, newCompiledConstant());
    append(program, instruction);
 }
 
 void genPrintln(ORVA_Compiler *compiler, ORVA_Program *program, bool withExpression)
 {
-   genConstant(compiler, program, PUSH_CONST, new ORVA_Value("\n"));
+   genConstant(compiler, program, PUSH_CONST, newCompiledConstant("\n"));
    if (withExpression)
       genOp(compiler, program, CONCAT);
    genOp(compiler, program, PRINT);

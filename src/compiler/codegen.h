@@ -22,6 +22,7 @@ constexpr int kParserStackLimit = 1000000;
 
 // Instruction creation
 ORVA_Instruction *newInstruction(ORVA_Compiler *compiler, int opcode);
+// A compiled constant (see genConstant) of the UTF-8 text, which it takes over.
 ORVA_Value *newStringConstant(char *text);
 
 // Plain instructions
@@ -29,6 +30,8 @@ void genOp(ORVA_Compiler *compiler, ORVA_Program *program, int opcode);
 void genPop(ORVA_Compiler *compiler, ORVA_Program *program);
 void genName(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name);
 void genNameInt(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name, int intOperand);
+// The constant comes from newCompiledConstant (vm/instruction_memory.h): the instruction is
+// made in front of it.
 void genConstant(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, ORVA_Value *constant);
 void genCast(ORVA_Compiler *compiler, ORVA_Program *program, int dataType);
 // A JMP or JZ whose target is not known yet (closed later with resolveLastJump).

@@ -9,6 +9,7 @@
 
 %code {
 #include "compiler/codegen.h"
+#include "vm/instruction_memory.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -71,7 +72,7 @@ static void yyerror(ORVA_Compiler *compiler, ORVA_Lexer *, void *, ORVA_Program 
 /* Values the parser still holds when it gives up at a syntax error. */
 %destructor { free($$); } <text>
 %destructor { free($<text>$); } AnyIdentifier FunctionName
-%destructor { delete $<constant>$; } Constant
+%destructor { discardCompiledConstant($<constant>$); } Constant
 %destructor { delete $<instruction>$; } SimpleStatementKeyword
 
 /* The dangling else: shifting binds it to the nearest if. */
@@ -374,14 +375,14 @@ FunctionName
 
 Constant
    : T_STRING                 { $<constant>$ = newStringConstant($1); }
-   | T_INT32                  { $<constant>$ = new ORVA_Value($1); }
-   | T_UINT32                 { $<constant>$ = new ORVA_Value($1); }
-   | T_INT64                  { $<constant>$ = new ORVA_Value($1); }
-   | T_UINT64                 { $<constant>$ = new ORVA_Value($1); }
-   | T_REAL                   { $<constant>$ = new ORVA_Value($1); }
-   | T_TRUE                   { $<constant>$ = new ORVA_Value(static_cast<int32_t>(1)); }
-   | T_FALSE                  { $<constant>$ = new ORVA_Value(static_cast<int32_t>(0)); }
-   | T_NULL                   { $<constant>$ = new ORVA_Value(); }
+   | T_INT32                  { $<constant>$ = newCompiledConstant($1); }
+   | T_UINT32                 { $<constant>$ = newCompiledConstant($1); }
+   | T_INT64                  { $<constant>$ = newCompiledConstant($1); }
+   | T_UINT64                 { $<constant>$ = newCompiledConstant($1); }
+   | T_REAL                   { $<constant>$ = newCompiledConstant($1); }
+   | T_TRUE                   { $<constant>$ = newCompiledConstant(static_cast<int32_t>(1)); }
+   | T_FALSE                  { $<constant>$ = newCompiledConstant(static_cast<int32_t>(0)); }
+   | T_NULL                   { $<constant>$ = newCompiledConstant(); }
    ;
 
 %%

@@ -388,6 +388,47 @@ ORVA_InstructionBulk::~ORVA_InstructionBulk()
    delete m_names;
 }
 
+namespace {
+
+// Where a compiled constant stands in its piece: right behind the instruction record.
+constexpr size_t kCompiledConstantOffset =
+   (sizeof(ORVA_Instruction) + alignof(ORVA_Value) - 1) / alignof(ORVA_Value) * alignof(ORVA_Value);
+
+char *roomOf(ORVA_Value *constant)
+{
+   return reinterpret_cast<char *>(constant) - kCompiledConstantOffset;
+}
+
+}  // namespace
+
+void *carveCompiledConstantRoom()
+{
+   return carve(kCompiledConstantOffset + sizeof(ORVA_Value));
+}
+
+void releaseCompiledConstantRoom(void *room)
+{
+   release(room);
+}
+
+ORVA_Value *compiledConstantIn(void *room)
+{
+   return reinterpret_cast<ORVA_Value *>(static_cast<char *>(room) + kCompiledConstantOffset);
+}
+
+ORVA_Instruction *instructionWithCompiledConstant(int line, int opcode, ORVA_Value *constant)
+{
+   return ::new (roomOf(constant)) ORVA_Instruction(line, opcode, constant);
+}
+
+void discardCompiledConstant(ORVA_Value *constant)
+{
+   if (constant == nullptr)
+      return;
+   constant->~ORVA_Value();
+   release(roomOf(constant));
+}
+
 void *ORVA_Instruction::operator new(size_t size)
 {
    return carve(size);
@@ -471,7 +512,11 @@ void ORVA_Instruction::releaseOperand()
          release(m_operand.name);
          break;
       case ORVA_OperandKind::Constant:
-         delete m_operand.constant;
+         // A compiled constant shares the instruction's piece, which goes with the record.
+         if (m_operand.constant != nullptr && m_operand.constant == compiledConstantIn(this))
+            m_operand.constant->~ORVA_Value();
+         else
+            delete m_operand.constant;
          break;
       default:
          break;
