@@ -131,16 +131,6 @@ ORVA_Instruction *newInstruction(ORVA_Compiler *compiler, int opcode)
    return new ORVA_Instruction(compiler->getCurrentLine(), opcode);
 }
 
-ORVA_Value *newStringConstant(char *text)
-{
-   struct FreeText
-   {
-      char *text;
-      ~FreeText() { free(text); }
-   } owned{text};
-   return newCompiledConstant(static_cast<const char *>(text));
-}
-
 void genOp(ORVA_Compiler *compiler, ORVA_Program *program, int opcode)
 {
    append(program, newInstruction(compiler, opcode));
@@ -151,14 +141,14 @@ void genPop(ORVA_Compiler *compiler, ORVA_Program *program)
    append(program, new ORVA_Instruction(compiler->getCurrentLine(), POP, 1));
 }
 
-void genName(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name)
+void genName(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name)
 {
-   append(program, new ORVA_Instruction(compiler->getCurrentLine(), opcode, name));
+   genNameInt(compiler, program, opcode, name, 0);
 }
 
-void genNameInt(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name, int intOperand)
+void genNameInt(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name, int intOperand)
 {
-   append(program, new ORVA_Instruction(compiler->getCurrentLine(), opcode, name, intOperand));
+   append(program, newNamedInstruction(compiler->getCurrentLine(), opcode, name, intOperand));
 }
 
 void genConstant(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, ORVA_Value *constant)
@@ -197,11 +187,10 @@ void genMainEnd(ORVA_Compiler *compiler, ORVA_Program *program, bool isExpressio
 }
 
 // sub f(...): top-level code jumps over the body; f starts right after that jump.
-void genFunctionStart(ORVA_Compiler *compiler, ORVA_Program *program, char *name)
+void genFunctionStart(ORVA_Compiler *compiler, ORVA_Program *program, const char *name)
 {
    genForwardJump(compiler, program, JMP);
    registerFunction(compiler, program, name, ORVA_INVALID_ADDRESS);
-   free(name);
    compiler->m_idListOpcode = BIND;
 }
 
@@ -212,7 +201,7 @@ void genFunctionEnd(ORVA_Compiler *compiler, ORVA_Program *program)
 }
 
 // One name of a parameter list or of an array declaration.
-void genIdentifierListItem(ORVA_Compiler *compiler, ORVA_Program *program, char *name)
+void genIdentifierListItem(ORVA_Compiler *compiler, ORVA_Program *program, const char *name)
 {
    genName(compiler, program, compiler->m_idListOpcode, name);
 }
@@ -224,10 +213,10 @@ void genIdentifierListItem(ORVA_Compiler *compiler, ORVA_Program *program, char 
 // x op= e starts by pushing x; the name itself stays with the parser for the final SET.
 void genPushVarCopy(ORVA_Compiler *compiler, ORVA_Program *program, const char *name)
 {
-   genName(compiler, program, PUSH_VAR, strdup(name));
+   genName(compiler, program, PUSH_VAR, name);
 }
 
-void genCompoundAssign(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name)
+void genCompoundAssign(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name)
 {
    genOp(compiler, program, opcode);
    genName(compiler, program, SET, name);
@@ -328,9 +317,9 @@ void genForEnd(ORVA_Compiler *compiler, ORVA_Program *program)
 
 // foreach (v : e) s lays out as
 //    PUSH_CONST "v"  code(e)  FOREACH  Ln: NEXT  JZ Le  code(s)  JMP Ln  Le: POP 1
-void genForEachVariable(ORVA_Compiler *compiler, ORVA_Program *program, char *name)
+void genForEachVariable(ORVA_Compiler *compiler, ORVA_Program *program, const char *name)
 {
-   genConstant(compiler, program, PUSH_CONST, newStringConstant(name));
+   genConstant(compiler, program, PUSH_CONST, newCompiledConstant(name));
 }
 
 void genForEachStart(ORVA_Compiler *compiler, ORVA_Program *program)

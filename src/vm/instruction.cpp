@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -225,23 +226,41 @@ public:
    {
       for (auto &entry : m_names)
          release(entry.second);
+      for (auto &entry : m_keptNames)
+         release(entry.second);
    }
 
    // Another holder's share of the name carved for `text`, or null when there is none yet.
-   wchar_t *take(const char *text) const
+   // A kept text stays unchanged at its address while the compilation lasts (the
+   // compiler's token texts), so its address finds the name without reading the text.
+   wchar_t *take(const char *text, bool kept) const
    {
-      // Names are short: the key fits a string's own buffer, no allocation is made.
-      auto found = m_names.find(std::string(text));
-      return found != m_names.end() ? static_cast<wchar_t *>(share(found->second)) : nullptr;
+      wchar_t *name = nullptr;
+      if (kept)
+      {
+         auto found = m_keptNames.find(text);
+         name = found != m_keptNames.end() ? found->second : nullptr;
+      }
+      else
+      {
+         // Names are short: the key fits a string's own buffer, no allocation is made.
+         auto found = m_names.find(std::string(text));
+         name = found != m_names.end() ? found->second : nullptr;
+      }
+      return name != nullptr ? static_cast<wchar_t *>(share(name)) : nullptr;
    }
-   void add(const char *text, wchar_t *name)
+   void add(const char *text, bool kept, wchar_t *name)
    {
-      m_names.emplace(std::string(text), name);
+      if (kept)
+         m_keptNames.emplace(text, name);
+      else
+         m_names.emplace(std::string(text), name);
       share(name);
    }
 
 private:
    std::unordered_map<std::string, wchar_t *> m_names;
+   std::unordered_map<const char *, wchar_t *> m_keptNames;
 };
 
 namespace {
@@ -284,8 +303,8 @@ bool setBulk(bool)
 class ORVA_SharedNames
 {
 public:
-   wchar_t *take(const char *) const { return nullptr; }
-   void add(const char *, wchar_t *) {}
+   wchar_t *take(const char *, bool) const { return nullptr; }
+   void add(const char *, bool, wchar_t *) {}
 };
 
 namespace {
@@ -332,20 +351,20 @@ wchar_t *convertUTF8Name(const char *text)
 }
 
 // A UTF-8 name in the thread's blocks, shared with the instructions that named it before
-// in a bulk compilation; null for null.
-wchar_t *carveUTF8Name(const char *text)
+// in a bulk compilation; null for null. kept: see ORVA_SharedNames::take.
+wchar_t *carveUTF8Name(const char *text, bool kept = false)
 {
    if (text == nullptr)
       return nullptr;
    if (t_sharedNames == nullptr)
       return convertUTF8Name(text);
-   wchar_t *name = t_sharedNames->take(text);
+   wchar_t *name = t_sharedNames->take(text, kept);
    if (name != nullptr)
       return name;
    name = convertUTF8Name(text);
    try
    {
-      t_sharedNames->add(text, name);
+      t_sharedNames->add(text, kept, name);
    }
    catch (...)
    {
@@ -427,6 +446,13 @@ void discardCompiledConstant(ORVA_Value *constant)
       return;
    constant->~ORVA_Value();
    release(roomOf(constant));
+}
+
+ORVA_Instruction *newNamedInstruction(int line, int opcode, const char *name, int intOperand)
+{
+   std::unique_ptr<ORVA_Instruction> instruction(new ORVA_Instruction(line, opcode, intOperand));
+   instruction->m_operand.name = carveUTF8Name(name, true);
+   return instruction.release();
 }
 
 void *ORVA_Instruction::operator new(size_t size)

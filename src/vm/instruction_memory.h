@@ -67,4 +67,11 @@ ORVA_Value *newCompiledConstant(Arguments &&...arguments)
 ORVA_Instruction *instructionWithCompiledConstant(int line, int opcode, ORVA_Value *constant);
 void discardCompiledConstant(ORVA_Value *constant);
 
+// An instruction whose name operand reads as the UTF-8 `name` (null: none), which stays the
+// caller's: the compiler's names are kept once per compilation, where the public
+// constructors take over a malloc'ed name of their own each. The name must stay unchanged
+// at its address until the current bulk compilation ends: there its address alone finds
+// the instructions' shared copy.
+ORVA_Instruction *newNamedInstruction(int line, int opcode, const char *name, int intOperand);
+
 #endif
