@@ -683,6 +683,7 @@ private:
    friend class ORVA_Program;
    friend class ORVA_Engine;
    friend struct ORVA_InstructionCache;
+   friend ORVA_Instruction *newNamedInstruction(int line, int opcode, const char *name, int intOperand);
    void releaseOperand();
 
    int32_t m_opcode;

@@ -17,6 +17,7 @@
 // every switch it leaves (one POP 1 each); the compiler counts the switches open inside
 // each open loop.
 #include "compiler/codegen.h"
+#include "vm/instruction_memory.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -130,13 +131,6 @@ ORVA_Instruction *newInstruction(ORVA_Compiler *compiler, int opcode)
    return new ORVA_Instruction(compiler->getCurrentLine(), opcode);
 }
 
-ORVA_Value *newStringConstant(char *text)
-{
-   ORVA_Value *value = new ORVA_Value(static_cast<const char *>(text));
-   free(text);
-   return value;
-}
-
 void genOp(ORVA_Compiler *compiler, ORVA_Program *program, int opcode)
 {
    append(program, newInstruction(compiler, opcode));
@@ -147,19 +141,19 @@ void genPop(ORVA_Compiler *compiler, ORVA_Program *program)
    append(program, new ORVA_Instruction(compiler->getCurrentLine(), POP, 1));
 }
 
-void genName(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name)
+void genName(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name)
 {
-   append(program, new ORVA_Instruction(compiler->getCurrentLine(), opcode, name));
+   genNameInt(compiler, program, opcode, name, 0);
 }
 
-void genNameInt(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name, int intOperand)
+void genNameInt(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name, int intOperand)
 {
-   append(program, new ORVA_Instruction(compiler->getCurrentLine(), opcode, name, intOperand));
+   append(program, newNamedInstruction(compiler->getCurrentLine(), opcode, name, intOperand));
 }
 
 void genConstant(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, ORVA_Value *constant)
 {
-   append(program, new ORVA_Instruction(compiler->getCurrentLine(), opcode, constant));
+   append(program, instructionWithCompiledConstant(compiler->getCurrentLine(), opcode, constant));
 }
 
 void genCast(ORVA_Compiler *compiler, ORVA_Program *program, int dataType)
@@ -193,11 +187,10 @@ void genMainEnd(ORVA_Compiler *compiler, ORVA_Program *program, bool isExpressio
 }
 
 // sub f(...): top-level code jumps over the body; f starts right after that jump.
-void genFunctionStart(ORVA_Compiler *compiler, ORVA_Program *program, char *name)
+void genFunctionStart(ORVA_Compiler *compiler, ORVA_Program *program, const char *name)
 {
    genForwardJump(compiler, program, JMP);
    registerFunction(compiler, program, name, ORVA_INVALID_ADDRESS);
-   free(name);
    compiler->m_idListOpcode = BIND;
 }
 
@@ -208,7 +201,7 @@ void genFunctionEnd(ORVA_Compiler *compiler, ORVA_Program *program)
 }
 
 // One name of a parameter list or of an array declaration.
-void genIdentifierListItem(ORVA_Compiler *compiler, ORVA_Program *program, char *name)
+void genIdentifierListItem(ORVA_Compiler *compiler, ORVA_Program *program, const char *name)
 {
    genName(compiler, program, compiler->m_idListOpcode, name);
 }
@@ -220,10 +213,10 @@ void genIdentifierListItem(ORVA_Compiler *compiler, ORVA_Program *program, char 
 // x op= e starts by pushing x; the name itself stays with the parser for the final SET.
 void genPushVarCopy(ORVA_Compiler *compiler, ORVA_Program *program, const char *name)
 {
-   genName(compiler, program, PUSH_VAR, strdup(name));
+   genName(compiler, program, PUSH_VAR, name);
 }
 
-void genCompoundAssign(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name)
+void genCompoundAssign(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name)
 {
    genOp(compiler, program, opcode);
    genName(compiler, program, SET, name);
@@ -243,13 +236,13 @@ void genConditionalElse(ORVA_Compiler *compiler, ORVA_Program *program)
 // return; exit; print; act on a null value.
 void genValuelessStatement(ORVA_Compiler *compiler, ORVA_Program *program, ORVA_Instruction *instruction)
 {
-   genConstant(compiler, program, PUSH_CONST, new ORVA_Value());
+   genConstant(compiler, program, PUSH_CONST, newCompiledConstant());
    append(program, instruction);
 }
 
 void genPrintln(ORVA_Compiler *compiler, ORVA_Program *program, bool withExpression)
 {
-   genConstant(compiler, program, PUSH_CONST, new ORVA_Value("\n"));
+   genConstant(compiler, program, PUSH_CONST, newCompiledConstant("\n"));
    if (withExpression)
       genOp(compiler, program, CONCAT);
    genOp(compiler, program, PRINT);
@@ -324,9 +317,9 @@ void genForEnd(ORVA_Compiler *compiler, ORVA_Program *program)
 
 // foreach (v : e) s lays out as
 //    PUSH_CONST "v"  code(e)  FOREACH  Ln: NEXT  JZ Le  code(s)  JMP Ln  Le: POP 1
-void genForEachVariable(ORVA_Compiler *compiler, ORVA_Program *program, char *name)
+void genForEachVariable(ORVA_Compiler *compiler, ORVA_Program *program, const char *name)
 {
-   genConstant(compiler, program, PUSH_CONST, newStringConstant(name));
+   genConstant(compiler, program, PUSH_CONST, newCompiledConstant(name));
 }
 
 void genForEachStart(ORVA_Compiler *compiler, ORVA_Program *program)

@@ -1,7 +1,8 @@
 // Code generation for the parser's actions. Each helper appends the instructions of one
 // grammar action to the program; every instruction carries the line the lexer is on when
-// the action runs. Names (char *) passed to these helpers are UTF-8 texts from the scanner,
-// allocated with malloc; the helpers take them over.
+// the action runs. Names passed to these helpers are UTF-8 texts from the scanner, which
+// the lexer keeps for the whole compilation (compiler/token_texts.h); the helpers only
+// read them.
 #ifndef ORVA_CODEGEN_H
 #define ORVA_CODEGEN_H
 
@@ -22,13 +23,14 @@ constexpr int kParserStackLimit = 1000000;
 
 // Instruction creation
 ORVA_Instruction *newInstruction(ORVA_Compiler *compiler, int opcode);
-ORVA_Value *newStringConstant(char *text);
 
 // Plain instructions
 void genOp(ORVA_Compiler *compiler, ORVA_Program *program, int opcode);
 void genPop(ORVA_Compiler *compiler, ORVA_Program *program);
-void genName(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name);
-void genNameInt(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name, int intOperand);
+void genName(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name);
+void genNameInt(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name, int intOperand);
+// The constant comes from newCompiledConstant (vm/instruction_memory.h): the instruction is
+// made in front of it.
 void genConstant(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, ORVA_Value *constant);
 void genCast(ORVA_Compiler *compiler, ORVA_Program *program, int dataType);
 // A JMP or JZ whose target is not known yet (closed later with resolveLastJump).
@@ -36,13 +38,13 @@ void genForwardJump(ORVA_Compiler *compiler, ORVA_Program *program, int opcode);
 
 // Script and functions
 void genMainEnd(ORVA_Compiler *compiler, ORVA_Program *program, bool isExpression);
-void genFunctionStart(ORVA_Compiler *compiler, ORVA_Program *program, char *name);
+void genFunctionStart(ORVA_Compiler *compiler, ORVA_Program *program, const char *name);
 void genFunctionEnd(ORVA_Compiler *compiler, ORVA_Program *program);
-void genIdentifierListItem(ORVA_Compiler *compiler, ORVA_Program *program, char *name);
+void genIdentifierListItem(ORVA_Compiler *compiler, ORVA_Program *program, const char *name);
 
 // Expressions
 void genPushVarCopy(ORVA_Compiler *compiler, ORVA_Program *program, const char *name);
-void genCompoundAssign(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, char *name);
+void genCompoundAssign(ORVA_Compiler *compiler, ORVA_Program *program, int opcode, const char *name);
 void genConditionalElse(ORVA_Compiler *compiler, ORVA_Program *program);
 
 // Simple statements
@@ -58,7 +60,7 @@ void genForInit(ORVA_Compiler *compiler, ORVA_Program *program);
 void genForCondition(ORVA_Compiler *compiler, ORVA_Program *program);
 void genForIncrement(ORVA_Compiler *compiler, ORVA_Program *program);
 void genForEnd(ORVA_Compiler *compiler, ORVA_Program *program);
-void genForEachVariable(ORVA_Compiler *compiler, ORVA_Program *program, char *name);
+void genForEachVariable(ORVA_Compiler *compiler, ORVA_Program *program, const char *name);
 void genForEachStart(ORVA_Compiler *compiler, ORVA_Program *program);
 void genForEachEnd(ORVA_Compiler *compiler, ORVA_Program *program);
 void genSwitchStart(ORVA_Compiler *compiler);

@@ -8,6 +8,7 @@
 #define ORVA_COMPILER_H
 
 #include <orva.h>
+#include "compiler/token_texts.h"
 #include "platform/platform.h"
 #include "vm/opcodes.h"
 
@@ -22,7 +23,8 @@ constexpr int kMaxStringConstant = 8192;
 // One slot of the parser's value stack; the scanner fills it for tokens that carry a value.
 union ORVA_TokenValue
 {
-   char *text;                       // identifiers, strings, function names (malloc'ed UTF-8)
+   char *text;                       // identifiers, strings, function names (UTF-8, kept by
+                                     // the lexer's token texts: only read)
    int32_t int32;
    uint32_t uint32;
    int64_t int64;
@@ -68,6 +70,7 @@ public:
    int32_t m_commentLevel;
    int32_t m_stringSize;
    char m_stringBuffer[kMaxStringConstant + 1];
+   ORVA_TokenTexts m_tokenTexts;
 };
 
 // Scanner context (flex reentrant scanner) bound to a lexer.

@@ -9,6 +9,7 @@
 
 %code {
 #include "compiler/codegen.h"
+#include "vm/instruction_memory.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -68,10 +69,9 @@ static void yyerror(ORVA_Compiler *compiler, ORVA_Lexer *, void *, ORVA_Program 
 %left T_REF
 %left T_POST_DEC T_POST_INC
 
-/* Values the parser still holds when it gives up at a syntax error. */
-%destructor { free($$); } <text>
-%destructor { free($<text>$); } AnyIdentifier FunctionName
-%destructor { delete $<constant>$; } Constant
+/* Values the parser still holds when it gives up at a syntax error (texts belong to the
+   lexer). */
+%destructor { discardCompiledConstant($<constant>$); } Constant
 %destructor { delete $<instruction>$; } SimpleStatementKeyword
 
 /* The dangling else: shifting binds it to the nearest if. */
@@ -98,7 +98,7 @@ ModuleComponent
    ;
 
 UseStatement
-   : T_USE AnyIdentifier ';'  { program->addPreload($<text>2); }
+   : T_USE AnyIdentifier ';'  { program->addPreload(strdup($<text>2)); }
    ;
 
 AnyIdentifier
@@ -107,7 +107,7 @@ AnyIdentifier
    ;
 
 Function
-   : T_SUB FunctionName       { genFunctionStart(compiler, program, $<text>2); $<text>2 = nullptr; }
+   : T_SUB FunctionName       { genFunctionStart(compiler, program, $<text>2); }
      ParameterDeclaration Block
                               { genFunctionEnd(compiler, program); }
    ;
@@ -118,7 +118,7 @@ ParameterDeclaration
    ;
 
 IdentifierList
-   : T_IDENTIFIER             { genIdentifierListItem(compiler, program, $1); $1 = nullptr; }
+   : T_IDENTIFIER             { genIdentifierListItem(compiler, program, $1); }
      ',' IdentifierList
    | T_IDENTIFIER             { genIdentifierListItem(compiler, program, $1); }
    ;
@@ -289,7 +289,7 @@ ForStatement
 
 ForEachStatement
    : T_FOREACH '(' T_IDENTIFIER
-                              { genForEachVariable(compiler, program, $3); $3 = nullptr; }
+                              { genForEachVariable(compiler, program, $3); }
      ':' Expression ')'       { genForEachStart(compiler, program); }
      StatementOrBlock         { compiler->popFinished(); genForEachEnd(compiler, program); }
    ;
@@ -373,15 +373,15 @@ FunctionName
    ;
 
 Constant
-   : T_STRING                 { $<constant>$ = newStringConstant($1); }
-   | T_INT32                  { $<constant>$ = new ORVA_Value($1); }
-   | T_UINT32                 { $<constant>$ = new ORVA_Value($1); }
-   | T_INT64                  { $<constant>$ = new ORVA_Value($1); }
-   | T_UINT64                 { $<constant>$ = new ORVA_Value($1); }
-   | T_REAL                   { $<constant>$ = new ORVA_Value($1); }
-   | T_TRUE                   { $<constant>$ = new ORVA_Value(static_cast<int32_t>(1)); }
-   | T_FALSE                  { $<constant>$ = new ORVA_Value(static_cast<int32_t>(0)); }
-   | T_NULL                   { $<constant>$ = new ORVA_Value(); }
+   : T_STRING                 { $<constant>$ = newCompiledConstant(static_cast<const char *>($1)); }
+   | T_INT32                  { $<constant>$ = newCompiledConstant($1); }
+   | T_UINT32                 { $<constant>$ = newCompiledConstant($1); }
+   | T_INT64                  { $<constant>$ = newCompiledConstant($1); }
+   | T_UINT64                 { $<constant>$ = newCompiledConstant($1); }
+   | T_REAL                   { $<constant>$ = newCompiledConstant($1); }
+   | T_TRUE                   { $<constant>$ = newCompiledConstant(static_cast<int32_t>(1)); }
+   | T_FALSE                  { $<constant>$ = newCompiledConstant(static_cast<int32_t>(0)); }
+   | T_NULL                   { $<constant>$ = newCompiledConstant(); }
    ;
 
 %%

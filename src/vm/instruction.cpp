@@ -5,8 +5,9 @@
 //
 // Memory. A compilation makes an instruction for nearly every token, most with a name, and
 // a program frees them all together, so instructions and their names are not heap blocks
-// of their own: each thread carves them one after another from its current block of
-// kBlockSize bytes, each preceded by a pointer to its block. A block goes back to the C
+// of their own: each thread carves them one after another from its current block, which
+// is made of aligned units that each begin with a pointer to the block, so a piece is
+// found by its address alone and carries only its contents. A block goes back to the C
 // allocator once it is retired (full, or its thread has ended) and everything carved from
 // it has been released, on whichever thread that happens: its counter starts at
 // kUnretired, every release takes one off, and retiring takes off kUnretired minus the
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -51,28 +53,40 @@ constexpr size_t kHugePageSize = size_t(2) << 20;
 struct InstructionBlock
 {
    std::atomic<uint64_t> remaining;
-   size_t mappedSize;   // 0 for a block from malloc
+   size_t mappedSize;   // 0 for a block from the C allocator
 };
 
-// About 290 instructions a block: one allocation serves many, and a block that a single
-// long-lived instruction keeps alive costs little.
-constexpr size_t kBlockSize = 16384;
+// Blocks are made of units of kUnitSize bytes, each aligned to its size and starting with
+// a pointer to the header of its block; a piece never crosses the end of its unit, so the
+// unit, and with it the block, is found from the piece's address alone and the pieces
+// themselves carry nothing but their contents.
+constexpr size_t kUnitSize = 16384;
+// A small block is one unit: about 680 instructions, so one allocation serves many, and a
+// block that a single long-lived instruction keeps alive costs little.
+constexpr size_t kBlockSize = kUnitSize;
 // Blocks of a large compilation: one huge page each.
 constexpr size_t kHugeBlockSize = kHugePageSize;
+static_assert(kHugeBlockSize % kUnitSize == 0, "huge blocks are whole units");
 // A piece larger than this (a very long name) gets a block of its own.
-constexpr size_t kLargestCarved = kBlockSize / 8;
+constexpr size_t kLargestCarved = kUnitSize / 8;
 constexpr uint64_t kUnretired = uint64_t(1) << 62;
-// The block pointer before each piece; it keeps the pieces 8-byte aligned.
-constexpr size_t kPieceHeader = sizeof(InstructionBlock *);
-constexpr size_t kBlockHeader = (sizeof(InstructionBlock) + kPieceHeader - 1) / kPieceHeader * kPieceHeader;
-static_assert(alignof(ORVA_Instruction) <= kPieceHeader, "pieces keep instructions aligned");
-static_assert(alignof(wchar_t) <= kPieceHeader, "pieces keep names aligned");
+// Pieces are rounded to this size, which keeps them aligned for what they hold.
+constexpr size_t kPieceAlignment = 8;
+constexpr size_t kUnitHeader = sizeof(InstructionBlock *);
+// The first unit of a block also holds the block's header.
+constexpr size_t kFirstUnitHeader = kUnitHeader + (sizeof(InstructionBlock) + kPieceAlignment - 1) / kPieceAlignment * kPieceAlignment;
+static_assert(alignof(ORVA_Instruction) <= kPieceAlignment, "pieces keep instructions aligned");
+static_assert(alignof(ORVA_Value) <= kPieceAlignment, "pieces keep constants aligned");
+static_assert(alignof(wchar_t) <= kPieceAlignment, "pieces keep names aligned");
+static_assert(kUnitHeader % kPieceAlignment == 0 && kFirstUnitHeader + kLargestCarved <= kUnitSize,
+              "a unit holds the largest piece carved from a block");
 
 struct ThreadBlocks
 {
    InstructionBlock *current;
    char *next;
-   char *end;
+   char *end;        // of the current unit
+   char *blockEnd;
    uint64_t carved;
    bool registered;
    bool closed;
@@ -89,10 +103,11 @@ void releasePieces(InstructionBlock *block, uint64_t count)
    {
       size_t mappedSize = block->mappedSize;
       block->~InstructionBlock();
+      void *memory = reinterpret_cast<char *>(block) - kUnitHeader;
       if (mappedSize != 0)
-         munmap(block, mappedSize);
+         munmap(memory, mappedSize);
       else
-         free(block);
+         free(memory);
    }
 }
 
@@ -103,6 +118,7 @@ void retireCurrentBlock()
    t_blocks.current = nullptr;
    t_blocks.next = nullptr;
    t_blocks.end = nullptr;
+   t_blocks.blockEnd = nullptr;
    t_blocks.carved = 0;
 }
 
@@ -120,15 +136,24 @@ struct BlockCloser
 
 thread_local BlockCloser t_closer;
 
+// Lays out the first unit of a block at memory: its unit header and the block's header.
+InstructionBlock *placeBlock(void *memory, size_t mappedSize)
+{
+   auto *block = new (static_cast<char *>(memory) + kUnitHeader) InstructionBlock;
+   *static_cast<InstructionBlock **>(memory) = block;
+   block->remaining.store(kUnretired, std::memory_order_relaxed);
+   block->mappedSize = mappedSize;
+   return block;
+}
+
+// A block of at least size bytes, whole units, from the C allocator.
 InstructionBlock *newBlock(size_t size)
 {
-   void *memory = malloc(size);
+   size_t units = (size + kUnitSize - 1) / kUnitSize;
+   void *memory = aligned_alloc(kUnitSize, units * kUnitSize);
    if (memory == nullptr)
       throw std::bad_alloc();
-   auto *block = new (memory) InstructionBlock;
-   block->remaining.store(kUnretired, std::memory_order_relaxed);
-   block->mappedSize = 0;
-   return block;
+   return placeBlock(memory, 0);
 }
 
 // A block of kHugeBlockSize bytes on a boundary of its size, as huge pages need, and
@@ -147,10 +172,12 @@ InstructionBlock *newHugeBlock()
    if (span - head - kHugeBlockSize != 0)
       munmap(reinterpret_cast<char *>(start) + kHugeBlockSize, span - head - kHugeBlockSize);
    madvise(reinterpret_cast<void *>(start), kHugeBlockSize, MADV_HUGEPAGE);
-   auto *block = new (reinterpret_cast<void *>(start)) InstructionBlock;
-   block->remaining.store(kUnretired, std::memory_order_relaxed);
-   block->mappedSize = kHugeBlockSize;
-   return block;
+   return placeBlock(reinterpret_cast<void *>(start), kHugeBlockSize);
+}
+
+char *unitStartOf(InstructionBlock *block)
+{
+   return reinterpret_cast<char *>(block) - kUnitHeader;
 }
 
 __attribute__((noinline)) void startBlock()
@@ -165,47 +192,65 @@ __attribute__((noinline)) void startBlock()
    InstructionBlock *block = t_blocks.bulk ? newHugeBlock() : nullptr;
    if (block == nullptr)
       block = newBlock(kBlockSize);
+   char *unit = unitStartOf(block);
    t_blocks.current = block;
-   t_blocks.next = reinterpret_cast<char *>(block) + kBlockHeader;
-   t_blocks.end = reinterpret_cast<char *>(block) + (block->mappedSize != 0 ? block->mappedSize : kBlockSize);
+   t_blocks.next = unit + kFirstUnitHeader;
+   t_blocks.end = unit + kUnitSize;
+   t_blocks.blockEnd = unit + (block->mappedSize != 0 ? block->mappedSize : kBlockSize);
+}
+
+// Goes on to the next unit of the current block, or to a new block after the last one.
+void startUnit()
+{
+   if (t_blocks.end == t_blocks.blockEnd)
+   {
+      startBlock();
+      return;
+   }
+   char *unit = t_blocks.end;
+   *reinterpret_cast<InstructionBlock **>(unit) = t_blocks.current;
+   t_blocks.next = unit + kUnitHeader;
+   t_blocks.end = unit + kUnitSize;
 }
 
 // A piece of at least size bytes from the thread's current block; throws std::bad_alloc.
 void *carve(size_t size)
 {
-   size_t pieceSize = kPieceHeader + (size + kPieceHeader - 1) / kPieceHeader * kPieceHeader;
+   size_t pieceSize = (size + kPieceAlignment - 1) / kPieceAlignment * kPieceAlignment;
    if (pieceSize > kLargestCarved)
    {
-      InstructionBlock *block = newBlock(kBlockHeader + pieceSize);
+      InstructionBlock *block = newBlock(kFirstUnitHeader + pieceSize);
       releasePieces(block, kUnretired - 1);   // retired at once, with its one piece
-      char *piece = reinterpret_cast<char *>(block) + kBlockHeader;
-      *reinterpret_cast<InstructionBlock **>(piece) = block;
-      return piece + kPieceHeader;
+      return unitStartOf(block) + kFirstUnitHeader;
    }
    if (pieceSize > static_cast<size_t>(t_blocks.end - t_blocks.next))
-      startBlock();
+      startUnit();
    char *piece = t_blocks.next;
    t_blocks.next += pieceSize;
    t_blocks.carved++;
-   *reinterpret_cast<InstructionBlock **>(piece) = t_blocks.current;
    if (t_blocks.closed)
       retireCurrentBlock();
-   return piece + kPieceHeader;
+   return piece;
+}
+
+// The block a piece was carved from, read off the start of its unit.
+InstructionBlock *blockOf(void *carved)
+{
+   uintptr_t unit = reinterpret_cast<uintptr_t>(carved) & ~static_cast<uintptr_t>(kUnitSize - 1);
+   return *reinterpret_cast<InstructionBlock **>(unit);
 }
 
 void release(void *carved)
 {
    if (carved == nullptr)
       return;
-   char *piece = static_cast<char *>(carved) - kPieceHeader;
-   releasePieces(*reinterpret_cast<InstructionBlock **>(piece), 1);
+   releasePieces(blockOf(carved), 1);
 }
 
 // One more holder of a carved piece: its block counts it as one more piece to release.
 void *share(void *carved)
 {
-   char *piece = static_cast<char *>(carved) - kPieceHeader;
-   (*reinterpret_cast<InstructionBlock **>(piece))->remaining.fetch_add(1, std::memory_order_relaxed);
+   blockOf(carved)->remaining.fetch_add(1, std::memory_order_relaxed);
    return carved;
 }
 
@@ -225,23 +270,41 @@ public:
    {
       for (auto &entry : m_names)
          release(entry.second);
+      for (auto &entry : m_keptNames)
+         release(entry.second);
    }
 
    // Another holder's share of the name carved for `text`, or null when there is none yet.
-   wchar_t *take(const char *text) const
+   // A kept text stays unchanged at its address while the compilation lasts (the
+   // compiler's token texts), so its address finds the name without reading the text.
+   wchar_t *take(const char *text, bool kept) const
    {
-      // Names are short: the key fits a string's own buffer, no allocation is made.
-      auto found = m_names.find(std::string(text));
-      return found != m_names.end() ? static_cast<wchar_t *>(share(found->second)) : nullptr;
+      wchar_t *name = nullptr;
+      if (kept)
+      {
+         auto found = m_keptNames.find(text);
+         name = found != m_keptNames.end() ? found->second : nullptr;
+      }
+      else
+      {
+         // Names are short: the key fits a string's own buffer, no allocation is made.
+         auto found = m_names.find(std::string(text));
+         name = found != m_names.end() ? found->second : nullptr;
+      }
+      return name != nullptr ? static_cast<wchar_t *>(share(name)) : nullptr;
    }
-   void add(const char *text, wchar_t *name)
+   void add(const char *text, bool kept, wchar_t *name)
    {
-      m_names.emplace(std::string(text), name);
+      if (kept)
+         m_keptNames.emplace(text, name);
+      else
+         m_names.emplace(std::string(text), name);
       share(name);
    }
 
 private:
    std::unordered_map<std::string, wchar_t *> m_names;
+   std::unordered_map<const char *, wchar_t *> m_keptNames;
 };
 
 namespace {
@@ -284,8 +347,8 @@ bool setBulk(bool)
 class ORVA_SharedNames
 {
 public:
-   wchar_t *take(const char *) const { return nullptr; }
-   void add(const char *, wchar_t *) {}
+   wchar_t *take(const char *, bool) const { return nullptr; }
+   void add(const char *, bool, wchar_t *) {}
 };
 
 namespace {
@@ -332,20 +395,20 @@ wchar_t *convertUTF8Name(const char *text)
 }
 
 // A UTF-8 name in the thread's blocks, shared with the instructions that named it before
-// in a bulk compilation; null for null.
-wchar_t *carveUTF8Name(const char *text)
+// in a bulk compilation; null for null. kept: see ORVA_SharedNames::take.
+wchar_t *carveUTF8Name(const char *text, bool kept = false)
 {
    if (text == nullptr)
       return nullptr;
    if (t_sharedNames == nullptr)
       return convertUTF8Name(text);
-   wchar_t *name = t_sharedNames->take(text);
+   wchar_t *name = t_sharedNames->take(text, kept);
    if (name != nullptr)
       return name;
    name = convertUTF8Name(text);
    try
    {
-      t_sharedNames->add(text, name);
+      t_sharedNames->add(text, kept, name);
    }
    catch (...)
    {
@@ -386,6 +449,54 @@ ORVA_InstructionBulk::~ORVA_InstructionBulk()
    setBulk(m_previous);
    t_sharedNames = m_previousNames;
    delete m_names;
+}
+
+namespace {
+
+// Where a compiled constant stands in its piece: right behind the instruction record.
+constexpr size_t kCompiledConstantOffset =
+   (sizeof(ORVA_Instruction) + alignof(ORVA_Value) - 1) / alignof(ORVA_Value) * alignof(ORVA_Value);
+
+char *roomOf(ORVA_Value *constant)
+{
+   return reinterpret_cast<char *>(constant) - kCompiledConstantOffset;
+}
+
+}  // namespace
+
+void *carveCompiledConstantRoom()
+{
+   return carve(kCompiledConstantOffset + sizeof(ORVA_Value));
+}
+
+void releaseCompiledConstantRoom(void *room)
+{
+   release(room);
+}
+
+ORVA_Value *compiledConstantIn(void *room)
+{
+   return reinterpret_cast<ORVA_Value *>(static_cast<char *>(room) + kCompiledConstantOffset);
+}
+
+ORVA_Instruction *instructionWithCompiledConstant(int line, int opcode, ORVA_Value *constant)
+{
+   return ::new (roomOf(constant)) ORVA_Instruction(line, opcode, constant);
+}
+
+void discardCompiledConstant(ORVA_Value *constant)
+{
+   if (constant == nullptr)
+      return;
+   constant->~ORVA_Value();
+   release(roomOf(constant));
+}
+
+ORVA_Instruction *newNamedInstruction(int line, int opcode, const char *name, int intOperand)
+{
+   std::unique_ptr<ORVA_Instruction> instruction(new ORVA_Instruction(line, opcode, intOperand));
+   instruction->m_operand.name = carveUTF8Name(name, true);
+   return instruction.release();
 }
 
 void *ORVA_Instruction::operator new(size_t size)
@@ -471,7 +582,11 @@ void ORVA_Instruction::releaseOperand()
          release(m_operand.name);
          break;
       case ORVA_OperandKind::Constant:
-         delete m_operand.constant;
+         // A compiled constant shares the instruction's piece, which goes with the record.
+         if (m_operand.constant != nullptr && m_operand.constant == compiledConstantIn(this))
+            m_operand.constant->~ORVA_Value();
+         else
+            delete m_operand.constant;
          break;
       default:
          break;

@@ -75,6 +75,54 @@ TEST(InstructionMemory, OwnedOperandsAreReleasedWithTheInstruction)
    delete static_cast<ORVA_Instruction *>(nullptr);
 }
 
+// Constants the compiler makes share their instruction's piece: each reads as made, a copy
+// (a module linked into a program) is a constant of its own, deleting the instruction ends
+// the constant without handing its memory to the value pool, and a constant whose
+// instruction is never made is discarded alone.
+TEST(InstructionMemory, CompiledConstantsLiveAndEndWithTheirInstruction)
+{
+   std::vector<ORVA_Instruction *> made;
+   std::vector<const ORVA_Value *> constants;
+   for (int i = 0; i < 3000; i++)
+   {
+      ORVA_Value *constant = (i % 3 == 0)   ? newCompiledConstant(static_cast<int32_t>(i))
+                             : (i % 3 == 1) ? newCompiledConstant("text of a constant")
+                                            : newCompiledConstant();
+      made.push_back(instructionWithCompiledConstant(i, PUSH_CONST, constant));
+      constants.push_back(constant);
+      if (i % 100 == 0)
+         discardCompiledConstant(newCompiledConstant("never used"));
+   }
+   for (size_t i = 0; i < made.size(); i++)
+   {
+      ASSERT_EQ(made[i]->getConstant(), constants[i]);
+      ASSERT_EQ(made[i]->getLine(), static_cast<int>(i));
+   }
+   auto *copy = new ORVA_Instruction(made[1]);
+   EXPECT_NE(copy->getConstant(), made[1]->getConstant());
+   EXPECT_STREQ(copy->getConstant()->getValueAsCString(), L"text of a constant");
+   EXPECT_EQ(made[3]->getConstant()->getValueAsInt32(), 3);
+   EXPECT_EQ(made[2]->getConstant()->getDataType(), ORVA_DT_NULL);
+   for (size_t i = 0; i < made.size(); i += 2)
+      delete made[i];
+   delete copy;
+   // Values made now come from the pool: never from where a compiled constant stood.
+   std::vector<ORVA_Value *> values;
+   for (int i = 0; i < 3000; i++)
+      values.push_back(new ORVA_Value(i));
+   for (ORVA_Value *value : values)
+      for (size_t i = 0; i < constants.size(); i += 2)
+         ASSERT_NE(value, constants[i]);
+   for (ORVA_Value *value : values)
+      delete value;
+   for (size_t i = 1; i < made.size(); i += 2)
+   {
+      EXPECT_EQ(made[i]->getLine(), static_cast<int>(i));
+      delete made[i];
+   }
+   discardCompiledConstant(nullptr);
+}
+
 // Names are converted into the instruction blocks; they must read exactly as the platform's
 // UTF-8 conversion reads them, short, long (a block of their own) or not ASCII.
 TEST(InstructionMemory, NamesReadAsThePlatformConversionReadsThem)

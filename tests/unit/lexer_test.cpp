@@ -62,7 +62,6 @@ std::string describe(int token, ORVA_TokenValue &value)
       case T_COMPOUND_IDENTIFIER:
       case T_STRING:
          name += ":" + escape(value.text);
-         free(value.text);
          return name;
       case T_INT32: snprintf(number, sizeof(number), "%d", value.int32); break;
       case T_UINT32: snprintf(number, sizeof(number), "%u", value.uint32); break;
@@ -267,7 +266,6 @@ TEST(Lexer, StringConstantHoldsAtMost8192Bytes)
       Scan scan(full.c_str());
       ASSERT_EQ(scan.next(&value), T_STRING);
       EXPECT_EQ(strlen(value.text), static_cast<size_t>(kMaxStringConstant));
-      free(value.text);
       EXPECT_EQ(scan.next(&value), 0);
    }
 
@@ -277,7 +275,6 @@ TEST(Lexer, StringConstantHoldsAtMost8192Bytes)
       Scan scan(escaped.c_str());
       ASSERT_EQ(scan.next(&value), T_STRING);
       EXPECT_EQ(value.text[kMaxStringConstant - 1], '\n');
-      free(value.text);
    }
 
    // A multi-byte character counts with all its bytes.
@@ -285,7 +282,6 @@ TEST(Lexer, StringConstantHoldsAtMost8192Bytes)
    {
       Scan scan(wide.c_str());
       ASSERT_EQ(scan.next(&value), T_STRING);
-      free(value.text);
    }
 
    const wchar_t *tooLong[] = {L"a", L"\\x41", L"\\0", L"\xE9"};
@@ -344,6 +340,42 @@ TEST(Lexer, CountsLines)
 
 // Input arrives in pieces of 8192 bytes and the scanner's buffer is 16384 bytes: tokens
 // that straddle a piece boundary or exceed the buffer must come out whole.
+// The lexer keeps one copy of each distinct text for the whole compilation: tokens of one
+// text get the same copy, texts that only begin alike (or are a name and a string of the
+// same bytes) read as themselves, also after the index has grown many times, and so do
+// names of one hash ("costarring" and "liquid" collide in the index's hash).
+TEST(Lexer, TokenTextsAreKeptOncePerText)
+{
+   std::wstring source = L"count counter count2 \"count\" counter count costarring liquid ";
+   for (int i = 0; i < 20000; i++)
+      source += L"n" + std::to_wstring(i) + L" ";
+   source += L"count n7 n70 n700";
+   Scan scan(source.c_str());
+   ORVA_TokenValue value;
+   std::vector<const char *> texts;
+   int token;
+   while ((token = scan.next(&value)) > 0)
+   {
+      ASSERT_TRUE(token == T_IDENTIFIER || token == T_STRING);
+      texts.push_back(value.text);
+   }
+   ASSERT_EQ(texts.size(), 20012u);
+   const char *const expected[] = {"count", "counter", "count2", "count", "counter", "count", "costarring", "liquid"};
+   for (size_t i = 0; i < 8; i++)
+      EXPECT_STREQ(texts[i], expected[i]) << i;
+   EXPECT_EQ(texts[3], texts[0]);
+   EXPECT_EQ(texts[4], texts[1]);
+   EXPECT_EQ(texts[5], texts[0]);
+   EXPECT_NE(texts[1], texts[0]);
+   EXPECT_NE(texts[2], texts[0]);
+   for (int i = 0; i < 20000; i++)
+      ASSERT_EQ(std::string(texts[8 + i]), "n" + std::to_string(i));
+   EXPECT_EQ(texts[20008], texts[0]);
+   EXPECT_EQ(texts[20009], texts[8 + 7]);
+   EXPECT_EQ(texts[20010], texts[8 + 70]);
+   EXPECT_EQ(texts[20011], texts[8 + 700]);
+}
+
 TEST(Lexer, LongInput)
 {
    std::wstring source;
@@ -358,17 +390,13 @@ TEST(Lexer, LongInput)
    {
       ASSERT_EQ(scan.next(&value), T_IDENTIFIER);
       EXPECT_EQ(std::string(value.text), "name" + std::to_string(i));
-      free(value.text);
    }
    ASSERT_EQ(scan.next(&value), T_IDENTIFIER);
    EXPECT_EQ(strlen(value.text), longName.size());
-   free(value.text);
    ASSERT_EQ(scan.next(&value), T_STRING);
    EXPECT_EQ(strlen(value.text), static_cast<size_t>(kMaxStringConstant));
-   free(value.text);
    ASSERT_EQ(scan.next(&value), T_IDENTIFIER);
    EXPECT_STREQ(value.text, "end");
-   free(value.text);
    EXPECT_EQ(scan.next(&value), 0);
    EXPECT_EQ(scan.line(), 2);
 }

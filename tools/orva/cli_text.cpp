@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -63,7 +62,10 @@ bool readScriptFile(const std::string &path, std::string &bytes)
    bytes.resize(static_cast<size_t>(file.gcount()));
    if (file.bad())
       return false;
-   std::replace(bytes.begin(), bytes.end(), '\0', ' ');
+   // A zero byte reads as a space; memchr finds the rare ones far faster than a test of
+   // every byte.
+   for (size_t zero = 0; (zero = bytes.find('\0', zero)) != std::string::npos; zero++)
+      bytes[zero] = ' ';
    return true;
 }
 
