@@ -40,8 +40,10 @@
 // has it), which takes on the set's serial; a failure falls back to the full search,
 // which refreshes the entry. An entry from an earlier run is not thrown away: the sets
 // searched before the remembered one must lack the name for certain (their name bits),
-// and firstAt must confirm the position; runs that take the same path lay out their
-// variables alike, so most first lookups of a run skip the search. In front of all that, an instruction keeps the variable it
+// and the position must be confirmed, by the local set's serial when it is the set the
+// position was found in (a handler's runs take up one recycled set, see carriedOver),
+// else by firstAt; runs that take the same path lay out their variables alike, so most
+// first lookups of a run skip the search. In front of all that, an instruction keeps the variable it
 // found and trusts it while the program's lookup epoch stays the same: a run and every
 // call start with a new epoch, and a global variable being made gives a new one that also
 // ends the validity of all older ones. A return brings back the caller's epoch while it is
@@ -87,9 +89,6 @@ constexpr uint32_t kMaxFusedBinds = 8;
 // rest of the run (when it also gave up more often than it ran).
 constexpr uint32_t kStatementTrials = 16;
 
-// Instructions a run marks as seen before the list of them first grows.
-constexpr size_t kFirstSeenRoom = 64;
-
 // Marks a call plan (see ORVA_Engine::callPlan) whose function cannot see "$1".."$n".
 constexpr uint32_t kArgumentsUnseen = 0x100;
 
@@ -110,9 +109,8 @@ enum : uint8_t
 // Local sets of returned calls kept for the next calls of the run (see ORVA_Engine).
 constexpr uint32_t kSpareLocalSets = 64;
 
-// What an instruction's decoded statement (instruction_cache.h) holds once it ran in this run, and once decoding found
+// What an instruction's decoded statement (instruction_cache.h) holds once decoding found
 // no int32 statement starting there.
-const DecodedStatement kSeenOnce{};
 const DecodedStatement kNoStatement{};
 
 struct RunState
@@ -392,7 +390,7 @@ public:
       const wchar_t *name = call->m_operand.name;
       if (program->m_currentPosition >= static_cast<RunState *>(program->m_runState)->ownCodeSize)
          return environment.findFunction(name);
-      return environment.findFunction(name, program->m_runCache->builtinPosition(name));
+      return environment.findFunction(name, program->m_runCache->builtinPosition(call->m_address, name));
    }
 
    // callPlan for the entry function, kept from run to run in the run cache.
@@ -689,32 +687,27 @@ public:
    }
 
    // Runs the decoded statement starting at the current instruction (see runStatement),
-   // marking the instruction as seen the first time and decoding it the second.
+   // noting the run the instruction first ran in and decoding it when it runs again in that
+   // run. The note is the run's number, so a handler whose statements each run once keeps
+   // no list of them and has nothing to forget at its end.
    __attribute__((always_inline)) static bool tryStatement(ORVA_Program *program, const ORVA_Instruction *instruction,
                                                           uint32_t *countdown, uint32_t *next)
    {
-      const auto *statement = static_cast<const DecodedStatement *>(ORVA_InstructionCache::of(program, instruction).decoded);
+      ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      const auto *statement = static_cast<const DecodedStatement *>(cache.decoded);
       if (statement == &kNoStatement)
          return false;
       if (statement == nullptr)
       {
-         markSeen(program, instruction);
-         return false;
-      }
-      if (statement == &kSeenOnce)
+         if (cache.seenInRun != program->m_runNumber)
+         {
+            cache.seenInRun = program->m_runNumber;
+            return false;
+         }
          statement = decode(program, instruction, program->m_currentPosition);
+      }
       return statement != &kNoStatement &&
              runStatement(program, instruction, statement, program->m_currentPosition, countdown, next);
-   }
-
-   __attribute__((noinline)) static void markSeen(ORVA_Program *program, const ORVA_Instruction *instruction)
-   {
-      std::vector<uint32_t> &seen = static_cast<RunState *>(program->m_runState)->decodedAddresses;
-      // A handler marks a few dozen: room for them at once rather than growth step by step.
-      if (seen.empty())
-         seen.reserve(kFirstSeenRoom);
-      seen.push_back(instruction->m_address);
-      ORVA_InstructionCache::of(program, instruction).decoded = &kSeenOnce;
    }
 
    // Forgets what the run decoded, before another instruction may come to stand at an
@@ -728,10 +721,11 @@ public:
    }
 
    // The int32 statement starting at `position` (the instruction there runs for the
-   // second time in this run), or kNoStatement.
+   // second time in this run), or kNoStatement; either is forgotten when the run ends.
    __attribute__((noinline)) static const DecodedStatement *decode(ORVA_Program *program, const ORVA_Instruction *instruction, uint32_t position)
    {
       auto *state = static_cast<RunState *>(program->m_runState);
+      state->decodedAddresses.push_back(instruction->m_address);
       if (state->spareStatement == nullptr)
          state->spareStatement.reset(new DecodedStatement());
       const DecodedStatement *decoded = &kNoStatement;
@@ -1172,7 +1166,10 @@ public:
    __attribute__((noinline)) static ORVA_Variable *searchAndKeep(ORVA_Program *program,
                                                                  const ORVA_Instruction *instruction, bool create)
    {
-      ORVA_Variable *variable = search(program, instruction);
+      ORVA_Variable *variable = carriedOver(program, instruction, create);
+      if (variable != nullptr)
+         return variable;
+      variable = search(program, instruction);
       if (variable == nullptr && create)
       {
          variable = program->m_locals->create(instruction->m_operand.name, new ORVA_Value());
@@ -1182,6 +1179,48 @@ public:
       if (variable != nullptr)
          keep(program, instruction, variable);
       return variable;
+   }
+
+   // A run's first lookup by an instruction of the program's own code whose local an
+   // earlier run found (or made) at a position of the same local set. While the set has
+   // the serial it had then, every position up to that one holds the name it held (so the
+   // variable there is the first of its name); while the constant and global sets lack
+   // the name for certain (their name bits), the search ends in the local set. Then the
+   // variable is the one at that position, or, when the run has not made so many and
+   // `create` is set, a new one (a run that makes its locals in the order of the run before
+   // takes up the spare there again): what the search would find or make, without a name
+   // compared. Null, and the search decides, when any of that does not hold: another set
+   // (a host's, a call's), positions given to other names, code edited since, or module
+   // code, which is linked anew for each run.
+   static ORVA_Variable *carriedOver(ORVA_Program *program, const ORVA_Instruction *instruction, bool create)
+   {
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      ORVA_VariableSystem *locals = program->m_locals;
+      if (cache.set != kCachedLocal || cache.run == program->m_runNumber || cache.serial != locals->m_serial ||
+          program->m_runCache->editedSince(cache.run) ||
+          instruction->m_address >= static_cast<RunState *>(program->m_runState)->ownCodeSize)
+         return nullptr;
+      const wchar_t *name = instruction->m_operand.name;
+      if (((program->m_constants->m_nameBits | program->m_globals->m_nameBits) & NameBit(name)) != 0)
+         return nullptr;
+      uint32_t index = cache.index;
+      ORVA_Variable *variable = nullptr;
+      if (index < locals->m_count)
+      {
+         variable = locals->m_variables[index];
+      }
+      else if (create)
+      {
+         // None of the positions before holds the name, so the search would make it.
+         variable = locals->create(name, new ORVA_Value());
+         index = locals->m_count - 1;
+      }
+      else
+      {
+         return nullptr;
+      }
+      remember(program, instruction, kCachedLocal, index);
+      return keep(program, instruction, variable);
    }
 
    // Through the position remembered last, else the full search.

@@ -105,7 +105,7 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
       delete instruction;
       return;
    }
-   CodeEdited(m_runCache);
+   CodeEdited(m_runCache, m_runNumber);
    if (m_codeSize == m_codeAllocated)
    {
       if (!reserveEntries(&m_instructions, &m_codeAllocated, static_cast<uint64_t>(m_codeSize) + 1))
@@ -125,7 +125,7 @@ void ORVA_Program::resolveLastJump(int opcode)
 {
    if (!carriesAddress(opcode) || m_sharedCode != nullptr)
       return;
-   CodeEdited(m_runCache);
+   CodeEdited(m_runCache, m_runNumber);
    for (uint32_t i = m_codeSize; i > 0; i--)
    {
       ORVA_Instruction *instruction = m_instructions[i - 1];
@@ -142,7 +142,7 @@ void ORVA_Program::createJumpAt(uint32_t position, uint32_t target)
 {
    if (position >= m_codeSize || m_sharedCode != nullptr)
       return;
-   CodeEdited(m_runCache);
+   CodeEdited(m_runCache, m_runNumber);
    int line = m_instructions[position]->m_sourceLine;
    delete m_instructions[position];
    m_instructions[position] = new ORVA_Instruction(line, JMP, target);
