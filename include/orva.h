@@ -560,6 +560,7 @@ public:
    int getSize() const { return m_size; }
 
 private:
+   friend class ORVA_Engine;
    void grow();
 
    int32_t m_capacity;

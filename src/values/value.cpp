@@ -412,7 +412,9 @@ uint32_t ORVA_Value::textCapacity() const
 // form.
 void ORVA_Value::setText(wchar_t *text, uint32_t length, size_t capacity)
 {
-   invalidateString();
+   // Every field invalidateString would clear is set here: only the old text goes.
+   if (m_string != nullptr)
+      TextRelease(m_string, TextRoomOf(m_textRoom));
    m_string = text;
    m_textRoom = TextRoomCode(capacity);
    m_stringLength = length;

@@ -224,6 +224,15 @@ private:
 class ORVA_Engine
 {
 public:
+   // ORVA_Stack::push, which GCC leaves out of line in the instruction loop: a call per
+   // value pushed.
+   __attribute__((always_inline)) static void pushValue(ORVA_Stack *stack, ORVA_Value *value)
+   {
+      if (stack->m_size == stack->m_capacity)
+         stack->grow();
+      stack->m_slots[stack->m_size++] = value;
+   }
+
    // Leaves the current script function: restores the caller's local set, keeps only the
    // returned value above the caller's part of the data stack, and returns the address to
    // continue at.
@@ -1772,7 +1781,7 @@ void ORVA_Program::execute()
    } while (0)
 #define POP() popValue(m_dataStack)
 #define PEEK() peekValue(m_dataStack)
-#define PUSH(value) m_dataStack->push(value)
+#define PUSH(value) ORVA_Engine::pushValue(m_dataStack, value)
 
    // Instructions left until the next checkpoint; 1 puts a checkpoint before the first.
    uint32_t countdown = 1;
