@@ -880,6 +880,7 @@ protected:
    uint32_t getFinalJumpDestination(uint32_t position) const;
    /* A global variable was made: no instruction may trust a variable it found before. */
    void globalsChanged();
+   void codeEdited();
 
 private:
    friend class ORVA_Engine;
@@ -930,6 +931,11 @@ private:
       its return brings the caller's back, unless a global variable appeared meanwhile. */
    uint64_t m_epochCounter;
    uint64_t m_epochFloor;
+   /* While a run has no constant or global variable and its code stays as it is: the
+      stamp of the code, which the lookups of locals in the program's own code note, so
+      that a later run can take them from the same place of the same local set (see
+      ORVA_Engine::lookup); all ones otherwise. */
+   uint64_t m_carryStamp;
    /* Compiled regular expressions of MATCH and IMATCH (src/vm/regex_cache.h); made on
       first use. */
    ORVA_RegexCache *m_regexCache;

@@ -43,7 +43,10 @@
 // and the position must be confirmed, by the local set's serial when it is the set the
 // position was found in (a handler's runs take up one recycled set, see carriedOver),
 // else by firstAt; runs that take the same path lay out their variables alike, so most
-// first lookups of a run skip the search. In front of all that, an instruction keeps the variable it
+// first lookups of a run skip the search. While a run has no constant or global variable,
+// a local's position is even trusted without a call (see carried): the program's carry
+// stamp, which names the code as it is and is dropped when a global appears, stands for
+// the checks on the other sets. In front of all that, an instruction keeps the variable it
 // found and trusts it while the program's lookup epoch stays the same: a run and every
 // call start with a new epoch, and a global variable being made gives a new one that also
 // ends the validity of all older ones. A return brings back the caller's epoch while it is
@@ -1163,10 +1166,30 @@ public:
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
+      ORVA_Variable *slot = carried(program, instruction);
+      if (slot == nullptr)
+         slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
          return keep(program, instruction, slot);
       return searchAndKeep(program, instruction, false);
+   }
+
+   // The local an instruction of the program's own code found at a position of the current
+   // local set, in this run or an earlier one, when that is still where the search ends:
+   // the program's carry stamp is the one noted then (the run has no constant or global
+   // variable, and the code is as it was), the set has the serial it had then (every
+   // position up to that one holds the name it held, so the variable there is the first
+   // of its name), and the run has made the variable at that position. Else null. This is
+   // what lets a handler's run reach each of its locals with a few comparisons the first
+   // time, as the lookup epoch does from the second time on.
+   __attribute__((always_inline)) static ORVA_Variable *carried(const ORVA_Program *program,
+                                                                const ORVA_Instruction *instruction)
+   {
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      const ORVA_VariableSystem *locals = program->m_locals;
+      if (cache.carry != program->m_carryStamp || cache.serial != locals->m_serial || cache.index >= locals->m_count)
+         return nullptr;
+      return locals->m_variables[cache.index];
    }
 
    // lookup for an instruction whose variable may have changed since it was found last,
@@ -1339,7 +1362,9 @@ public:
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
+      ORVA_Variable *slot = carried(program, instruction);
+      if (slot == nullptr)
+         slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
          return keep(program, instruction, slot);
       return searchAndKeep(program, instruction, true);
@@ -1376,6 +1401,8 @@ public:
       cache.constants = program->m_constants->getCount();
       cache.globals = program->m_globals->getCount();
       cache.serial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
+      const bool ownCode = instruction->m_address < static_cast<RunState *>(program->m_runState)->ownCodeSize;
+      cache.carry = (set == kCachedLocal && ownCode && program->m_carryStamp != kNoCarry) ? program->m_carryStamp : 0;
       if (set == kCachedLocal)
          ORVA_FrameSlots::note(program, instruction, index);
       else
@@ -1635,6 +1662,8 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    }
 
    ORVA_InstructionCache::cover(program);
+   const bool noNames = program->m_constants->getCount() == 0 && program->m_globals->getCount() == 0;
+   program->m_carryStamp = noNames ? program->m_runCache->codeStamp() : kNoCarry;
    uint32_t entry = entryAddress(program, entryPoint);
    if (entry == ORVA_INVALID_ADDRESS)
    {

@@ -28,6 +28,9 @@ struct ORVA_InstructionCache
    // (0: never).
    uint64_t epoch;
    ORVA_Variable *variable;
+   // The program's carry stamp when the position below was found in the local set, in
+   // the program's own code (0: none); see ORVA_Engine::lookup.
+   uint64_t carry;
    // The function layout of the local set the variable was found in, when its position
    // lies within that layout; null otherwise.
    const void *layout;

@@ -83,6 +83,7 @@ uint32_t ORVA_RunCache::builtinPosition(uint32_t address, const wchar_t *name)
 void ORVA_RunCache::codeEdited(uint64_t run)
 {
    m_editedInRun = run;
+   m_codeStamp++;
    m_entryCodeSize = 0;
    for (BuiltinName &slot : m_builtinNames)
       slot.name = nullptr;

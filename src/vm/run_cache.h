@@ -51,6 +51,8 @@ public:
    // Whether what run number `run` learnt about an instruction of the program's own code
    // may describe another instruction than the one now at its address.
    bool editedSince(uint64_t run) const { return run <= m_editedInRun; }
+   // Names the code as it is now: changes with every edit, never kNoCarry.
+   uint64_t codeStamp() const { return m_codeStamp; }
 
 private:
    static void keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) noexcept;
@@ -61,6 +63,7 @@ private:
    uint32_t m_entryCodeSize = 0;   // 0: no plan kept
    uint32_t m_entryPlan = 0;
    uint64_t m_editedInRun = 0;
+   uint64_t m_codeStamp = 1;
    struct BuiltinName
    {
       const wchar_t *name;
@@ -70,6 +73,9 @@ private:
    static constexpr size_t kBuiltinNameSlots = 64;
    BuiltinName m_builtinNames[kBuiltinNameSlots] = {};
 };
+
+// ORVA_Program::m_carryStamp while a run cannot take its locals from earlier runs.
+constexpr uint64_t kNoCarry = ~uint64_t{0};
 
 // Tells a program's run cache (if it has one) that the program's code was edited after
 // its run number `run` started.
