@@ -370,6 +370,9 @@ private:
       are released, the variables stay behind as spares and are taken again, name
       included, when a variable of the same name is created at their position. */
    void recycle();
+   /* Takes the spare at the count up again under its own name, holding `value` (taken
+      over), for a caller that knows no variable before it has that name. */
+   ORVA_Variable *takeUpSpare(ORVA_Value *value);
 
    uint32_t m_count;
    ORVA_Variable **m_variables;

@@ -1241,6 +1241,11 @@ public:
       {
          variable = locals->m_variables[index];
       }
+      else if (create && index == locals->m_count && index < locals->m_held)
+      {
+         // The spare there still has the name, and none of the positions before has it.
+         variable = locals->takeUpSpare(new ORVA_Value());
+      }
       else if (create)
       {
          // None of the positions before holds the name, so the search would make it.
