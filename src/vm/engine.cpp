@@ -69,6 +69,7 @@
 #include "vm/decoded_statement.h"
 #include "vm/run_cache.h"
 #include "values/name_bits.h"
+#include "values/name_hash.h"
 #include "vm/frame_slots.h"
 #include "vm/instruction_cache.h"
 
@@ -137,7 +138,8 @@ struct RunState
    // The instruction loop's count of instructions left in its slice (see execute), which
    // chargeSteps draws on for work done inside an instruction.
    uint32_t *countdown = nullptr;
-   ORVA_VariableSystem *spareLocals[kSpareLocalSets] = {};
+   // Only the first spareLocalCount are set: a run that makes no call touches none.
+   ORVA_VariableSystem *spareLocals[kSpareLocalSets];
    uint32_t spareLocalCount = 0;
 
    RunState() = default;
@@ -382,10 +384,16 @@ public:
       if ((plan & kArgumentsUnseen) == 0 || binds == 0 || (limited && state->stepsLeft < binds))
          return 0;
       ORVA_Instruction *const *parameters = program->m_instructions + entry;
+      ORVA_VariableSystem *locals = program->m_locals;
       for (uint32_t position = 1; position <= binds; position++)
       {
          ORVA_Value *value = (position <= arguments->count()) ? arguments->take() : new ORVA_Value();
-         program->m_locals->create(parameters[position - 1]->m_operand.name, value);
+         const wchar_t *name = parameters[position - 1]->m_operand.name;
+         // The parameters before have other names: a spare of this name is taken up as it is.
+         if (locals->m_count < locals->m_held && SameName(locals->m_variables[locals->m_count]->getName(), name))
+            locals->takeUpSpare(value);
+         else
+            locals->create(name, value);
       }
       arguments->releaseRest();
       if (limited)
