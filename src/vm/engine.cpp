@@ -1174,7 +1174,7 @@ public:
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = carried(program, instruction);
+      ORVA_Variable *slot = carried(program, instruction, false);
       if (slot == nullptr)
          slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
@@ -1187,17 +1187,28 @@ public:
    // the program's carry stamp is the one noted then (the run has no constant or global
    // variable, and the code is as it was), the set has the serial it had then (every
    // position up to that one holds the name it held, so the variable there is the first
-   // of its name), and the run has made the variable at that position. Else null. This is
-   // what lets a handler's run reach each of its locals with a few comparisons the first
-   // time, as the lookup epoch does from the second time on.
+   // of its name), and the run has made the variable at that position; or, with `create`,
+   // when the run has made exactly the variables before it: then the spare there, which
+   // has the name, is taken up again holding null. Else null. This is what lets a
+   // handler's run reach each of its locals with a few comparisons the first time, as the
+   // lookup epoch does from the second time on.
    __attribute__((always_inline)) static ORVA_Variable *carried(const ORVA_Program *program,
-                                                                const ORVA_Instruction *instruction)
+                                                                const ORVA_Instruction *instruction, bool create)
    {
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
-      const ORVA_VariableSystem *locals = program->m_locals;
-      if (cache.carry != program->m_carryStamp || cache.serial != locals->m_serial || cache.index >= locals->m_count)
+      ORVA_VariableSystem *locals = program->m_locals;
+      if (cache.carry != program->m_carryStamp || cache.serial != locals->m_serial)
          return nullptr;
-      return locals->m_variables[cache.index];
+      if (cache.index < locals->m_count)
+         return locals->m_variables[cache.index];
+      if (create && cache.index == locals->m_count && cache.index < locals->m_held)
+         return takeUpNull(locals);
+      return nullptr;
+   }
+
+   __attribute__((noinline)) static ORVA_Variable *takeUpNull(ORVA_VariableSystem *locals)
+   {
+      return locals->takeUpSpare(new ORVA_Value());
    }
 
    // lookup for an instruction whose variable may have changed since it was found last,
@@ -1375,7 +1386,7 @@ public:
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = carried(program, instruction);
+      ORVA_Variable *slot = carried(program, instruction, true);
       if (slot == nullptr)
          slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
