@@ -93,6 +93,15 @@ constexpr uint32_t kMaxFusedBinds = 8;
 // rest of the run (when it also gave up more often than it ran).
 constexpr uint32_t kStatementTrials = 16;
 
+// What ORVA_Engine::carried does when the run has not made the variable yet: nothing, make
+// it holding null, or make it holding no value for its caller to give it one.
+enum : int
+{
+   kFindOnly,
+   kMakeNull,
+   kMakeEmpty
+};
+
 // Marks a call plan (see ORVA_Engine::callPlan) whose function cannot see "$1".."$n".
 constexpr uint32_t kArgumentsUnseen = 0x100;
 
@@ -1174,7 +1183,7 @@ public:
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = carried(program, instruction, false);
+      ORVA_Variable *slot = carried(program, instruction, kFindOnly);
       if (slot == nullptr)
          slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
@@ -1187,13 +1196,14 @@ public:
    // the program's carry stamp is the one noted then (the run has no constant or global
    // variable, and the code is as it was), the set has the serial it had then (every
    // position up to that one holds the name it held, so the variable there is the first
-   // of its name), and the run has made the variable at that position; or, with `create`,
-   // when the run has made exactly the variables before it: then the spare there, which
-   // has the name, is taken up again holding null. Else null. This is what lets a
-   // handler's run reach each of its locals with a few comparisons the first time, as the
-   // lookup epoch does from the second time on.
+   // of its name), and the run has made the variable at that position; or, unless `make`
+   // is kFindOnly, when the run has made exactly the variables before it: then the spare
+   // there, which has the name, is taken up again (holding null, or for kMakeEmpty no value
+   // yet, which the caller gives it before anything can read it). Else null. This is what
+   // lets a handler's run reach each of its locals with a few comparisons the first time,
+   // as the lookup epoch does from the second time on.
    __attribute__((always_inline)) static ORVA_Variable *carried(const ORVA_Program *program,
-                                                                const ORVA_Instruction *instruction, bool create)
+                                                                const ORVA_Instruction *instruction, int make)
    {
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       ORVA_VariableSystem *locals = program->m_locals;
@@ -1201,14 +1211,14 @@ public:
          return nullptr;
       if (cache.index < locals->m_count)
          return locals->m_variables[cache.index];
-      if (create && cache.index == locals->m_count && cache.index < locals->m_held)
-         return takeUpNull(locals);
+      if (make != kFindOnly && cache.index == locals->m_count && cache.index < locals->m_held)
+         return takeUp(locals, make == kMakeNull);
       return nullptr;
    }
 
-   __attribute__((noinline)) static ORVA_Variable *takeUpNull(ORVA_VariableSystem *locals)
+   __attribute__((noinline)) static ORVA_Variable *takeUp(ORVA_VariableSystem *locals, bool holdingNull)
    {
-      return locals->takeUpSpare(new ORVA_Value());
+      return locals->takeUpSpare(holdingNull ? new ORVA_Value() : nullptr);
    }
 
    // lookup for an instruction whose variable may have changed since it was found last,
@@ -1386,7 +1396,24 @@ public:
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = carried(program, instruction, true);
+      ORVA_Variable *slot = carried(program, instruction, kMakeNull);
+      if (slot == nullptr)
+         slot = ORVA_FrameSlots::find(program, instruction);
+      if (slot != nullptr)
+         return keep(program, instruction, slot);
+      return searchAndKeep(program, instruction, true);
+   }
+
+   // lookupOrCreate for SET, which gives the variable its value at once: a local made at
+   // its noted position (see carried) holds no value until then, rather than a null one
+   // that SET would only delete.
+   __attribute__((always_inline)) static ORVA_Variable *lookupToAssign(ORVA_Program *program,
+                                                                       const ORVA_Instruction *instruction)
+   {
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      if (cache.epoch == program->m_lookupEpoch)
+         return cache.variable;
+      ORVA_Variable *slot = carried(program, instruction, kMakeEmpty);
       if (slot == nullptr)
          slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
@@ -1997,7 +2024,7 @@ void ORVA_Program::execute()
 
          case SET:
          {
-            ORVA_Variable *variable = ORVA_Engine::lookupOrCreate(this, instruction);
+            ORVA_Variable *variable = ORVA_Engine::lookupToAssign(this, instruction);
             if (variable->isConstant())
                RAISE(ORVA_ERR_ASSIGNMENT_TO_CONSTANT);
             ORVA_Value *top = PEEK();
