@@ -370,6 +370,9 @@ private:
       are released, the variables stay behind as spares and are taken again, name
       included, when a variable of the same name is created at their position. */
    void recycle();
+   /* Takes the spare at the count up again under its own name, holding `value` (taken
+      over), for a caller that knows no variable before it has that name. */
+   ORVA_Variable *takeUpSpare(ORVA_Value *value);
 
    uint32_t m_count;
    ORVA_Variable **m_variables;
@@ -560,6 +563,7 @@ public:
    int getSize() const { return m_size; }
 
 private:
+   friend class ORVA_Engine;
    void grow();
 
    int32_t m_capacity;
@@ -880,6 +884,7 @@ protected:
    uint32_t getFinalJumpDestination(uint32_t position) const;
    /* A global variable was made: no instruction may trust a variable it found before. */
    void globalsChanged();
+   void codeEdited();
 
 private:
    friend class ORVA_Engine;
@@ -930,6 +935,11 @@ private:
       its return brings the caller's back, unless a global variable appeared meanwhile. */
    uint64_t m_epochCounter;
    uint64_t m_epochFloor;
+   /* While a run has no constant or global variable and its code stays as it is: the
+      stamp of the code, which the lookups of locals in the program's own code note, so
+      that a later run can take them from the same place of the same local set (see
+      ORVA_Engine::lookup); all ones otherwise. */
+   uint64_t m_carryStamp;
    /* Compiled regular expressions of MATCH and IMATCH (src/vm/regex_cache.h); made on
       first use. */
    ORVA_RegexCache *m_regexCache;

@@ -207,9 +207,12 @@ ORVA_Value::ORVA_Value(const ORVA_Value *src)
    // A text formed from the number is left out: the copy forms the same text when asked.
    if (src->m_stringValid && src->m_string != nullptr && !src->m_textFormed)
    {
+      // What setText does, for a value that has no text to give up yet.
       size_t capacity;
-      wchar_t *text = copyText(src->m_string, src->m_stringLength, &capacity);
-      setText(text, src->m_stringLength, capacity);
+      m_string = copyText(src->m_string, src->m_stringLength, &capacity);
+      m_textRoom = TextRoomCode(capacity);
+      m_stringLength = src->m_stringLength;
+      m_stringValid = true;
    }
    if (src->m_named)
    {
@@ -410,9 +413,12 @@ uint32_t ORVA_Value::textCapacity() const
 
 // Stores text (a buffer from newText with room for capacity bytes) as the cached text
 // form.
-void ORVA_Value::setText(wchar_t *text, uint32_t length, size_t capacity)
+// Only this file gives values their texts: inline in each constructor.
+inline void ORVA_Value::setText(wchar_t *text, uint32_t length, size_t capacity)
 {
-   invalidateString();
+   // Every field invalidateString would clear is set here: only the old text goes.
+   if (m_string != nullptr)
+      TextRelease(m_string, TextRoomOf(m_textRoom));
    m_string = text;
    m_textRoom = TextRoomCode(capacity);
    m_stringLength = length;

@@ -253,6 +253,23 @@ void ORVA_VariableSystem::rehash()
    }
 }
 
+// What place would do for it, without looking for an older variable of the name.
+ORVA_Variable *ORVA_VariableSystem::takeUpSpare(ORVA_Value *value)
+{
+   ORVA_Variable *spare = m_variables[m_count];
+   spare->setValue(value);
+   const bool indexKept = m_index != nullptr && !m_heldDuplicates;
+   const bool staysLinear = m_index == nullptr && m_count < kLinearSearchLimit;
+   if (!indexKept && !staysLinear)
+   {
+      place();
+      return spare;
+   }
+   m_nameBits |= NameBit(spare->getName());
+   m_count++;
+   return spare;
+}
+
 void ORVA_VariableSystem::recycle()
 {
    for (uint32_t i = 0; i < m_count; i++)

@@ -40,8 +40,13 @@
 // has it), which takes on the set's serial; a failure falls back to the full search,
 // which refreshes the entry. An entry from an earlier run is not thrown away: the sets
 // searched before the remembered one must lack the name for certain (their name bits),
-// and firstAt must confirm the position; runs that take the same path lay out their
-// variables alike, so most first lookups of a run skip the search. In front of all that, an instruction keeps the variable it
+// and the position must be confirmed, by the local set's serial when it is the set the
+// position was found in (a handler's runs take up one recycled set, see carriedOver),
+// else by firstAt; runs that take the same path lay out their variables alike, so most
+// first lookups of a run skip the search. While a run has no constant or global variable,
+// a local's position is even trusted without a call (see carried): the program's carry
+// stamp, which names the code as it is and is dropped when a global appears, stands for
+// the checks on the other sets. In front of all that, an instruction keeps the variable it
 // found and trusts it while the program's lookup epoch stays the same: a run and every
 // call start with a new epoch, and a global variable being made gives a new one that also
 // ends the validity of all older ones. A return brings back the caller's epoch while it is
@@ -64,6 +69,7 @@
 #include "vm/decoded_statement.h"
 #include "vm/run_cache.h"
 #include "values/name_bits.h"
+#include "values/name_hash.h"
 #include "vm/frame_slots.h"
 #include "vm/instruction_cache.h"
 
@@ -87,8 +93,14 @@ constexpr uint32_t kMaxFusedBinds = 8;
 // rest of the run (when it also gave up more often than it ran).
 constexpr uint32_t kStatementTrials = 16;
 
-// Instructions a run marks as seen before the list of them first grows.
-constexpr size_t kFirstSeenRoom = 64;
+// What ORVA_Engine::carried does when the run has not made the variable yet: nothing, make
+// it holding null, or make it holding no value for its caller to give it one.
+enum : int
+{
+   kFindOnly,
+   kMakeNull,
+   kMakeEmpty
+};
 
 // Marks a call plan (see ORVA_Engine::callPlan) whose function cannot see "$1".."$n".
 constexpr uint32_t kArgumentsUnseen = 0x100;
@@ -110,9 +122,8 @@ enum : uint8_t
 // Local sets of returned calls kept for the next calls of the run (see ORVA_Engine).
 constexpr uint32_t kSpareLocalSets = 64;
 
-// What an instruction's decoded statement (instruction_cache.h) holds once it ran in this run, and once decoding found
+// What an instruction's decoded statement (instruction_cache.h) holds once decoding found
 // no int32 statement starting there.
-const DecodedStatement kSeenOnce{};
 const DecodedStatement kNoStatement{};
 
 struct RunState
@@ -136,7 +147,8 @@ struct RunState
    // The instruction loop's count of instructions left in its slice (see execute), which
    // chargeSteps draws on for work done inside an instruction.
    uint32_t *countdown = nullptr;
-   ORVA_VariableSystem *spareLocals[kSpareLocalSets] = {};
+   // Only the first spareLocalCount are set: a run that makes no call touches none.
+   ORVA_VariableSystem *spareLocals[kSpareLocalSets];
    uint32_t spareLocalCount = 0;
 
    RunState() = default;
@@ -226,6 +238,15 @@ private:
 class ORVA_Engine
 {
 public:
+   // ORVA_Stack::push, which GCC leaves out of line in the instruction loop: a call per
+   // value pushed.
+   __attribute__((always_inline)) static void pushValue(ORVA_Stack *stack, ORVA_Value *value)
+   {
+      if (stack->m_size == stack->m_capacity)
+         stack->grow();
+      stack->m_slots[stack->m_size++] = value;
+   }
+
    // Leaves the current script function: restores the caller's local set, keeps only the
    // returned value above the caller's part of the data stack, and returns the address to
    // continue at.
@@ -372,10 +393,16 @@ public:
       if ((plan & kArgumentsUnseen) == 0 || binds == 0 || (limited && state->stepsLeft < binds))
          return 0;
       ORVA_Instruction *const *parameters = program->m_instructions + entry;
+      ORVA_VariableSystem *locals = program->m_locals;
       for (uint32_t position = 1; position <= binds; position++)
       {
          ORVA_Value *value = (position <= arguments->count()) ? arguments->take() : new ORVA_Value();
-         program->m_locals->create(parameters[position - 1]->m_operand.name, value);
+         const wchar_t *name = parameters[position - 1]->m_operand.name;
+         // The parameters before have other names: a spare of this name is taken up as it is.
+         if (locals->m_count < locals->m_held && SameName(locals->m_variables[locals->m_count]->getName(), name))
+            locals->takeUpSpare(value);
+         else
+            locals->create(name, value);
       }
       arguments->releaseRest();
       if (limited)
@@ -392,7 +419,7 @@ public:
       const wchar_t *name = call->m_operand.name;
       if (program->m_currentPosition >= static_cast<RunState *>(program->m_runState)->ownCodeSize)
          return environment.findFunction(name);
-      return environment.findFunction(name, program->m_runCache->builtinPosition(name));
+      return environment.findFunction(name, program->m_runCache->builtinPosition(call->m_address, name));
    }
 
    // callPlan for the entry function, kept from run to run in the run cache.
@@ -689,32 +716,27 @@ public:
    }
 
    // Runs the decoded statement starting at the current instruction (see runStatement),
-   // marking the instruction as seen the first time and decoding it the second.
+   // noting the run the instruction first ran in and decoding it when it runs again in that
+   // run. The note is the run's number, so a handler whose statements each run once keeps
+   // no list of them and has nothing to forget at its end.
    __attribute__((always_inline)) static bool tryStatement(ORVA_Program *program, const ORVA_Instruction *instruction,
                                                           uint32_t *countdown, uint32_t *next)
    {
-      const auto *statement = static_cast<const DecodedStatement *>(ORVA_InstructionCache::of(program, instruction).decoded);
+      ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      const auto *statement = static_cast<const DecodedStatement *>(cache.decoded);
       if (statement == &kNoStatement)
          return false;
       if (statement == nullptr)
       {
-         markSeen(program, instruction);
-         return false;
-      }
-      if (statement == &kSeenOnce)
+         if (cache.seenInRun != program->m_runNumber)
+         {
+            cache.seenInRun = program->m_runNumber;
+            return false;
+         }
          statement = decode(program, instruction, program->m_currentPosition);
+      }
       return statement != &kNoStatement &&
              runStatement(program, instruction, statement, program->m_currentPosition, countdown, next);
-   }
-
-   __attribute__((noinline)) static void markSeen(ORVA_Program *program, const ORVA_Instruction *instruction)
-   {
-      std::vector<uint32_t> &seen = static_cast<RunState *>(program->m_runState)->decodedAddresses;
-      // A handler marks a few dozen: room for them at once rather than growth step by step.
-      if (seen.empty())
-         seen.reserve(kFirstSeenRoom);
-      seen.push_back(instruction->m_address);
-      ORVA_InstructionCache::of(program, instruction).decoded = &kSeenOnce;
    }
 
    // Forgets what the run decoded, before another instruction may come to stand at an
@@ -728,10 +750,11 @@ public:
    }
 
    // The int32 statement starting at `position` (the instruction there runs for the
-   // second time in this run), or kNoStatement.
+   // second time in this run), or kNoStatement; either is forgotten when the run ends.
    __attribute__((noinline)) static const DecodedStatement *decode(ORVA_Program *program, const ORVA_Instruction *instruction, uint32_t position)
    {
       auto *state = static_cast<RunState *>(program->m_runState);
+      state->decodedAddresses.push_back(instruction->m_address);
       if (state->spareStatement == nullptr)
          state->spareStatement.reset(new DecodedStatement());
       const DecodedStatement *decoded = &kNoStatement;
@@ -1174,10 +1197,42 @@ public:
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
+      ORVA_Variable *slot = carried(program, instruction, kFindOnly);
+      if (slot == nullptr)
+         slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
          return keep(program, instruction, slot);
       return searchAndKeep(program, instruction, false);
+   }
+
+   // The local an instruction of the program's own code found at a position of the current
+   // local set, in this run or an earlier one, when that is still where the search ends:
+   // the program's carry stamp is the one noted then (the run has no constant or global
+   // variable, and the code is as it was), the set has the serial it had then (every
+   // position up to that one holds the name it held, so the variable there is the first
+   // of its name), and the run has made the variable at that position; or, unless `make`
+   // is kFindOnly, when the run has made exactly the variables before it: then the spare
+   // there, which has the name, is taken up again (holding null, or for kMakeEmpty no value
+   // yet, which the caller gives it before anything can read it). Else null. This is what
+   // lets a handler's run reach each of its locals with a few comparisons the first time,
+   // as the lookup epoch does from the second time on.
+   __attribute__((always_inline)) static ORVA_Variable *carried(const ORVA_Program *program,
+                                                                const ORVA_Instruction *instruction, int make)
+   {
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      ORVA_VariableSystem *locals = program->m_locals;
+      if (cache.carry != program->m_carryStamp || cache.serial != locals->m_serial)
+         return nullptr;
+      if (cache.index < locals->m_count)
+         return locals->m_variables[cache.index];
+      if (make != kFindOnly && cache.index == locals->m_count && cache.index < locals->m_held)
+         return takeUp(locals, make == kMakeNull);
+      return nullptr;
+   }
+
+   __attribute__((noinline)) static ORVA_Variable *takeUp(ORVA_VariableSystem *locals, bool holdingNull)
+   {
+      return locals->takeUpSpare(holdingNull ? new ORVA_Value() : nullptr);
    }
 
    // lookup for an instruction whose variable may have changed since it was found last,
@@ -1186,7 +1241,10 @@ public:
    __attribute__((noinline)) static ORVA_Variable *searchAndKeep(ORVA_Program *program,
                                                                  const ORVA_Instruction *instruction, bool create)
    {
-      ORVA_Variable *variable = search(program, instruction);
+      ORVA_Variable *variable = carriedOver(program, instruction, create);
+      if (variable != nullptr)
+         return variable;
+      variable = search(program, instruction);
       if (variable == nullptr && create)
       {
          variable = program->m_locals->create(instruction->m_operand.name, new ORVA_Value());
@@ -1196,6 +1254,53 @@ public:
       if (variable != nullptr)
          keep(program, instruction, variable);
       return variable;
+   }
+
+   // A run's first lookup by an instruction of the program's own code whose local an
+   // earlier run found (or made) at a position of the same local set. While the set has
+   // the serial it had then, every position up to that one holds the name it held (so the
+   // variable there is the first of its name); while the constant and global sets lack
+   // the name for certain (their name bits), the search ends in the local set. Then the
+   // variable is the one at that position, or, when the run has not made so many and
+   // `create` is set, a new one (a run that makes its locals in the order of the run before
+   // takes up the spare there again): what the search would find or make, without a name
+   // compared. Null, and the search decides, when any of that does not hold: another set
+   // (a host's, a call's), positions given to other names, code edited since, or module
+   // code, which is linked anew for each run.
+   static ORVA_Variable *carriedOver(ORVA_Program *program, const ORVA_Instruction *instruction, bool create)
+   {
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      ORVA_VariableSystem *locals = program->m_locals;
+      if (cache.set != kCachedLocal || cache.run == program->m_runNumber || cache.serial != locals->m_serial ||
+          program->m_runCache->editedSince(cache.run) ||
+          instruction->m_address >= static_cast<RunState *>(program->m_runState)->ownCodeSize)
+         return nullptr;
+      const wchar_t *name = instruction->m_operand.name;
+      if (((program->m_constants->m_nameBits | program->m_globals->m_nameBits) & NameBit(name)) != 0)
+         return nullptr;
+      uint32_t index = cache.index;
+      ORVA_Variable *variable = nullptr;
+      if (index < locals->m_count)
+      {
+         variable = locals->m_variables[index];
+      }
+      else if (create && index == locals->m_count && index < locals->m_held)
+      {
+         // The spare there still has the name, and none of the positions before has it.
+         variable = locals->takeUpSpare(new ORVA_Value());
+      }
+      else if (create)
+      {
+         // None of the positions before holds the name, so the search would make it.
+         variable = locals->create(name, new ORVA_Value());
+         index = locals->m_count - 1;
+      }
+      else
+      {
+         return nullptr;
+      }
+      remember(program, instruction, kCachedLocal, index);
+      return keep(program, instruction, variable);
    }
 
    // Through the position remembered last, else the full search.
@@ -1305,7 +1410,26 @@ public:
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = ORVA_FrameSlots::find(program, instruction);
+      ORVA_Variable *slot = carried(program, instruction, kMakeNull);
+      if (slot == nullptr)
+         slot = ORVA_FrameSlots::find(program, instruction);
+      if (slot != nullptr)
+         return keep(program, instruction, slot);
+      return searchAndKeep(program, instruction, true);
+   }
+
+   // lookupOrCreate for SET, which gives the variable its value at once: a local made at
+   // its noted position (see carried) holds no value until then, rather than a null one
+   // that SET would only delete.
+   __attribute__((always_inline)) static ORVA_Variable *lookupToAssign(ORVA_Program *program,
+                                                                       const ORVA_Instruction *instruction)
+   {
+      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
+      if (cache.epoch == program->m_lookupEpoch)
+         return cache.variable;
+      ORVA_Variable *slot = carried(program, instruction, kMakeEmpty);
+      if (slot == nullptr)
+         slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
          return keep(program, instruction, slot);
       return searchAndKeep(program, instruction, true);
@@ -1342,6 +1466,8 @@ public:
       cache.constants = program->m_constants->getCount();
       cache.globals = program->m_globals->getCount();
       cache.serial = (set == kCachedLocal) ? program->m_locals->m_serial : 0;
+      const bool ownCode = instruction->m_address < static_cast<RunState *>(program->m_runState)->ownCodeSize;
+      cache.carry = (set == kCachedLocal && ownCode && program->m_carryStamp != kNoCarry) ? program->m_carryStamp : 0;
       if (set == kCachedLocal)
          ORVA_FrameSlots::note(program, instruction, index);
       else
@@ -1601,6 +1727,8 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    }
 
    ORVA_InstructionCache::cover(program);
+   const bool noNames = program->m_constants->getCount() == 0 && program->m_globals->getCount() == 0;
+   program->m_carryStamp = noNames ? program->m_runCache->codeStamp() : kNoCarry;
    uint32_t entry = entryAddress(program, entryPoint);
    if (entry == ORVA_INVALID_ADDRESS)
    {
@@ -1747,7 +1875,7 @@ void ORVA_Program::execute()
    } while (0)
 #define POP() popValue(m_dataStack)
 #define PEEK() peekValue(m_dataStack)
-#define PUSH(value) m_dataStack->push(value)
+#define PUSH(value) ORVA_Engine::pushValue(m_dataStack, value)
 
    // Instructions left until the next checkpoint; 1 puts a checkpoint before the first.
    uint32_t countdown = 1;
@@ -1910,7 +2038,7 @@ void ORVA_Program::execute()
 
          case SET:
          {
-            ORVA_Variable *variable = ORVA_Engine::lookupOrCreate(this, instruction);
+            ORVA_Variable *variable = ORVA_Engine::lookupToAssign(this, instruction);
             if (variable->isConstant())
                RAISE(ORVA_ERR_ASSIGNMENT_TO_CONSTANT);
             ORVA_Value *top = PEEK();

@@ -28,12 +28,18 @@ struct ORVA_InstructionCache
    // (0: never).
    uint64_t epoch;
    ORVA_Variable *variable;
+   // The program's carry stamp when the position below was found in the local set, in
+   // the program's own code (0: none); see ORVA_Engine::lookup.
+   uint64_t carry;
    // The function layout of the local set the variable was found in, when its position
    // lies within that layout; null otherwise.
    const void *layout;
-   // What the current run decoded here; null outside runs and before the instruction first
-   // runs in a run.
+   // What the current run decoded here; null outside runs and until the instruction runs
+   // for the second time in a run.
    const void *decoded;
+   // The last run the instruction ran in as the start of a statement (see
+   // ORVA_Engine::tryStatement; 0: none).
+   uint64_t seenInRun;
    // A CASE compares by converting its constant to the switch value's type, and the
    // constant keeps that type for the runs that follow. Code shared with clones is not
    // written, so each program that shares it converts a copy of its own, made here.

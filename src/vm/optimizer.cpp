@@ -39,7 +39,7 @@ void ORVA_Program::removeInstructions(uint32_t start, int count)
 {
    if (count <= 0 || static_cast<uint64_t>(start) + static_cast<uint64_t>(count) >= m_codeSize || m_sharedCode != nullptr)
       return;
-   CodeEdited(m_runCache);
+   codeEdited();
    uint32_t removed = static_cast<uint32_t>(count);
    for (uint32_t i = start; i < start + removed; i++)
       delete m_instructions[i];
@@ -98,7 +98,7 @@ void ORVA_Program::optimize()
 {
    if (m_sharedCode != nullptr)
       return;
-   CodeEdited(m_runCache);
+   codeEdited();
    // One walk over the code finds everything the passes look at: the instructions that
    // carry an address (jumps and calls), copied into a compact table, and the
    // PUSH_CONST-NEG pairs. The passes work on the table, in code order, and the jumps and

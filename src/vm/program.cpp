@@ -52,6 +52,7 @@ ORVA_Program::ORVA_Program()
      m_lookupEpoch(1),
      m_epochCounter(1),
      m_epochFloor(0),
+     m_carryStamp(kNoCarry),
      m_regexCache(nullptr),
      m_functionIndex(nullptr),
      m_limits(),
@@ -105,7 +106,7 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
       delete instruction;
       return;
    }
-   CodeEdited(m_runCache);
+   codeEdited();
    if (m_codeSize == m_codeAllocated)
    {
       if (!reserveEntries(&m_instructions, &m_codeAllocated, static_cast<uint64_t>(m_codeSize) + 1))
@@ -125,7 +126,7 @@ void ORVA_Program::resolveLastJump(int opcode)
 {
    if (!carriesAddress(opcode) || m_sharedCode != nullptr)
       return;
-   CodeEdited(m_runCache);
+   codeEdited();
    for (uint32_t i = m_codeSize; i > 0; i--)
    {
       ORVA_Instruction *instruction = m_instructions[i - 1];
@@ -142,7 +143,7 @@ void ORVA_Program::createJumpAt(uint32_t position, uint32_t target)
 {
    if (position >= m_codeSize || m_sharedCode != nullptr)
       return;
-   CodeEdited(m_runCache);
+   codeEdited();
    int line = m_instructions[position]->m_sourceLine;
    delete m_instructions[position];
    m_instructions[position] = new ORVA_Instruction(line, JMP, target);
@@ -408,6 +409,14 @@ void ORVA_Program::globalsChanged()
 {
    m_lookupEpoch = ++m_epochCounter;
    m_epochFloor = m_lookupEpoch;
+   m_carryStamp = kNoCarry;
+}
+
+// What runs learnt about the code may no longer describe it, also in a run under way.
+void ORVA_Program::codeEdited()
+{
+   CodeEdited(m_runCache, m_runNumber);
+   m_carryStamp = kNoCarry;
 }
 
 ORVA_Variable *ORVA_Program::findGlobalVariable(const wchar_t *name) const

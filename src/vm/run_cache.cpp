@@ -69,9 +69,9 @@ void ORVA_RunCache::keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t 
    m_entryPlan = plan;
 }
 
-uint32_t ORVA_RunCache::builtinPosition(const wchar_t *name)
+uint32_t ORVA_RunCache::builtinPosition(uint32_t address, const wchar_t *name)
 {
-   BuiltinName &slot = m_builtinNames[(reinterpret_cast<uintptr_t>(name) >> 4) % kBuiltinNameSlots];
+   BuiltinName &slot = m_builtinNames[address % kBuiltinNameSlots];
    if (slot.name != name)
    {
       slot.position = FindBuiltin(name);
@@ -80,8 +80,10 @@ uint32_t ORVA_RunCache::builtinPosition(const wchar_t *name)
    return slot.position;
 }
 
-void ORVA_RunCache::codeEdited()
+void ORVA_RunCache::codeEdited(uint64_t run)
 {
+   m_editedInRun = run;
+   m_codeStamp++;
    m_entryCodeSize = 0;
    for (BuiltinName &slot : m_builtinNames)
       slot.name = nullptr;

@@ -14,6 +14,8 @@
 #ifndef ORVA_VM_RUN_CACHE_H
 #define ORVA_VM_RUN_CACHE_H
 
+#include <cstdint>
+
 #include <orva.h>
 
 class ORVA_RunCache
@@ -38,12 +40,19 @@ public:
    // the one kept. Working a plan out walks the whole function, too much for every run.
    bool findEntryPlan(uint32_t address, uint32_t codeSize, uint32_t *plan) const;
    void keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t plan);
-   // FindBuiltin of a name operand of the program's own code, remembered by the name's
-   // address: the instruction keeps its name while the code is not edited.
-   uint32_t builtinPosition(const wchar_t *name);
+   // FindBuiltin of the name operand of the call at `address` of the program's own code,
+   // remembered by the call's address (the calls of a handler do not share a slot) and
+   // confirmed by the name's: the instruction keeps its name while the code is not edited.
+   uint32_t builtinPosition(uint32_t address, const wchar_t *name);
 
-   // The program's code was edited, so what was kept about it may no longer describe it.
-   void codeEdited();
+   // The program's code was edited during or after run number `run`, so what was kept
+   // about it may no longer describe it.
+   void codeEdited(uint64_t run);
+   // Whether what run number `run` learnt about an instruction of the program's own code
+   // may describe another instruction than the one now at its address.
+   bool editedSince(uint64_t run) const { return run <= m_editedInRun; }
+   // Names the code as it is now: changes with every edit, never kNoCarry.
+   uint64_t codeStamp() const { return m_codeStamp; }
 
 private:
    static void keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) noexcept;
@@ -53,21 +62,27 @@ private:
    uint32_t m_entryAddress = 0;
    uint32_t m_entryCodeSize = 0;   // 0: no plan kept
    uint32_t m_entryPlan = 0;
+   uint64_t m_editedInRun = 0;
+   uint64_t m_codeStamp = 1;
    struct BuiltinName
    {
       const wchar_t *name;
       uint32_t position;
    };
-   // Direct-mapped on the name's address; a handler calls a few functions.
+   // Direct-mapped on the call's address; a handler makes a few calls.
    static constexpr size_t kBuiltinNameSlots = 64;
    BuiltinName m_builtinNames[kBuiltinNameSlots] = {};
 };
 
-// Tells a program's run cache (if it has one) that the program's code was edited.
-inline void CodeEdited(ORVA_RunCache *cache)
+// ORVA_Program::m_carryStamp while a run cannot take its locals from earlier runs.
+constexpr uint64_t kNoCarry = ~uint64_t{0};
+
+// Tells a program's run cache (if it has one) that the program's code was edited after
+// its run number `run` started.
+inline void CodeEdited(ORVA_RunCache *cache, uint64_t run)
 {
    if (cache != nullptr)
-      cache->codeEdited();
+      cache->codeEdited(run);
 }
 
 #endif

@@ -209,3 +209,91 @@ TEST(LookupCache, PositionsFromEarlierRunsAreConfirmedInEachRun)
    EXPECT_EQ(resultText(program), L"null:GB");
    delete program;
 }
+
+namespace {
+
+// Runs `entry` of the program with one integer argument and no local set of the host's
+// (so each run takes up the local set of the run before): the result as text, or
+// "error N".
+std::wstring runWith(ORVA_Program *program, const wchar_t *entry, int32_t argument,
+                     ORVA_VariableSystem *constants = nullptr)
+{
+   ORVA_Value *argv[] = {new ORVA_Value(argument)};
+   if (program->run(nullptr, 1, argv, nullptr, nullptr, constants, entry) != 0)
+      return L"error " + std::to_wstring(program->getErrorInfo().code);
+   return resultText(program);
+}
+
+}  // namespace
+
+// A run takes a local straight from the position where the run before found it only while
+// that is where the search would find it: the same local set with the same names up to
+// there, and no constant or global of the name (a parameter is made even when a global
+// of its name exists, and then the global is what its name reaches).
+TEST(LookupCache, LocalsAreTakenFromTheRunBeforeOnlyWhereTheyStillAre)
+{
+   ORVA_Program *program =
+      compile(L"sub onEvent(id) { if (id == 1) a = \"A\"; b = \"B\"; if (id == 1) return a . b . id; return b . id; }");
+   struct Run
+   {
+      int32_t argument;
+      const wchar_t *constantName;   // a constant holding "K", or none
+      const wchar_t *newGlobal;      // a global holding "G" made before the run, or none
+      const wchar_t *expected;
+   };
+   const Run runs[] = {
+      {0, nullptr, nullptr, L"B0"},
+      {1, nullptr, nullptr, L"AB1"},   // "a" now stands where "b" stood
+      {0, nullptr, nullptr, L"B0"},
+      {0, L"b", nullptr, L"error 25"}, // "b" is a constant in this run: no assignment
+      {0, L"id", nullptr, L"BK"},      // the constant hides the parameter
+      {0, nullptr, nullptr, L"B0"},
+      {1, nullptr, L"id", L"BG"},      // the global hides the parameter from now on
+      {1, nullptr, nullptr, L"BG"},
+   };
+   for (const Run &run : runs)
+   {
+      if (run.newGlobal != nullptr)
+         program->setGlobalVariable(run.newGlobal, new ORVA_Value(L"G"));
+      ORVA_VariableSystem *constants = (run.constantName != nullptr) ? setOf({{run.constantName, L"K"}}, true) : nullptr;
+      EXPECT_EQ(runWith(program, L"onEvent", run.argument, constants), run.expected) << run.expected;
+      delete constants;
+   }
+   delete program;
+}
+
+// What a run learnt about an instruction describes the code as it was: after an edit,
+// another name may stand at that address.
+TEST(LookupCache, EditedCodeIsLookedAtAgain)
+{
+   ORVA_Program *program = compile(L"sub f(x) { a = \"A\"; b = \"B\"; return a; return b; }");
+   EXPECT_EQ(runWith(program, L"f", 0), L"A");
+   uint32_t returnOfA = 0;
+   while (program->getInstruction(returnOfA)->getOpcode() != ORVA_Op::RET)
+      returnOfA++;
+   // The PUSH of b moves to where the PUSH of a stood.
+   program->removeInstructions(returnOfA - 1, 2);
+   EXPECT_EQ(runWith(program, L"f", 0), L"B");
+   EXPECT_EQ(runWith(program, L"f", 0), L"B");
+   delete program;
+}
+
+// Module code is linked anew for each run, so another module's instruction may stand
+// where one of the run before did.
+TEST(LookupCache, ModuleCodeOfTheRunBeforeIsNotTrusted)
+{
+   ORVA_Library first;
+   first.addScript(1, L"Util", compile(L"sub f(x) { a = \"A\"; b = \"B\"; return a; }"));
+   ORVA_Library second;
+   second.addScript(1, L"Util", compile(L"sub f(x) { a = \"A\"; b = \"B\"; return b; }"));
+   ORVA_Program *program = compile(L"use util; return 0;");
+   for (const auto &step : {std::make_pair(&first, L"A"), std::make_pair(&second, L"B"), std::make_pair(&first, L"A")})
+   {
+      auto *environment = new ORVA_Environment();
+      environment->setLibrary(step.first);
+      ORVA_Value *argv[] = {new ORVA_Value(0)};
+      ASSERT_EQ(program->run(environment, 1, argv, nullptr, nullptr, nullptr, L"f"), 0);
+      EXPECT_EQ(resultText(program), step.second);
+   }
+   delete program;
+}

@@ -122,3 +122,23 @@ TEST(RunCache, SparesOfTheRunBeforeAreNoVariables)
       EXPECT_EQ(runText(program, run.argument), run.expected) << run.argument;
    delete program;
 }
+
+TEST(RunCache, SparesTakenUpAgainAreFoundByEverySearch)
+{
+   // x is taken up again in every run; only the third run reads it where no run read it
+   // before, by a search through the set. Before x, a few locals (a set searched one by
+   // one) or many (a set with a hash index).
+   const wchar_t *sources[] = {
+      L"x = 5; if ($1 == 1) r = x; else r = 0; return r;",
+      L"a = 1; b = 2; c = 3; d = 4; e = 5; f = 6; g = 7; h = 8; i = 9; j = 10;\n"
+      L"x = 5; if ($1 == 1) r = x; else r = 0; return r;",
+   };
+   for (const wchar_t *source : sources)
+   {
+      ORVA_Program *program = compile(source);
+      EXPECT_EQ(runText(program, 0), L"0");
+      EXPECT_EQ(runText(program, 0), L"0");
+      EXPECT_EQ(runText(program, 1), L"5") << ORVAToUtf8(source);
+      delete program;
+   }
+}
