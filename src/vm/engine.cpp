@@ -1194,15 +1194,25 @@ public:
    __attribute__((always_inline)) static ORVA_Variable *lookup(ORVA_Program *program,
                                                                const ORVA_Instruction *instruction)
    {
+      return lookupMaking(program, instruction, kFindOnly);
+   }
+
+   // The lookups' one path: the variable found last while the epoch stays, else a local
+   // at its noted position (making it as `make` says), a frame slot, or the full search,
+   // which makes a local holding null for anything but kFindOnly.
+   __attribute__((always_inline)) static ORVA_Variable *lookupMaking(ORVA_Program *program,
+                                                                     const ORVA_Instruction *instruction,
+                                                                     int make)
+   {
       const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
       if (cache.epoch == program->m_lookupEpoch)
          return cache.variable;
-      ORVA_Variable *slot = carried(program, instruction, kFindOnly);
+      ORVA_Variable *slot = carried(program, instruction, make);
       if (slot == nullptr)
          slot = ORVA_FrameSlots::find(program, instruction);
       if (slot != nullptr)
          return keep(program, instruction, slot);
-      return searchAndKeep(program, instruction, false);
+      return searchAndKeep(program, instruction, make != kFindOnly);
    }
 
    // The local an instruction of the program's own code found at a position of the current
@@ -1407,15 +1417,7 @@ public:
    __attribute__((always_inline)) static ORVA_Variable *lookupOrCreate(ORVA_Program *program,
                                                                        const ORVA_Instruction *instruction)
    {
-      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
-      if (cache.epoch == program->m_lookupEpoch)
-         return cache.variable;
-      ORVA_Variable *slot = carried(program, instruction, kMakeNull);
-      if (slot == nullptr)
-         slot = ORVA_FrameSlots::find(program, instruction);
-      if (slot != nullptr)
-         return keep(program, instruction, slot);
-      return searchAndKeep(program, instruction, true);
+      return lookupMaking(program, instruction, kMakeNull);
    }
 
    // lookupOrCreate for SET, which gives the variable its value at once: a local made at
@@ -1424,15 +1426,7 @@ public:
    __attribute__((always_inline)) static ORVA_Variable *lookupToAssign(ORVA_Program *program,
                                                                        const ORVA_Instruction *instruction)
    {
-      const ORVA_InstructionCache &cache = ORVA_InstructionCache::of(program, instruction);
-      if (cache.epoch == program->m_lookupEpoch)
-         return cache.variable;
-      ORVA_Variable *slot = carried(program, instruction, kMakeEmpty);
-      if (slot == nullptr)
-         slot = ORVA_FrameSlots::find(program, instruction);
-      if (slot != nullptr)
-         return keep(program, instruction, slot);
-      return searchAndKeep(program, instruction, true);
+      return lookupMaking(program, instruction, kMakeEmpty);
    }
 
    // The variable NEXT assigns the element to: the one it found for this name last while
