@@ -262,6 +262,7 @@ private:
    static const uint32_t kNumberTextCapacity = 336;
    uint32_t formNumberText(wchar_t *buffer) const;
    int32_t convertToInt32() const;
+   friend bool IsPlainInt32(const ORVA_Value *value);
    bool testZero() const;
 
    /* 24 bytes: arrays hold their elements' values inline, so every byte here counts a
@@ -889,6 +890,7 @@ protected:
 private:
    friend class ORVA_Engine;
    friend class ORVA_FrameSlots;
+   friend class ORVA_SlotRunner;
    friend class ORVA_Compiler;
    friend struct ORVA_InstructionCache;
    friend class ORVA_SharedCode;

@@ -32,6 +32,7 @@
 #include "orva.h"
 #include "platform/platform.h"
 #include "values/pool.h"
+#include "values/plain_int32.h"
 
 #include <algorithm>
 #include <charconv>
@@ -653,6 +654,12 @@ const wchar_t *ORVA_Value::getValueAsString(uint32_t *length)
    if (length != nullptr)
       *length = (text != nullptr) ? m_stringLength : 0;
    return text;
+}
+
+bool IsPlainInt32(const ORVA_Value *value)
+{
+   return value != nullptr && value->m_dataType == ORVA_DT_INT32 && !value->m_named &&
+          !(value->m_stringValid && value->m_string != nullptr && !value->m_textFormed);
 }
 
 int32_t ORVA_Value::convertToInt32() const

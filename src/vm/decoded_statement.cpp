@@ -3,6 +3,7 @@
 
 #include <cwchar>
 
+#include "values/plain_int32.h"
 #include "vm/engine.h"
 
 namespace {
@@ -51,17 +52,19 @@ public:
    bool complete() const { return m_depth == 1 && m_entries[0].computed; }
 
    // True when an array, an index and a number are left, as ESET wants them; the array's
-   // step then reads the array. The number is computed or a constant: a variable's value
-   // may keep a text of its own ("0x1F"), which the element must keep too.
+   // step then reads the array. The number is computed or a constant that keeps no text
+   // of its own: a variable's value or the constant "0x1F" keeps its text, which the
+   // element must keep too.
    bool storable()
    {
-      return m_depth == 3 && (m_entries[2].computed || isConstant(m_entries[2])) && makeArray(0);
+      return m_depth == 3 && (m_entries[2].computed || isPlainConstant(m_entries[2])) && makeArray(0);
    }
 
 private:
-   bool isConstant(const Entry &entry) const
+   bool isPlainConstant(const Entry &entry) const
    {
-      return m_statement->steps[entry.step].kind == StatementStep::kConstant;
+      const StatementStep &step = m_statement->steps[entry.step];
+      return step.kind == StatementStep::kConstant && IsPlainInt32(step.instruction->getConstant());
    }
 
    bool makeArray(uint32_t position)

@@ -68,15 +68,11 @@
 #include "vm/argument_use.h"
 #include "vm/decoded_statement.h"
 #include "vm/run_cache.h"
+#include "vm/slot_runner.h"
 #include "values/name_bits.h"
 #include "values/name_hash.h"
 #include "vm/frame_slots.h"
 #include "vm/instruction_cache.h"
-
-// How many script function calls may be nested. Each call costs a frame on the control
-// stack and a local set, not native stack, so the limit only guards against runaway
-// recursion: deep enough for any sensible script, small enough to fail fast.
-constexpr uint32_t kMaxCallDepth = 32768;
 
 // Longest name of a named-argument variable, "$" included (the rest is cut off).
 constexpr size_t kNamedArgumentSize = 256;
@@ -356,6 +352,20 @@ public:
       {
          program->callFunction(argc);
          return (program->m_currentPosition == ORVA_INVALID_ADDRESS) ? ORVA_INVALID_ADDRESS : address;
+      }
+      if ((plan & kArgumentsUnseen) != 0)
+      {
+         uint32_t next = 0;
+         const uint32_t ownCodeSize = static_cast<RunState *>(program->m_runState)->ownCodeSize;
+         switch (RunSlotCall(program, address, ownCodeSize, argc, binds, countdown, &next))
+         {
+            case SlotCall::kDone:
+               return next;
+            case SlotCall::kFailed:
+               return ORVA_INVALID_ADDRESS;
+            case SlotCall::kNotTaken:
+               break;
+         }
       }
       ORVA_VariableSystem *locals = takeLocals(program);
       pushFrame(program, data->getSize() - argc, locals);
@@ -639,10 +649,20 @@ public:
    // an error.
    static uint32_t checkpoint(ORVA_Program *program)
    {
+      int code = 0;
+      const uint32_t slice = nextSlice(program, &code);
+      if (slice == 0)
+         program->error(code);
+      return slice;
+   }
+
+   // checkpoint without raising: the next slice, or 0 with *code set to the error due.
+   static uint32_t nextSlice(ORVA_Program *program, int *code)
+   {
       if (program->m_interruptRequested.exchange(false, std::memory_order_relaxed) ||
           program->m_interruptSerial.load(std::memory_order_relaxed) == program->m_runSerial.load(std::memory_order_relaxed))
       {
-         program->error(ORVA_ERR_INTERRUPTED);
+         *code = ORVA_ERR_INTERRUPTED;
          return 0;
       }
       if (program->m_limits.maxSteps == 0)
@@ -650,13 +670,23 @@ public:
       auto *state = static_cast<RunState *>(program->m_runState);
       if (state->stepsLeft == 0)
       {
-         program->error(ORVA_ERR_STEP_LIMIT);
+         *code = ORVA_ERR_STEP_LIMIT;
          return 0;
       }
       const uint32_t slice = (state->stepsLeft < kCheckpointInterval) ? static_cast<uint32_t>(state->stepsLeft)
                                                                       : kCheckpointInterval;
       state->stepsLeft -= slice;
       return slice;
+   }
+
+   // A frame for the instruction loop, as a call from the current position would open
+   // it: a local set of its own, the caller's place on the control stack, a new epoch.
+   static ORVA_VariableSystem *openFrame(ORVA_Program *program)
+   {
+      ORVA_VariableSystem *locals = takeLocals(program);
+      pushFrame(program, program->m_dataStack->getSize(), locals);
+      newEpoch(program);
+      return locals;
    }
 
    // Charges `steps` steps of work done inside the current instruction (the characters a
@@ -1820,6 +1850,22 @@ ORVA_Variable *ORVA_Program::createVariable(const wchar_t *name)
 int ChargeRunSteps(ORVA_Program *program, uint64_t steps)
 {
    return ORVA_Engine::chargeSteps(program, steps);
+}
+
+uint32_t NextRunSlice(ORVA_Program *program, int *code)
+{
+   return ORVA_Engine::nextSlice(program, code);
+}
+
+ORVA_VariableSystem *OpenCallFrame(ORVA_Program *program)
+{
+   return ORVA_Engine::openFrame(program);
+}
+
+uint32_t FusedParameters(const ORVA_Program *program, uint32_t address)
+{
+   const uint32_t plan = ORVA_Engine::planAt(program, address);
+   return ((plan & kArgumentsUnseen) != 0) ? (plan & ~kArgumentsUnseen) : 0;
 }
 
 // Records the error text for `code` at the current instruction's line and stops the run.

@@ -10,6 +10,11 @@
 
 #include "vm/opcodes.h"
 
+// How many script function calls may be nested. Each call costs a frame on the control
+// stack and a local set, not native stack, so the limit only guards against runaway
+// recursion: deep enough for any sensible script, small enough to fail fast.
+constexpr uint32_t kMaxCallDepth = 32768;
+
 // Room for "$" and the decimal digits of any uint32, terminator included.
 constexpr size_t kDollarNameSize = 16;
 
@@ -81,6 +86,19 @@ __attribute__((always_inline)) inline bool ComputeInt32(int opcode, int32_t a, i
 // (see ORVA_Engine::chargeSteps in engine.cpp): 0, or the error code that is due,
 // ORVA_ERR_INTERRUPTED or ORVA_ERR_STEP_LIMIT. Never throws.
 int ChargeRunSteps(ORVA_Program *program, uint64_t steps);
+
+// For the slot runner (slot_runner.h), which runs script functions beside the instruction
+// loop and hands calls back to it.
+// The next slice of the step budget at a checkpoint of the instruction loop: how many
+// instructions may run until the next, or 0 with *code set to the error that is due
+// (an interrupt request, the step limit), which the caller raises.
+uint32_t NextRunSlice(ORVA_Program *program, int *code);
+// Opens a call's frame as a call from the current position does (its empty local set,
+// the caller's place on the control stack, a new lookup epoch) and returns the set.
+ORVA_VariableSystem *OpenCallFrame(ORVA_Program *program);
+// The parameters a call binds itself for the function at `address`, when that function
+// cannot see "$1".."$n"; else 0.
+uint32_t FusedParameters(const ORVA_Program *program, uint32_t address);
 
 // A new value holding a new empty array; nothing is left behind when memory runs out.
 inline ORVA_Value *NewArrayValue()

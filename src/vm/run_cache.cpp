@@ -87,4 +87,5 @@ void ORVA_RunCache::codeEdited(uint64_t run)
    m_entryCodeSize = 0;
    for (BuiltinName &slot : m_builtinNames)
       slot.name = nullptr;
+   m_slotRunner.reset();
 }

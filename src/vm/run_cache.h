@@ -15,8 +15,17 @@
 #define ORVA_VM_RUN_CACHE_H
 
 #include <cstdint>
+#include <memory>
 
 #include <orva.h>
+
+struct ORVA_SlotRunnerState;
+// Deletes what the slot runner keeps (defined beside it, in slot_runner.cpp).
+struct ORVA_SlotRunnerStateDeleter
+{
+   void operator()(ORVA_SlotRunnerState *state) const noexcept;
+};
+using ORVA_SlotRunnerStatePtr = std::unique_ptr<ORVA_SlotRunnerState, ORVA_SlotRunnerStateDeleter>;
 
 class ORVA_RunCache
 {
@@ -53,6 +62,10 @@ public:
    bool editedSince(uint64_t run) const { return run <= m_editedInRun; }
    // Names the code as it is now: changes with every edit, never kNoCarry.
    uint64_t codeStamp() const { return m_codeStamp; }
+   // What the slot runner keeps from call to call and run to run (slot_runner.h): the
+   // compact code of the functions of the program's own code. Dropped when the code is
+   // edited.
+   ORVA_SlotRunnerStatePtr &slotRunner() { return m_slotRunner; }
 
 private:
    static void keep(ORVA_VariableSystem **slot, ORVA_VariableSystem *set) noexcept;
@@ -64,6 +77,7 @@ private:
    uint32_t m_entryPlan = 0;
    uint64_t m_editedInRun = 0;
    uint64_t m_codeStamp = 1;
+   ORVA_SlotRunnerStatePtr m_slotRunner;
    struct BuiltinName
    {
       const wchar_t *name;

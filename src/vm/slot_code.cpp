@@ -1,0 +1,277 @@
+// Translation of a script function into its compact code form (see slot_code.h).
+#include "vm/slot_code.h"
+
+#include <cwchar>
+
+#include "values/plain_int32.h"
+#include "vm/engine.h"
+
+namespace {
+
+// Slot numbers are 16 bits; a function with more names is left to the instruction loop.
+constexpr uint32_t kMaxSlots = 0xFFFF;
+
+// The end of the function starting at `start`: the first NRET that no jump seen before it
+// passes. Every function's code ends in an NRET; a return statement inside it is one too,
+// but the code after it is reached by a jump over it. Returns codeSize when there is none,
+// or when a jump leads out of the function.
+uint32_t functionEnd(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t start)
+{
+   uint32_t reach = start;
+   for (uint32_t position = start; position < codeSize; position++)
+   {
+      const ORVA_Instruction *instruction = code[position];
+      switch (instruction->getOpcode())
+      {
+         case JMP: case JZ: case JNZ:
+            if (instruction->getAddress() < start)
+               return codeSize;
+            if (instruction->getAddress() > reach)
+               reach = instruction->getAddress();
+            break;
+         case NRET:
+            if (reach <= position)
+               return position;
+            break;
+         default:
+            break;
+      }
+   }
+   return codeSize;
+}
+
+class Translator
+{
+public:
+   explicit Translator(SlotFunction *function) : m_function(function) {}
+
+   // False when a name is too many for the slots.
+   bool take(const ORVA_Instruction *instruction)
+   {
+      SlotOp op{SlotOp::kLeave, static_cast<uint8_t>(instruction->getOpcode()), 0, 0, 0, nullptr};
+      switch (instruction->getOpcode())
+      {
+         case NOP:
+            op.kind = SlotOp::kNop;
+            break;
+         case PUSH_CONST:
+            translateConstant(instruction->getConstant(), &op);
+            break;
+         case PUSH_VAR:
+            if (!name(instruction, SlotOp::kPushVar, &op))
+               return false;
+            break;
+         case SET:
+            if (!name(instruction, SlotOp::kSet, &op))
+               return false;
+            break;
+         case INC: case DEC: case INCP: case DECP:
+            if (!name(instruction, SlotOp::kStep, &op))
+               return false;
+            break;
+         case POP:
+            op.kind = SlotOp::kPop;
+            op.number = instruction->getIntOperand();
+            break;
+         case JMP:
+            jump(instruction, SlotOp::kJump, &op);
+            break;
+         case JZ:
+            jump(instruction, SlotOp::kJumpZero, &op);
+            break;
+         case JNZ:
+            jump(instruction, SlotOp::kJumpNonZero, &op);
+            break;
+         case CALL_ADDR:
+            op.kind = SlotOp::kCall;
+            op.target = instruction->getAddress();
+            op.number = instruction->getIntOperand();
+            break;
+         case RET:
+            op.kind = SlotOp::kReturn;
+            break;
+         case NRET:
+            op.kind = SlotOp::kReturnNull;
+            break;
+         default:
+            if (IsInt32Operator(instruction->getOpcode()))
+               op.kind = SlotOp::kOperate;
+            break;
+      }
+      m_function->ops.push_back(op);
+      return true;
+   }
+
+   // The slot of a parameter; false when the name is already one (a call would not bind it).
+   bool parameter(const wchar_t *name)
+   {
+      if (name == nullptr || name[0] == L'$' || find(name) != kMaxSlots)
+         return false;
+      m_function->names.push_back(name);
+      return true;
+   }
+
+private:
+   static void translateConstant(ORVA_Value *constant, SlotOp *op)
+   {
+      if (constant == nullptr || constant->isNull())
+      {
+         op->kind = SlotOp::kPushNull;
+         return;
+      }
+      if (IsPlainInt32(constant))
+      {
+         op->kind = SlotOp::kPushInt;
+         op->number = constant->getValueAsInt32();
+      }
+   }
+
+   void jump(const ORVA_Instruction *instruction, SlotOp::Kind kind, SlotOp *op) const
+   {
+      op->kind = kind;
+      op->target = instruction->getAddress() - m_function->start;
+   }
+
+   // A named instruction: its variable's slot. "$..." variables (arguments, captures, named
+   // arguments) are left to the instruction loop.
+   bool name(const ORVA_Instruction *instruction, SlotOp::Kind kind, SlotOp *op)
+   {
+      const wchar_t *name = instruction->getNameOperand();
+      if (name == nullptr || name[0] == L'$')
+         return true;
+      uint32_t slot = find(name);
+      if (slot == kMaxSlots)
+      {
+         if (m_function->names.size() >= kMaxSlots)
+            return false;
+         slot = static_cast<uint32_t>(m_function->names.size());
+         m_function->names.push_back(name);
+      }
+      op->kind = kind;
+      op->slot = static_cast<uint16_t>(slot);
+      return true;
+   }
+
+   uint32_t find(const wchar_t *name) const
+   {
+      const std::vector<const wchar_t *> &names = m_function->names;
+      for (size_t i = 0; i < names.size(); i++)
+      {
+         if (names[i] == name || wcscmp(names[i], name) == 0)
+            return static_cast<uint32_t>(i);
+      }
+      return kMaxSlots;
+   }
+
+   SlotFunction *m_function;
+};
+
+// What the op does to the depth of the data stack, where the runner carries it out.
+int depthChange(const SlotOp &op)
+{
+   switch (op.kind)
+   {
+      case SlotOp::kPushInt: case SlotOp::kPushNull: case SlotOp::kPushVar: case SlotOp::kStep:
+         return 1;
+      case SlotOp::kPop:
+         return -op.number;
+      case SlotOp::kOperate: case SlotOp::kJumpZero: case SlotOp::kJumpNonZero:
+         return -1;
+      case SlotOp::kCall:
+         return 1 - op.number;
+      default:
+         return 0;
+   }
+}
+
+// How many values the op takes off the data stack.
+int32_t operandsTaken(const SlotOp &op)
+{
+   switch (op.kind)
+   {
+      case SlotOp::kSet: case SlotOp::kJumpZero: case SlotOp::kJumpNonZero: case SlotOp::kReturn:
+         return 1;
+      case SlotOp::kOperate:
+         return 2;
+      case SlotOp::kPop: case SlotOp::kCall:
+         return op.number;
+      default:
+         return 0;
+   }
+}
+
+// The most values the function's own code has on the data stack at once, following every
+// path from its first op after the parameters until the runner would leave or return:
+// false when two paths meet at different depths (the runner then could not size its
+// frame), which compiled code never does. An op that would take more values than the
+// function has pushed is left to the instruction loop, so the runner never looks below
+// its frame.
+bool measureDepth(SlotFunction *function)
+{
+   std::vector<SlotOp> &ops = function->ops;
+   std::vector<int32_t> depths(ops.size(), -1);
+   std::vector<uint32_t> pending{function->binds};
+   depths[function->binds] = 0;
+   int32_t deepest = 0;
+   while (!pending.empty())
+   {
+      const uint32_t at = pending.back();
+      pending.pop_back();
+      SlotOp &op = ops[at];
+      const int32_t taken = operandsTaken(op);
+      if (taken < 0 || taken > depths[at])
+         op.kind = SlotOp::kLeave;
+      if (op.kind == SlotOp::kLeave || op.kind == SlotOp::kReturn || op.kind == SlotOp::kReturnNull)
+         continue;
+      const int32_t depth = depths[at] + depthChange(op);
+      if (depth > deepest)
+         deepest = depth;
+      uint32_t next[2] = {at + 1, op.target};
+      const int count = (op.kind == SlotOp::kJump) ? 1 : (op.kind == SlotOp::kJumpZero || op.kind == SlotOp::kJumpNonZero) ? 2 : 1;
+      if (op.kind == SlotOp::kJump)
+         next[0] = op.target;
+      for (int i = 0; i < count; i++)
+      {
+         if (next[i] >= ops.size())
+            return false;
+         if (depths[next[i]] == -1)
+         {
+            depths[next[i]] = depth;
+            pending.push_back(next[i]);
+         }
+         else if (depths[next[i]] != depth)
+         {
+            return false;
+         }
+      }
+   }
+   function->stackBound = static_cast<uint32_t>(deepest) + 1;
+   function->frameSize = function->slotCount + function->stackBound;
+   return true;
+}
+
+}  // namespace
+
+bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t start, uint32_t binds,
+                         SlotFunction *function)
+{
+   const uint32_t end = functionEnd(code, codeSize, start);
+   if (end >= codeSize || binds == 0 || start + binds > end)
+      return false;
+   function->start = start;
+   function->binds = binds;
+   Translator translator(function);
+   for (uint32_t i = 0; i < binds; i++)
+   {
+      if (code[start + i]->getOpcode() != BIND || !translator.parameter(code[start + i]->getNameOperand()))
+         return false;
+      function->ops.push_back(SlotOp{SlotOp::kLeave, BIND, 0, 0, 0, nullptr});
+   }
+   for (uint32_t position = start + binds; position <= end; position++)
+   {
+      if (!translator.take(code[position]))
+         return false;
+   }
+   function->slotCount = static_cast<uint32_t>(function->names.size());
+   return function->ops[binds].kind != SlotOp::kLeave && measureDepth(function);
+}

@@ -1,0 +1,90 @@
+// The compact code form of a script function: its instructions with every variable
+// resolved to a slot of the call's frame, run by the slot runner (slot_runner.h).
+//
+// Handlers and loops in script functions spend most of their time on int32 numbers held
+// in parameters and locals. A function whose parameters the call binds itself and which
+// cannot see "$1".."$n" (see callPlan in engine.cpp) gets this form the first time it is
+// called: one SlotOp per instruction, at the same offset from the function's first
+// instruction, so that a step is still one instruction of the listing and an address in
+// the function is still its offset. Names become slot numbers (parameters first, in BIND
+// order); int32 constants are read once; jumps become offsets.
+//
+// Only what the runner does exactly as the instruction loop does is translated: pushes
+// of variables and of int32 or null constants, assignments, POP, INC/DEC, the operators
+// ComputeInt32 computes, jumps, calls of script functions by address, and returns. Every
+// other instruction becomes kLeave: the runner hands the call over to the instruction
+// loop there, and so does any operand the runner does not hold (a text, a real, an array).
+#ifndef ORVA_VM_SLOT_CODE_H
+#define ORVA_VM_SLOT_CODE_H
+
+#include <cstdint>
+#include <vector>
+
+#include <orva.h>
+
+struct SlotFunction;
+
+struct SlotOp
+{
+   enum Kind : uint8_t
+   {
+      kLeave,     // anything the runner leaves to the instruction loop
+      kNop,
+      kPushInt,   // PUSH_CONST of an int32 that keeps no text of its own: number
+      kPushNull,  // PUSH_CONST of null
+      kPushVar,   // PUSH_VAR: slot
+      kSet,       // SET: slot
+      kPop,       // POP: number of values
+      kOperate,   // an operator ComputeInt32 computes: opcode
+      kStep,      // INC, DEC, INCP, DECP: opcode, slot
+      kJump,      // JMP: target offset
+      kJumpZero,  // JZ: target offset
+      kJumpNonZero, // JNZ: target offset
+      kCall,      // CALL_ADDR: address, number (argument count)
+      kReturn,    // RET
+      kReturnNull // NRET
+   };
+   Kind kind;
+   uint8_t opcode;
+   uint16_t slot;
+   int32_t number;
+   uint32_t target;
+   // For kCall: the callee's compact code, once a call found it.
+   SlotFunction *callee;
+};
+
+struct SlotFunction
+{
+   // The address of the function's first instruction (its first BIND).
+   uint32_t start = 0;
+   // The parameters: the BINDs a call binds itself, slots 0..binds-1.
+   uint32_t binds = 0;
+   uint32_t slotCount = 0;
+   // Most values the function's own code may have on the data stack at once.
+   uint32_t stackBound = 0;
+   // What a frame of the function takes on the runner's stack: slots and values.
+   uint32_t frameSize = 0;
+   // One per instruction from `start` up to the NRET that ends the function.
+   std::vector<SlotOp> ops;
+   // Slot names: the instructions' own name operands.
+   std::vector<const wchar_t *> names;
+   // The run that last found no constant or global of any of the names, and the sizes of
+   // the constant and global sets then (a variable made in either would be found first).
+   uint64_t freeInRun = 0;
+   uint32_t freeConstants = 0;
+   uint32_t freeGlobals = 0;
+   // Calls that ran here, and calls handed over to the instruction loop within their
+   // first few steps; a function whose calls mostly do that is not worth entering
+   // (`tired`).
+   uint32_t entered = 0;
+   uint32_t leftEarly = 0;
+   bool tired = false;
+};
+
+// Translates the function whose first instruction is at `start` and whose call binds
+// `binds` parameters (callPlan): false when the form would not be exact (a jump out of the
+// function, no end within `codeSize`, too many names) or would leave at once.
+bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t start, uint32_t binds,
+                         SlotFunction *function);
+
+#endif

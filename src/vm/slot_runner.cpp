@@ -1,0 +1,464 @@
+// The slot runner (see slot_runner.h).
+#include "vm/slot_runner.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "values/plain_int32.h"
+#include "vm/engine.h"
+#include "vm/run_cache.h"
+#include "vm/slot_code.h"
+
+namespace {
+
+// Calls that leave within this many steps of entering count as leaving early.
+constexpr uint32_t kEarlySteps = 16;
+// A function whose calls mostly leave early is no longer entered, after this many such calls.
+constexpr uint32_t kEarlyLeavesTolerated = 16;
+
+// A slot or data-stack value: a bare int32, null, or (slots only) no variable yet.
+struct SlotValue
+{
+   int32_t number;
+   // The position of the slot's variable among those the call made, from 1.
+   uint16_t order;
+   uint8_t tag;
+};
+
+constexpr uint8_t kUnset = 0;
+constexpr uint8_t kNull = 1;
+constexpr uint8_t kInt = 2;
+
+struct SlotFrame
+{
+   SlotFunction *function;
+   // Where the frame's slots start on the runner's stack; its data values follow them.
+   uint32_t slots;
+   // The op of the caller's call that made the frame (outermost frame: unused).
+   uint32_t callAt;
+   // The count of steps when the frame was entered, to tell a call that leaves early.
+   uint32_t enteredAt;
+   // Variables the call has made.
+   uint16_t created;
+};
+
+}  // namespace
+
+struct ORVA_SlotRunnerState
+{
+   // By address in the program's own code; null until a call reaches the address.
+   std::vector<std::unique_ptr<SlotFunction>> functions;
+   // Addresses whose function has no compact form.
+   std::vector<bool> refused;
+   // The runner's stack and frames; only grown, never shrunk, so that calls allocate nothing.
+   std::vector<SlotValue> stack;
+   std::vector<SlotFrame> frames;
+};
+
+void ORVA_SlotRunnerStateDeleter::operator()(ORVA_SlotRunnerState *state) const noexcept
+{
+   delete state;
+}
+
+class ORVA_SlotRunner
+{
+public:
+   ORVA_SlotRunner(ORVA_Program *program, ORVA_SlotRunnerState *state, uint32_t ownCodeSize)
+      : m_program(program), m_state(state), m_ownCodeSize(ownCodeSize), m_run(program->m_runNumber),
+        m_constantCount(countOf(program->m_constants)), m_globalCount(countOf(program->m_globals))
+   {
+   }
+
+   static SlotCall call(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc, uint32_t binds,
+                        uint32_t *countdown, uint32_t *next);
+
+private:
+   // Whether calls may enter `function` now: its names still mean its own variables.
+   bool enterable(SlotFunction *function)
+   {
+      return function != nullptr && !function->tired &&
+             ((function->freeInRun == m_run && function->freeConstants == m_constantCount &&
+               function->freeGlobals == m_globalCount) ||
+              namesFree(function));
+   }
+
+   SlotCall run(SlotFunction *function, int argc, uint32_t *countdown, uint32_t *next);
+   SlotFunction *compiled(uint32_t address);
+   SlotFunction *callee(SlotOp *call);
+   bool namesFree(SlotFunction *function) const;
+   SlotFrame *pushFrame(uint32_t depth);
+   SlotValue *reserve(size_t size, const SlotValue *top);
+   SlotCall finish(uint32_t count, uint32_t *countdown, uint32_t *next, const SlotValue &result);
+   void leave(uint32_t depth, uint32_t ip, uint32_t count, const SlotValue *top);
+   void rebuildFrame(uint32_t index, size_t end);
+   static ORVA_Value *box(const SlotValue &value);
+   static uint32_t countOf(const ORVA_VariableSystem *set) { return (set != nullptr) ? set->getCount() : 0; }
+
+   ORVA_Program *m_program;
+   ORVA_SlotRunnerState *m_state;
+   uint32_t m_ownCodeSize;
+   // The run, and the sizes of its constant and global sets: the runner makes no variable
+   // in either, so they stay the same while it runs.
+   uint64_t m_run;
+   uint32_t m_constantCount;
+   uint32_t m_globalCount;
+   // The call instruction of the loop that entered the runner.
+   uint32_t m_callAddress = 0;
+};
+
+SlotFunction *ORVA_SlotRunner::compiled(uint32_t address)
+{
+   ORVA_SlotRunnerState &state = *m_state;
+   if (address >= m_ownCodeSize)
+      return nullptr;
+   if (state.functions.size() < m_ownCodeSize)
+   {
+      state.functions.resize(m_ownCodeSize);
+      state.refused.resize(m_ownCodeSize);
+   }
+   if (state.functions[address] != nullptr)
+      return state.functions[address].get();
+   if (state.refused[address])
+      return nullptr;
+   const uint32_t binds = FusedParameters(m_program, address);
+   auto function = std::make_unique<SlotFunction>();
+   if (binds == 0 || !CompileSlotFunction(m_program->m_instructions, m_ownCodeSize, address, binds, function.get()))
+   {
+      state.refused[address] = true;
+      return nullptr;
+   }
+   state.functions[address] = std::move(function);
+   return state.functions[address].get();
+}
+
+// The function a call op reaches, kept on the op once found.
+SlotFunction *ORVA_SlotRunner::callee(SlotOp *call)
+{
+   if (call->callee == nullptr)
+      call->callee = compiled(call->target);
+   return call->callee;
+}
+
+bool ORVA_SlotRunner::namesFree(SlotFunction *function) const
+{
+   const ORVA_VariableSystem *constants = m_program->m_constants;
+   const ORVA_VariableSystem *globals = m_program->m_globals;
+   for (const wchar_t *name : function->names)
+   {
+      if ((constants != nullptr && constants->find(name) != nullptr) ||
+          (globals != nullptr && globals->find(name) != nullptr))
+         return false;
+   }
+   function->freeInRun = m_run;
+   function->freeConstants = m_constantCount;
+   function->freeGlobals = m_globalCount;
+   return true;
+}
+
+// The frame at `depth`, made room for.
+SlotFrame *ORVA_SlotRunner::pushFrame(uint32_t depth)
+{
+   std::vector<SlotFrame> &frames = m_state->frames;
+   if (depth >= frames.size())
+      frames.resize(std::max<size_t>(16, frames.size() * 2));
+   return &frames[depth];
+}
+
+// Makes the runner's stack at least `size` values long; returns where `top` is now.
+SlotValue *ORVA_SlotRunner::reserve(size_t size, const SlotValue *top)
+{
+   std::vector<SlotValue> &stack = m_state->stack;
+   const auto at = static_cast<size_t>(top - stack.data());
+   if (stack.size() < size)
+      stack.resize(std::max(size, stack.size() * 2));
+   return stack.data() + at;
+}
+
+ORVA_Value *ORVA_SlotRunner::box(const SlotValue &value)
+{
+   return (value.tag == kInt) ? new ORVA_Value(value.number) : new ORVA_Value();
+}
+
+// Pushes the outermost call's result for the instruction loop, which goes on after the call.
+SlotCall ORVA_SlotRunner::finish(uint32_t count, uint32_t *countdown, uint32_t *next, const SlotValue &result)
+{
+   *countdown = count;
+   *next = m_callAddress + 1;
+   std::unique_ptr<ORVA_Value> value(box(result));
+   m_program->m_dataStack->push(value.get());
+   value.release();
+   return SlotCall::kDone;
+}
+
+// Hands the calls in progress (frames 0..depth) over to the instruction loop, which goes
+// on at op `ip` of the innermost, whose data values end below `top`.
+void ORVA_SlotRunner::leave(uint32_t depth, uint32_t ip, uint32_t count, const SlotValue *top)
+{
+   std::vector<SlotFrame> &frames = m_state->frames;
+   SlotFrame &innermost = frames[depth];
+   SlotFunction *function = innermost.function;
+   if (count <= innermost.enteredAt && innermost.enteredAt - count < kEarlySteps)
+   {
+      function->leftEarly++;
+      function->tired = function->leftEarly > kEarlyLeavesTolerated && function->leftEarly * 2 > function->entered;
+   }
+   const auto topIndex = static_cast<size_t>(top - m_state->stack.data());
+   for (uint32_t f = 0; f <= depth; f++)
+   {
+      const size_t end = (f < depth) ? frames[f + 1].slots : topIndex;
+      m_program->m_currentPosition = (f == 0) ? m_callAddress : frames[f - 1].function->start + frames[f].callAt;
+      rebuildFrame(f, end);
+   }
+   m_program->m_bindCounter = static_cast<int32_t>(function->binds + 1);
+   m_program->m_currentPosition = function->start + ip;
+}
+
+// The instruction loop's frame for runner frame `index`, whose data values end at `end`:
+// the parameters, then the other variables in the order the call made them.
+void ORVA_SlotRunner::rebuildFrame(uint32_t index, size_t end)
+{
+   const SlotFrame &frame = m_state->frames[index];
+   const SlotFunction *function = frame.function;
+   const SlotValue *slots = m_state->stack.data() + frame.slots;
+   ORVA_VariableSystem *locals = OpenCallFrame(m_program);
+   std::vector<std::pair<uint32_t, uint32_t>> made;
+   for (uint32_t slot = 0; slot < function->slotCount; slot++)
+   {
+      if (slot < function->binds)
+         made.emplace_back(slot, slot);
+      else if (slots[slot].tag != kUnset)
+         made.emplace_back(function->binds + slots[slot].order, slot);
+   }
+   std::sort(made.begin(), made.end());
+   for (const auto &variable : made)
+      locals->create(function->names[variable.second], box(slots[variable.second]));
+   for (size_t at = frame.slots + function->slotCount; at < end; at++)
+   {
+      std::unique_ptr<ORVA_Value> value(box(m_state->stack[at]));
+      m_program->m_dataStack->push(value.get());
+      value.release();
+   }
+}
+
+SlotCall ORVA_SlotRunner::run(SlotFunction *function, int argc, uint32_t *countdown, uint32_t *next)
+{
+   ORVA_Program *program = m_program;
+   ORVA_Stack *data = program->m_dataStack;
+   void **arguments = data->peekList(argc);
+   for (int i = 0; i < argc; i++)
+   {
+      const auto *argument = static_cast<const ORVA_Value *>(arguments[i]);
+      if (!argument->isNull() && !IsPlainInt32(argument))
+         return SlotCall::kNotTaken;
+   }
+   m_callAddress = program->m_currentPosition;
+   // The parameters the call binds count as run, as in the instruction loop.
+   uint32_t count = *countdown - function->binds;
+   SlotValue *slots = reserve(function->frameSize + static_cast<uint32_t>(argc), m_state->stack.data());
+   uint32_t depth = 0;
+   SlotFrame *frame = pushFrame(depth);
+   *frame = SlotFrame{function, 0, 0, count, 0};
+   function->entered++;
+   for (uint32_t i = 0; i < function->binds; i++)
+   {
+      const auto *argument = (i < static_cast<uint32_t>(argc)) ? static_cast<const ORVA_Value *>(arguments[i]) : nullptr;
+      slots[i] = (argument != nullptr && !argument->isNull()) ? SlotValue{argument->getValueAsInt32(), 0, kInt}
+                                                              : SlotValue{0, 0, kNull};
+   }
+   for (uint32_t i = function->binds; i < function->slotCount; i++)
+      slots[i].tag = kUnset;
+   for (int i = 0; i < argc; i++)
+      delete static_cast<ORVA_Value *>(data->pop());
+
+   SlotValue *sp = slots + function->slotCount;
+   SlotOp *ops = function->ops.data();
+   SlotOp *pc = ops + function->binds;
+
+// One step of the instruction loop's count, with its checkpoint; a checkpoint that stops
+// the run hands the calls over first, so that the error is raised as the loop raises it.
+#define STEP()                                                                        \
+   do                                                                                 \
+   {                                                                                  \
+      if (--count == 0)                                                               \
+      {                                                                               \
+         int code = 0;                                                                \
+         count = NextRunSlice(program, &code);                                        \
+         if (count == 0)                                                              \
+         {                                                                            \
+            leave(depth, static_cast<uint32_t>(pc - ops), 1, sp);                      \
+            program->error(code);                                                     \
+            return SlotCall::kFailed;                                                 \
+         }                                                                            \
+      }                                                                               \
+   } while (0)
+
+   for (;;)
+   {
+      switch (pc->kind)
+      {
+         case SlotOp::kNop:
+            STEP();
+            pc++;
+            break;
+         case SlotOp::kPushInt:
+            STEP();
+            *sp++ = SlotValue{pc->number, 0, kInt};
+            pc++;
+            break;
+         case SlotOp::kPushNull:
+            STEP();
+            *sp++ = SlotValue{0, 0, kNull};
+            pc++;
+            break;
+         case SlotOp::kPushVar:
+         {
+            const SlotValue value = slots[pc->slot];
+            if (value.tag == kUnset)
+               goto handOver;
+            STEP();
+            *sp++ = value;
+            pc++;
+            break;
+         }
+         case SlotOp::kSet:
+         {
+            STEP();
+            SlotValue &variable = slots[pc->slot];
+            if (variable.tag == kUnset)
+               variable.order = ++frame->created;
+            variable.number = sp[-1].number;
+            variable.tag = sp[-1].tag;
+            pc++;
+            break;
+         }
+         case SlotOp::kPop:
+            STEP();
+            sp -= pc->number;
+            pc++;
+            break;
+         case SlotOp::kOperate:
+         {
+            int32_t number;
+            bool comparison;
+            if (sp[-2].tag != kInt || sp[-1].tag != kInt ||
+                !ComputeInt32(pc->opcode, sp[-2].number, sp[-1].number, &number, &comparison))
+               goto handOver;
+            STEP();
+            sp--;
+            sp[-1].number = number;
+            pc++;
+            break;
+         }
+         case SlotOp::kStep:
+         {
+            SlotValue &variable = slots[pc->slot];
+            if (variable.tag != kInt)
+               goto handOver;
+            STEP();
+            const int opcode = pc->opcode;
+            if (opcode == INC || opcode == DEC)
+               *sp++ = variable;
+            const uint32_t change = (opcode == INC || opcode == INCP) ? 1u : ~0u;
+            variable.number = static_cast<int32_t>(static_cast<uint32_t>(variable.number) + change);
+            if (opcode == INCP || opcode == DECP)
+               *sp++ = variable;
+            pc++;
+            break;
+         }
+         case SlotOp::kJump:
+            STEP();
+            pc = ops + pc->target;
+            break;
+         case SlotOp::kJumpZero:
+         case SlotOp::kJumpNonZero:
+         {
+            if (sp[-1].tag != kInt)
+               goto handOver;
+            STEP();
+            sp--;
+            const bool zero = (sp->number == 0);
+            pc = (zero == (pc->kind == SlotOp::kJumpZero)) ? ops + pc->target : pc + 1;
+            break;
+         }
+         case SlotOp::kCall:
+         {
+            SlotFunction *target = callee(pc);
+            if (!enterable(target) || program->m_callDepth + depth + 1 >= kMaxCallDepth)
+               goto handOver;
+            STEP();
+            const auto argc = static_cast<uint32_t>(pc->number);
+            const auto callAt = static_cast<uint32_t>(pc - ops);
+            const size_t at = static_cast<size_t>(sp - m_state->stack.data()) - argc;
+            if (at + target->frameSize > m_state->stack.size())
+               sp = reserve(at + target->frameSize, sp);
+            frame = pushFrame(++depth);
+            *frame = SlotFrame{target, static_cast<uint32_t>(at), callAt, count, 0};
+            target->entered++;
+            slots = m_state->stack.data() + at;
+            for (uint32_t i = argc; i < target->binds; i++)
+               slots[i] = SlotValue{0, 0, kNull};
+            for (uint32_t i = target->binds; i < target->slotCount; i++)
+               slots[i].tag = kUnset;
+            function = target;
+            ops = target->ops.data();
+            sp = slots + target->slotCount;
+            // The parameters count as run, each where its BIND stands should a checkpoint
+            // fall among them.
+            if (count > target->binds)
+               count -= target->binds;
+            else
+               for (pc = ops; pc < ops + target->binds; pc++)
+                  STEP();
+            pc = ops + target->binds;
+            break;
+         }
+         case SlotOp::kReturn:
+         case SlotOp::kReturnNull:
+         {
+            const SlotValue result = (pc->kind == SlotOp::kReturn) ? sp[-1] : SlotValue{0, 0, kNull};
+            STEP();
+            if (depth == 0)
+               return finish(count, countdown, next, result);
+            const uint32_t callAt = frame->callAt;
+            frame = &m_state->frames[--depth];
+            *slots = result;
+            sp = slots + 1;
+            function = frame->function;
+            ops = function->ops.data();
+            slots = m_state->stack.data() + frame->slots;
+            pc = ops + callAt + 1;
+            break;
+         }
+         case SlotOp::kLeave:
+            goto handOver;
+      }
+   }
+#undef STEP
+
+handOver:
+   leave(depth, static_cast<uint32_t>(pc - ops), count, sp);
+   *countdown = count;
+   *next = program->m_currentPosition;
+   return SlotCall::kDone;
+}
+
+SlotCall ORVA_SlotRunner::call(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc,
+                               uint32_t binds, uint32_t *countdown, uint32_t *next)
+{
+   ORVA_SlotRunnerStatePtr &state = program->m_runCache->slotRunner();
+   if (state == nullptr)
+      state.reset(new ORVA_SlotRunnerState());
+   ORVA_SlotRunner runner(program, state.get(), ownCodeSize);
+   SlotFunction *function = runner.compiled(address);
+   if (!runner.enterable(function) || function->binds != binds)
+      return SlotCall::kNotTaken;
+   return runner.run(function, argc, countdown, next);
+}
+
+SlotCall RunSlotCall(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc, uint32_t binds,
+                     uint32_t *countdown, uint32_t *next)
+{
+   return ORVA_SlotRunner::call(program, address, ownCodeSize, argc, binds, countdown, next);
+}

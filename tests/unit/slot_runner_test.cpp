@@ -1,0 +1,158 @@
+// Script functions on int32 values run in their compact form (the slot runner) and hand
+// over to the instruction loop wherever the form stops; none of it may be visible: results,
+// step counts, error texts, lines and call stacks stay those of the instruction loop.
+//
+// The reference is the same script with a global `z` declared first, on its first line: every function names
+// `z` (in a branch that never runs), so none may run in the compact form, and the whole
+// script runs in the instruction loop.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <orva.h>
+
+namespace {
+
+struct Outcome
+{
+   int rc;
+   std::wstring error;
+   std::wstring result;
+   std::wstring stack;
+};
+
+Outcome run(const std::wstring &source, uint64_t maxSteps = 0, ORVA_VariableSystem *constants = nullptr)
+{
+   wchar_t errorText[1024] = L"";
+   ORVA_Program *program = ORVACompile(source.c_str(), errorText, 1024);
+   EXPECT_NE(program, nullptr) << errorText;
+   if (program == nullptr)
+      return {-2, L"does not compile", L"", L""};
+   ORVA_RunLimits limits;
+   limits.maxSteps = maxSteps;
+   program->setRunLimits(limits);
+   Outcome outcome{program->run(nullptr, 0, nullptr, nullptr, nullptr, constants), L"", L"", L""};
+   if (outcome.rc != 0 && program->getErrorText() != nullptr)
+      outcome.error = program->getErrorText();
+   for (const ORVA_StackFrame &frame : program->getErrorInfo().callStack)
+      outcome.stack += frame.function + L":" + std::to_wstring(frame.line) + L" ";
+   ORVA_Value *result = program->getResult();
+   if (result != nullptr && result->getValueAsCString() != nullptr)
+      outcome.result = result->getValueAsCString();
+   delete program;
+   return outcome;
+}
+
+uint64_t stepsNeeded(const std::wstring &source)
+{
+   uint64_t low = 1, high = 100000000;
+   while (low < high)
+   {
+      const uint64_t middle = (low + high) / 2;
+      if (run(source, middle).rc == 0)
+         high = middle;
+      else
+         low = middle + 1;
+   }
+   return low;
+}
+
+const std::wstring kReference = L"global z; ";
+
+// Calls three deep in a loop, recursion, and a function that hands over in its last line.
+const std::wstring kCalls =
+   L"sub add(a, b) { if (a < 0) z = 1; return a + b; }\n"
+   L"sub mix(x) { if (x < 0) z = 1; return add(x, 3) % 1000; }\n"
+   L"sub step(s, i) { if (s < 0) z = 1; t = i; t++; return (s + mix(i) + t) % 1000003; }\n"
+   L"sub fib(n) { if (n < 0) z = 1; if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+   L"sub calls(n) {\n"
+   L"   if (n < 0) z = 1;\n"
+   L"   s = 0;\n"
+   L"   for (i = 0; i < n; i++)\n"
+   L"      s = step(s, i);\n"
+   L"   return s . \"/\" . fib(12);\n"
+   L"}\n"
+   L"return calls(120);\n";
+
+}  // namespace
+
+TEST(SlotRunner, ResultsStayTheSame)
+{
+   struct Case { const char *name; const wchar_t *source; const wchar_t *result; };
+   const Case cases[] = {
+      {"int32 wraps around", L"sub f(x) { x++; y = x + 2147483647; return x . \" \" . y; }\nreturn f(2147483647);", L"-2147483648 -1"},
+      {"increments in expressions", L"sub f(i) { a = i++ + ++i; b = i-- - --i; return a . \" \" . b . \" \" . i; }\nreturn f(5);", L"12 2 5"},
+      {"missing and extra arguments", L"sub f(a, b) { if (b == null) return a * 10; return a + b; }\nreturn f(4) . \" \" . f(1, 2, 3);", L"40 3"},
+      {"null argument and result", L"sub f(a) { if (a == null) return; return a; }\nx = f(null); return typeof(x) . f(3);", L"null3"},
+      {"argument with a text of its own", L"sub f(a) { b = a; return b; }\nreturn f(\"0x10\") . \" \" . (f(\"0x10\") + 1) . \" \" . f(16);", L"0x10 17 16"},
+      {"a local read before it is made", L"sub f(a) { if (a > 1) b = 2; return typeof(b) . a; }\nreturn f(1) . f(2);", L"null1int322"},
+      {"hands over inside nested calls", L"sub g(a) { b = a * 2; if (a == 3) b = b . \"x\"; return b; }\nsub f(n) { s = \"\"; for (i = 0; i < n; i++) { t = g(i); s = s . t; } return s; }\nreturn f(5);", L"0246x8"},
+      {"a variable turns text in a loop", L"sub f(n) { s = 0; for (i = 0; i < n; i++) { s = s + i; if (i == 2) s = \"7\"; } return s . typeof(s); }\nreturn f(5);", L"14int32"},
+      {"division leaves the compact form", L"sub f(a, b) { c = a * 2; return c / b; }\nreturn f(3, 4);", L"1.500000"},
+      {"logic and comparisons", L"sub f(a, b) { return (a && b) . (a || b) . (a < b) . (a >= b) . (a != b) . (a % 3); }\nreturn f(5, 0);", L"010112"},
+      {"recursion returns through every frame", L"sub fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\nreturn fib(20);", L"6765"},
+      {"a global made between calls", L"sub f(a) { if (a > 0) return g; return a; }\nsub mk() { global g = 7; return 0; }\nx = f(0); mk(); return x . \" \" . f(1);", L"0 7"},
+      {"a global made by a callee", L"sub mk(a) { global h = a; return 1; }\nsub f(a) { x = mk(a + 1); return h + x; }\nreturn f(4) . \" \" . f(9);", L"6 6"},
+      {"switch and foreach inside", L"sub f(a) { array v; v[0] = a; t = 0; foreach (e : v) t = t + e; switch (a) { case 2: t = t * 10; } return t; }\nreturn f(2) . f(3);", L"203"},
+   };
+   for (const Case &c : cases)
+   {
+      const Outcome outcome = run(c.source);
+      EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
+      EXPECT_EQ(outcome.result, c.result) << c.name;
+   }
+}
+
+TEST(SlotRunner, StepsErrorsAndCallStacksAreTheLoops)
+{
+   const Outcome compact = run(kCalls);
+   ASSERT_EQ(compact.rc, 0);
+   EXPECT_EQ(compact.result, run(kReference + kCalls).result);
+   wchar_t errorText[1024];
+   ORVA_Program *withGlobal = ORVACompile((kReference + kCalls).c_str(), errorText, 1024);
+   ORVA_Program *without = ORVACompile(kCalls.c_str(), errorText, 1024);
+   ASSERT_NE(withGlobal, nullptr);
+   ASSERT_NE(without, nullptr);
+   const uint64_t declaration = withGlobal->getCodeSize() - without->getCodeSize();
+   delete withGlobal;
+   delete without;
+
+   const uint64_t needed = stepsNeeded(kCalls);
+   EXPECT_EQ(stepsNeeded(kReference + kCalls), needed + declaration);
+   // Every instruction of a round of the loop (calls, bound parameters, returns, the
+   // increment, the back-jump) and of the recursion's deepest frames, then the end.
+   for (uint64_t limit = 2000; limit < 2080; limit++)
+   {
+      const Outcome a = run(kCalls, limit);
+      const Outcome b = run(kReference + kCalls, limit + declaration);
+      EXPECT_EQ(a.error, b.error) << limit;
+      EXPECT_EQ(a.stack, b.stack) << limit;
+   }
+   for (uint64_t limit = needed - 400; limit < needed; limit += 7)
+   {
+      const Outcome a = run(kCalls, limit);
+      const Outcome b = run(kReference + kCalls, limit + declaration);
+      EXPECT_EQ(a.error, b.error) << limit;
+      EXPECT_EQ(a.stack, b.stack) << limit;
+   }
+}
+
+TEST(SlotRunner, RunawayRecursionStopsAsInTheLoop)
+{
+   const std::wstring source = L"sub r(n) { if (n < 0) z = 1; return r(n + 1); }\nreturn r(0);\n";
+   const Outcome compact = run(source);
+   const Outcome reference = run(kReference + source);
+   EXPECT_NE(compact.rc, 0);
+   EXPECT_EQ(compact.error, reference.error);
+   EXPECT_EQ(compact.stack.size(), reference.stack.size());
+}
+
+TEST(SlotRunner, HostConstantsComeFirst)
+{
+   // A constant of a local's name is found before the local: the assignment fails.
+   ORVA_VariableSystem constants(true);
+   constants.create(L"b", new ORVA_Value(static_cast<int32_t>(3)));
+   const std::wstring source = L"sub f(a) { return a + b; }\nsub g(a) { b = a; return b; }\nx = f(1);\nreturn x . g(2);\n";
+   const Outcome outcome = run(source, 0, &constants);
+   EXPECT_EQ(outcome.error, L"Error 25 in line 2: Cannot assign to a variable that is constant");
+}
