@@ -467,6 +467,7 @@ private:
    /* The records of an array that was filled out of order, in bounded chunks. */
    struct Chunks;
    friend class ORVA_Engine;
+   friend class ORVA_SlotRunner;
    int find(int index, bool *found) const;
    Element *lookup(int index) const;
    Element *recordFor(int index, int *position) const;

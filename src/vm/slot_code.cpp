@@ -69,6 +69,16 @@ public:
             if (!name(instruction, SlotOp::kStep, &op))
                return false;
             break;
+         case ARRAY:
+            if (!name(instruction, SlotOp::kArray, &op))
+               return false;
+            break;
+         case EGET:
+            op.kind = SlotOp::kElementGet;
+            break;
+         case ESET:
+            op.kind = SlotOp::kElementSet;
+            break;
          case POP:
             op.kind = SlotOp::kPop;
             op.number = instruction->getIntOperand();
@@ -175,8 +185,10 @@ int depthChange(const SlotOp &op)
          return 1;
       case SlotOp::kPop:
          return -op.number;
-      case SlotOp::kOperate: case SlotOp::kJumpZero: case SlotOp::kJumpNonZero:
+      case SlotOp::kOperate: case SlotOp::kJumpZero: case SlotOp::kJumpNonZero: case SlotOp::kElementGet:
          return -1;
+      case SlotOp::kElementSet:
+         return -2;
       case SlotOp::kCall:
          return 1 - op.number;
       default:
@@ -191,8 +203,10 @@ int32_t operandsTaken(const SlotOp &op)
    {
       case SlotOp::kSet: case SlotOp::kJumpZero: case SlotOp::kJumpNonZero: case SlotOp::kReturn:
          return 1;
-      case SlotOp::kOperate:
+      case SlotOp::kOperate: case SlotOp::kElementGet:
          return 2;
+      case SlotOp::kElementSet:
+         return 3;
       case SlotOp::kPop: case SlotOp::kCall:
          return op.number;
       default:

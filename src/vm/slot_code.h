@@ -11,7 +11,8 @@
 //
 // Only what the runner does exactly as the instruction loop does is translated: pushes
 // of variables and of int32 or null constants, assignments, POP, INC/DEC, the operators
-// ComputeInt32 computes, jumps, calls of script functions by address, and returns. Every
+// ComputeInt32 computes, jumps, calls of script functions by address, returns, local
+// arrays and their int32 elements. Every
 // other instruction becomes kLeave: the runner hands the call over to the instruction
 // loop there, and so does any operand the runner does not hold (a text, a real, an array).
 #ifndef ORVA_VM_SLOT_CODE_H
@@ -42,7 +43,11 @@ struct SlotOp
       kJumpNonZero, // JNZ: target offset
       kCall,      // CALL_ADDR: address, number (argument count)
       kReturn,    // RET
-      kReturnNull // NRET
+      kReturnNull, // NRET
+      kArray,     // ARRAY: slot
+      kElementGet, // EGET
+      kElementSet, // ESET
+      kKindCount
    };
    Kind kind;
    uint8_t opcode;

@@ -18,18 +18,28 @@ constexpr uint32_t kEarlySteps = 16;
 // A function whose calls mostly leave early is no longer entered, after this many such calls.
 constexpr uint32_t kEarlyLeavesTolerated = 16;
 
-// A slot or data-stack value: a bare int32, null, or (slots only) no variable yet.
+// A slot or data-stack value: a bare int32 or null; in a slot, a local array (its value,
+// owned by the slot) or no variable yet; on the data stack, the array of such a slot,
+// lent: a slot holding an array is never assigned in the runner, so the array outlives
+// the values that lend it.
 struct SlotValue
 {
-   int32_t number;
+   union
+   {
+      int32_t number;
+      ORVA_Value *boxed;
+      ORVA_Array *array;
+   };
    // The position of the slot's variable among those the call made, from 1.
-   uint16_t order;
-   uint8_t tag;
+   uint32_t order;
+   uint32_t tag;
 };
 
-constexpr uint8_t kUnset = 0;
-constexpr uint8_t kNull = 1;
-constexpr uint8_t kInt = 2;
+constexpr uint32_t kUnset = 0;
+constexpr uint32_t kNull = 1;
+constexpr uint32_t kInt = 2;
+constexpr uint32_t kBoxed = 3;
+constexpr uint32_t kArray = 4;
 
 struct SlotFrame
 {
@@ -41,7 +51,9 @@ struct SlotFrame
    // The count of steps when the frame was entered, to tell a call that leaves early.
    uint32_t enteredAt;
    // Variables the call has made.
-   uint16_t created;
+   uint32_t created;
+   // Whether a slot may hold an array value (which the frame releases when it ends).
+   bool holdsBoxed;
 };
 
 }  // namespace
@@ -85,15 +97,29 @@ private:
    }
 
    SlotCall run(SlotFunction *function, int argc, uint32_t *countdown, uint32_t *next);
+   SlotCall loop(SlotFunction *function, int argc, uint32_t *countdown, uint32_t *next);
    SlotFunction *compiled(uint32_t address);
    SlotFunction *callee(SlotOp *call);
    bool namesFree(SlotFunction *function) const;
    SlotFrame *pushFrame(uint32_t depth);
    SlotValue *reserve(size_t size, const SlotValue *top);
-   SlotCall finish(uint32_t count, uint32_t *countdown, uint32_t *next, const SlotValue &result);
+   SlotCall finish(uint32_t count, uint32_t *countdown, uint32_t *next, SlotValue result);
    void leave(uint32_t depth, uint32_t ip, uint32_t count, const SlotValue *top);
    void rebuildFrame(uint32_t index, size_t end);
-   static ORVA_Value *box(const SlotValue &value);
+   void releaseFrame(uint32_t index);
+   void storeElement(ORVA_Array *elements, int32_t index, int32_t number);
+   bool mayStore(ORVA_Array *elements, int32_t index) const;
+   static ORVA_Value *box(SlotValue &value);
+   // Whether the `count` values below `top` are numbers or null, as parameters take them.
+   static bool numbers(const SlotValue *top, uint32_t count)
+   {
+      for (uint32_t i = 1; i <= count; i++)
+      {
+         if (top[-static_cast<int32_t>(i)].tag > kInt)
+            return false;
+      }
+      return true;
+   }
    static uint32_t countOf(const ORVA_VariableSystem *set) { return (set != nullptr) ? set->getCount() : 0; }
 
    ORVA_Program *m_program;
@@ -106,6 +132,9 @@ private:
    uint32_t m_globalCount;
    // The call instruction of the loop that entered the runner.
    uint32_t m_callAddress = 0;
+   // The innermost frame while the runner runs; kNoFrame before the first is made.
+   static constexpr uint32_t kNoFrame = ~0u;
+   uint32_t m_depth = kNoFrame;
 };
 
 SlotFunction *ORVA_SlotRunner::compiled(uint32_t address)
@@ -176,14 +205,69 @@ SlotValue *ORVA_SlotRunner::reserve(size_t size, const SlotValue *top)
    return stack.data() + at;
 }
 
-ORVA_Value *ORVA_SlotRunner::box(const SlotValue &value)
+// The value for the instruction loop; a slot's array value moves out of the slot.
+ORVA_Value *ORVA_SlotRunner::box(SlotValue &value)
 {
-   return (value.tag == kInt) ? new ORVA_Value(value.number) : new ORVA_Value();
+   switch (value.tag)
+   {
+      case kInt:
+         return new ORVA_Value(value.number);
+      case kBoxed:
+      {
+         ORVA_Value *boxed = value.boxed;
+         value.tag = kUnset;
+         return boxed;
+      }
+      case kArray:
+         return new ORVA_Value(value.array);
+      default:
+         return new ORVA_Value();
+   }
+}
+
+// Releases the array values the slots of frame `index` hold.
+void ORVA_SlotRunner::releaseFrame(uint32_t index)
+{
+   SlotFrame &frame = m_state->frames[index];
+   if (!frame.holdsBoxed)
+      return;
+   SlotValue *slots = m_state->stack.data() + frame.slots;
+   for (uint32_t slot = 0; slot < frame.function->slotCount; slot++)
+   {
+      if (slots[slot].tag == kBoxed)
+      {
+         slots[slot].tag = kUnset;
+         delete slots[slot].boxed;
+      }
+   }
+}
+
+// Whether ESET may store at `index` without raising the array limit's error.
+bool ORVA_SlotRunner::mayStore(ORVA_Array *elements, int32_t index) const
+{
+   const uint32_t limit = m_program->m_limits.maxArrayElements;
+   return limit == 0 || static_cast<uint32_t>(elements->size()) < limit || elements->get(index) != nullptr;
+}
+
+// ESET of a number: an element holding neither a name nor a reference takes it in place,
+// as a stored copy would replace it.
+void ORVA_SlotRunner::storeElement(ORVA_Array *elements, int32_t index, int32_t number)
+{
+   ORVA_Value *element = elements->get(index);
+   if (element != nullptr && element->getName() == nullptr && !element->isObject() && !element->isArray() &&
+       !element->isIterator())
+   {
+      element->set(number);
+      return;
+   }
+   ORVA_Value value(number);
+   elements->assign(index, value);
 }
 
 // Pushes the outermost call's result for the instruction loop, which goes on after the call.
-SlotCall ORVA_SlotRunner::finish(uint32_t count, uint32_t *countdown, uint32_t *next, const SlotValue &result)
+SlotCall ORVA_SlotRunner::finish(uint32_t count, uint32_t *countdown, uint32_t *next, SlotValue result)
 {
+   releaseFrame(0);
    *countdown = count;
    *next = m_callAddress + 1;
    std::unique_ptr<ORVA_Value> value(box(result));
@@ -221,7 +305,7 @@ void ORVA_SlotRunner::rebuildFrame(uint32_t index, size_t end)
 {
    const SlotFrame &frame = m_state->frames[index];
    const SlotFunction *function = frame.function;
-   const SlotValue *slots = m_state->stack.data() + frame.slots;
+   SlotValue *slots = m_state->stack.data() + frame.slots;
    ORVA_VariableSystem *locals = OpenCallFrame(m_program);
    std::vector<std::pair<uint32_t, uint32_t>> made;
    for (uint32_t slot = 0; slot < function->slotCount; slot++)
@@ -242,7 +326,22 @@ void ORVA_SlotRunner::rebuildFrame(uint32_t index, size_t end)
    }
 }
 
+// Runs the call; should memory run out, the arrays the frames hold are released.
 SlotCall ORVA_SlotRunner::run(SlotFunction *function, int argc, uint32_t *countdown, uint32_t *next)
+{
+   try
+   {
+      return loop(function, argc, countdown, next);
+   }
+   catch (...)
+   {
+      for (uint32_t f = 0; m_depth != kNoFrame && f <= m_depth; f++)
+         releaseFrame(f);
+      throw;
+   }
+}
+
+SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *countdown, uint32_t *next)
 {
    ORVA_Program *program = m_program;
    ORVA_Stack *data = program->m_dataStack;
@@ -259,16 +358,17 @@ SlotCall ORVA_SlotRunner::run(SlotFunction *function, int argc, uint32_t *countd
    SlotValue *slots = reserve(function->frameSize + static_cast<uint32_t>(argc), m_state->stack.data());
    uint32_t depth = 0;
    SlotFrame *frame = pushFrame(depth);
-   *frame = SlotFrame{function, 0, 0, count, 0};
+   *frame = SlotFrame{function, 0, 0, count, 0, false};
    function->entered++;
    for (uint32_t i = 0; i < function->binds; i++)
    {
       const auto *argument = (i < static_cast<uint32_t>(argc)) ? static_cast<const ORVA_Value *>(arguments[i]) : nullptr;
-      slots[i] = (argument != nullptr && !argument->isNull()) ? SlotValue{argument->getValueAsInt32(), 0, kInt}
-                                                              : SlotValue{0, 0, kNull};
+      slots[i] = (argument != nullptr && !argument->isNull()) ? SlotValue{{argument->getValueAsInt32()}, 0, kInt}
+                                                              : SlotValue{{0}, 0, kNull};
    }
    for (uint32_t i = function->binds; i < function->slotCount; i++)
       slots[i].tag = kUnset;
+   m_depth = 0;
    for (int i = 0; i < argc; i++)
       delete static_cast<ORVA_Value *>(data->pop());
 
@@ -294,148 +394,221 @@ SlotCall ORVA_SlotRunner::run(SlotFunction *function, int argc, uint32_t *countd
       }                                                                               \
    } while (0)
 
-   for (;;)
+   // Threaded dispatch: each op jumps straight to the next one's code.
+   static void *const kCode[] = {
+      &&op_Leave,
+      &&op_Nop,
+      &&op_PushInt,
+      &&op_PushNull,
+      &&op_PushVar,
+      &&op_Set,
+      &&op_Pop,
+      &&op_Operate,
+      &&op_Step,
+      &&op_Jump,
+      &&op_JumpZero,
+      &&op_JumpNonZero,
+      &&op_Call,
+      &&op_Return,
+      &&op_ReturnNull,
+      &&op_Array,
+      &&op_ElementGet,
+      &&op_ElementSet,
+   };
+   static_assert(sizeof(kCode) / sizeof(kCode[0]) == SlotOp::kKindCount, "one label per kind of op");
+#define DISPATCH() goto *kCode[pc->kind]
+
+   DISPATCH();
+   op_Nop:
+      STEP();
+      pc++;
+      DISPATCH();
+   op_PushInt:
+      STEP();
+      *sp++ = SlotValue{{pc->number}, 0, kInt};
+      pc++;
+      DISPATCH();
+   op_PushNull:
+      STEP();
+      *sp++ = SlotValue{{0}, 0, kNull};
+      pc++;
+      DISPATCH();
+   op_PushVar:
    {
-      switch (pc->kind)
+      SlotValue value = slots[pc->slot];
+      if (value.tag == kUnset)
+         goto handOver;
+      STEP();
+      if (value.tag == kBoxed)
       {
-         case SlotOp::kNop:
-            STEP();
-            pc++;
-            break;
-         case SlotOp::kPushInt:
-            STEP();
-            *sp++ = SlotValue{pc->number, 0, kInt};
-            pc++;
-            break;
-         case SlotOp::kPushNull:
-            STEP();
-            *sp++ = SlotValue{0, 0, kNull};
-            pc++;
-            break;
-         case SlotOp::kPushVar:
-         {
-            const SlotValue value = slots[pc->slot];
-            if (value.tag == kUnset)
-               goto handOver;
-            STEP();
-            *sp++ = value;
-            pc++;
-            break;
-         }
-         case SlotOp::kSet:
-         {
-            STEP();
-            SlotValue &variable = slots[pc->slot];
-            if (variable.tag == kUnset)
-               variable.order = ++frame->created;
-            variable.number = sp[-1].number;
-            variable.tag = sp[-1].tag;
-            pc++;
-            break;
-         }
-         case SlotOp::kPop:
-            STEP();
-            sp -= pc->number;
-            pc++;
-            break;
-         case SlotOp::kOperate:
-         {
-            int32_t number;
-            bool comparison;
-            if (sp[-2].tag != kInt || sp[-1].tag != kInt ||
-                !ComputeInt32(pc->opcode, sp[-2].number, sp[-1].number, &number, &comparison))
-               goto handOver;
-            STEP();
-            sp--;
-            sp[-1].number = number;
-            pc++;
-            break;
-         }
-         case SlotOp::kStep:
-         {
-            SlotValue &variable = slots[pc->slot];
-            if (variable.tag != kInt)
-               goto handOver;
-            STEP();
-            const int opcode = pc->opcode;
-            if (opcode == INC || opcode == DEC)
-               *sp++ = variable;
-            const uint32_t change = (opcode == INC || opcode == INCP) ? 1u : ~0u;
-            variable.number = static_cast<int32_t>(static_cast<uint32_t>(variable.number) + change);
-            if (opcode == INCP || opcode == DECP)
-               *sp++ = variable;
-            pc++;
-            break;
-         }
-         case SlotOp::kJump:
-            STEP();
-            pc = ops + pc->target;
-            break;
-         case SlotOp::kJumpZero:
-         case SlotOp::kJumpNonZero:
-         {
-            if (sp[-1].tag != kInt)
-               goto handOver;
-            STEP();
-            sp--;
-            const bool zero = (sp->number == 0);
-            pc = (zero == (pc->kind == SlotOp::kJumpZero)) ? ops + pc->target : pc + 1;
-            break;
-         }
-         case SlotOp::kCall:
-         {
-            SlotFunction *target = callee(pc);
-            if (!enterable(target) || program->m_callDepth + depth + 1 >= kMaxCallDepth)
-               goto handOver;
-            STEP();
-            const auto argc = static_cast<uint32_t>(pc->number);
-            const auto callAt = static_cast<uint32_t>(pc - ops);
-            const size_t at = static_cast<size_t>(sp - m_state->stack.data()) - argc;
-            if (at + target->frameSize > m_state->stack.size())
-               sp = reserve(at + target->frameSize, sp);
-            frame = pushFrame(++depth);
-            *frame = SlotFrame{target, static_cast<uint32_t>(at), callAt, count, 0};
-            target->entered++;
-            slots = m_state->stack.data() + at;
-            for (uint32_t i = argc; i < target->binds; i++)
-               slots[i] = SlotValue{0, 0, kNull};
-            for (uint32_t i = target->binds; i < target->slotCount; i++)
-               slots[i].tag = kUnset;
-            function = target;
-            ops = target->ops.data();
-            sp = slots + target->slotCount;
-            // The parameters count as run, each where its BIND stands should a checkpoint
-            // fall among them.
-            if (count > target->binds)
-               count -= target->binds;
-            else
-               for (pc = ops; pc < ops + target->binds; pc++)
-                  STEP();
-            pc = ops + target->binds;
-            break;
-         }
-         case SlotOp::kReturn:
-         case SlotOp::kReturnNull:
-         {
-            const SlotValue result = (pc->kind == SlotOp::kReturn) ? sp[-1] : SlotValue{0, 0, kNull};
-            STEP();
-            if (depth == 0)
-               return finish(count, countdown, next, result);
-            const uint32_t callAt = frame->callAt;
-            frame = &m_state->frames[--depth];
-            *slots = result;
-            sp = slots + 1;
-            function = frame->function;
-            ops = function->ops.data();
-            slots = m_state->stack.data() + frame->slots;
-            pc = ops + callAt + 1;
-            break;
-         }
-         case SlotOp::kLeave:
-            goto handOver;
+         value.array = slots[pc->slot].boxed->getValueAsArray();
+         value.tag = kArray;
       }
+      *sp++ = value;
+      pc++;
+      DISPATCH();
    }
+   op_Set:
+   {
+      SlotValue &variable = slots[pc->slot];
+      if (variable.tag == kBoxed || sp[-1].tag > kInt)
+         goto handOver;
+      STEP();
+      if (variable.tag == kUnset)
+         variable.order = ++frame->created;
+      variable.number = sp[-1].number;
+      variable.tag = sp[-1].tag;
+      pc++;
+      DISPATCH();
+   }
+   op_Array:
+   {
+      SlotValue &variable = slots[pc->slot];
+      if (variable.tag != kUnset && variable.tag != kBoxed)
+         goto handOver;
+      STEP();
+      if (variable.tag == kUnset)
+      {
+         variable.boxed = NewArrayValue();
+         variable.tag = kBoxed;
+         variable.order = ++frame->created;
+         frame->holdsBoxed = true;
+      }
+      pc++;
+      DISPATCH();
+   }
+   op_ElementGet:
+   {
+      if (sp[-2].tag != kArray || sp[-1].tag != kInt)
+         goto handOver;
+      const ORVA_Value *element = sp[-2].array->get(sp[-1].number);
+      if (element != nullptr && !IsPlainInt32(element))
+         goto handOver;
+      STEP();
+      sp--;
+      sp[-1] = (element != nullptr) ? SlotValue{{element->getValueAsInt32()}, 0, kInt} : SlotValue{{0}, 0, kNull};
+      pc++;
+      DISPATCH();
+   }
+   op_ElementSet:
+   {
+      if (sp[-3].tag != kArray || sp[-2].tag != kInt || sp[-1].tag != kInt ||
+          !mayStore(sp[-3].array, sp[-2].number))
+         goto handOver;
+      STEP();
+      storeElement(sp[-3].array, sp[-2].number, sp[-1].number);
+      sp -= 2;
+      sp[-1] = sp[1];
+      pc++;
+      DISPATCH();
+   }
+   op_Pop:
+      STEP();
+      sp -= pc->number;
+      pc++;
+      DISPATCH();
+   op_Operate:
+   {
+      int32_t number;
+      bool comparison;
+      if (sp[-2].tag != kInt || sp[-1].tag != kInt ||
+          !ComputeInt32(pc->opcode, sp[-2].number, sp[-1].number, &number, &comparison))
+         goto handOver;
+      STEP();
+      sp--;
+      sp[-1].number = number;
+      pc++;
+      DISPATCH();
+   }
+   op_Step:
+   {
+      SlotValue &variable = slots[pc->slot];
+      if (variable.tag != kInt)
+         goto handOver;
+      STEP();
+      const int opcode = pc->opcode;
+      if (opcode == INC || opcode == DEC)
+         *sp++ = variable;
+      const uint32_t change = (opcode == INC || opcode == INCP) ? 1u : ~0u;
+      variable.number = static_cast<int32_t>(static_cast<uint32_t>(variable.number) + change);
+      if (opcode == INCP || opcode == DECP)
+         *sp++ = variable;
+      pc++;
+      DISPATCH();
+   }
+   op_Jump:
+      STEP();
+      pc = ops + pc->target;
+      DISPATCH();
+   op_JumpZero:
+   op_JumpNonZero:
+   {
+      if (sp[-1].tag != kInt)
+         goto handOver;
+      STEP();
+      sp--;
+      const bool zero = (sp->number == 0);
+      pc = (zero == (pc->kind == SlotOp::kJumpZero)) ? ops + pc->target : pc + 1;
+      DISPATCH();
+   }
+   op_Call:
+   {
+      SlotFunction *target = callee(pc);
+      const auto argc = static_cast<uint32_t>(pc->number);
+      if (!enterable(target) || program->m_callDepth + depth + 1 >= kMaxCallDepth || !numbers(sp, argc))
+         goto handOver;
+      STEP();
+      const auto callAt = static_cast<uint32_t>(pc - ops);
+      const size_t at = static_cast<size_t>(sp - m_state->stack.data()) - argc;
+      if (at + target->frameSize > m_state->stack.size())
+         sp = reserve(at + target->frameSize, sp);
+      frame = pushFrame(++depth);
+      m_depth = depth;
+      *frame = SlotFrame{target, static_cast<uint32_t>(at), callAt, count, 0, false};
+      target->entered++;
+      slots = m_state->stack.data() + at;
+      for (uint32_t i = argc; i < target->binds; i++)
+         slots[i] = SlotValue{{0}, 0, kNull};
+      for (uint32_t i = target->binds; i < target->slotCount; i++)
+         slots[i].tag = kUnset;
+      function = target;
+      ops = target->ops.data();
+      sp = slots + target->slotCount;
+      // The parameters count as run, each where its BIND stands should a checkpoint
+      // fall among them.
+      if (count > target->binds)
+         count -= target->binds;
+      else
+         for (pc = ops; pc < ops + target->binds; pc++)
+            STEP();
+      pc = ops + target->binds;
+      DISPATCH();
+   }
+   op_Return:
+   op_ReturnNull:
+   {
+      const SlotValue result = (pc->kind == SlotOp::kReturn) ? sp[-1] : SlotValue{{0}, 0, kNull};
+      if (result.tag > kInt)
+         goto handOver;
+      STEP();
+      if (depth == 0)
+         return finish(count, countdown, next, result);
+      releaseFrame(depth);
+      const uint32_t callAt = frame->callAt;
+      frame = &m_state->frames[--depth];
+      m_depth = depth;
+      *slots = result;
+      sp = slots + 1;
+      function = frame->function;
+      ops = function->ops.data();
+      slots = m_state->stack.data() + frame->slots;
+      pc = ops + callAt + 1;
+      DISPATCH();
+   }
+   op_Leave:
+      goto handOver;
 #undef STEP
+#undef DISPATCH
 
 handOver:
    leave(depth, static_cast<uint32_t>(pc - ops), count, sp);

@@ -59,18 +59,21 @@ uint64_t stepsNeeded(const std::wstring &source)
 
 const std::wstring kReference = L"global z; ";
 
-// Calls three deep in a loop, recursion, and a function that hands over in its last line.
+// Calls three deep in a loop, recursion, a local array, and a function that hands over in
+// its last line.
 const std::wstring kCalls =
    L"sub add(a, b) { if (a < 0) z = 1; return a + b; }\n"
    L"sub mix(x) { if (x < 0) z = 1; return add(x, 3) % 1000; }\n"
    L"sub step(s, i) { if (s < 0) z = 1; t = i; t++; return (s + mix(i) + t) % 1000003; }\n"
    L"sub fib(n) { if (n < 0) z = 1; if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+   L"sub sieve(n) { if (n < 0) z = 1; array f; for (i = 0; i <= n; i++) f[i] = 1; c = 0;\n"
+   L"   for (i = 2; i <= n; i++) if (f[i] == 1) { c++; for (j = i * i; j <= n; j += i) f[j] = 0; } return c; }\n"
    L"sub calls(n) {\n"
    L"   if (n < 0) z = 1;\n"
    L"   s = 0;\n"
    L"   for (i = 0; i < n; i++)\n"
    L"      s = step(s, i);\n"
-   L"   return s . \"/\" . fib(12);\n"
+   L"   return s . \"/\" . fib(12) . \"/\" . sieve(200);\n"
    L"}\n"
    L"return calls(120);\n";
 
@@ -93,6 +96,10 @@ TEST(SlotRunner, ResultsStayTheSame)
       {"recursion returns through every frame", L"sub fib(n) { if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\nreturn fib(20);", L"6765"},
       {"a global made between calls", L"sub f(a) { if (a > 0) return g; return a; }\nsub mk() { global g = 7; return 0; }\nx = f(0); mk(); return x . \" \" . f(1);", L"0 7"},
       {"a global made by a callee", L"sub mk(a) { global h = a; return 1; }\nsub f(a) { x = mk(a + 1); return h + x; }\nreturn f(4) . \" \" . f(9);", L"6 6"},
+      {"local arrays", L"sub f(n) { array a; array a; for (i = 0; i < n; i++) a[i] = i * i; a[1] = \"x\"; t = 0; for (i = 2; i < n; i++) t = t + a[i]; return t . a[1] . typeof(a[n]); }\nreturn f(5) . f(4);", L"29xnull13xnull"},
+      {"an element that is not a number", L"sub f(n) { array a; a[0] = 5; a[1] = n; a[2] = 7; t = 0; for (i = 0; i < 3; i++) t = t + a[i]; return t; }\nreturn f(1) . \" \" . f(\"0x10\") . \" \" . f(2.5);", L"13 28 14.500000"},
+      {"numbers stored over every kind of element", L"sub f(n) { array a; array b; a[0] = \"t\"; a[1] = b; a[2] = 1.5; a[3] = \"0x10\"; for (i = 0; i < 5; i++) a[i] = n; return a[0] . typeof(a[1]) . a[2] . a[3] . a[4]; }\nreturn f(3);", L"3int32333"},
+      {"an array assigned, returned and passed", L"sub g(a) { return a[0]; }\nsub f(n) { array a; a[0] = n; b = a; b[0] = n + 1; return a; }\nx = f(4); return x[0] . g(x);", L"44"},
       {"switch and foreach inside", L"sub f(a) { array v; v[0] = a; t = 0; foreach (e : v) t = t + e; switch (a) { case 2: t = t * 10; } return t; }\nreturn f(2) . f(3);", L"203"},
    };
    for (const Case &c : cases)
@@ -155,4 +162,39 @@ TEST(SlotRunner, HostConstantsComeFirst)
    const std::wstring source = L"sub f(a) { return a + b; }\nsub g(a) { b = a; return b; }\nx = f(1);\nreturn x . g(2);\n";
    const Outcome outcome = run(source, 0, &constants);
    EXPECT_EQ(outcome.error, L"Error 25 in line 2: Cannot assign to a variable that is constant");
+}
+
+TEST(SlotRunner, ArrayLimitStopsAsInTheLoop)
+{
+   const std::wstring source = L"sub f(n) { if (n < 0) z = 1; array a;\nfor (i = 0; i < n; i++)\n   a[i] = i;\nreturn i; }\nreturn f(10);\n";
+   for (const std::wstring &script : {source, kReference + source})
+   {
+      wchar_t errorText[1024];
+      ORVA_Program *program = ORVACompile(script.c_str(), errorText, 1024);
+      ASSERT_NE(program, nullptr);
+      ORVA_RunLimits limits;
+      limits.maxArrayElements = 6;
+      program->setRunLimits(limits);
+      EXPECT_NE(program->run(nullptr, 0, nullptr), 0);
+      EXPECT_EQ(std::wstring(program->getErrorText()), L"Error 30 in line 3: Array size limit exceeded");
+      delete program;
+   }
+}
+
+TEST(SlotRunner, ErrorsAreTheLoops)
+{
+   const wchar_t *const sources[] = {
+      L"sub f(n) { if (n < 0) z = 1; a = n;\narray a; return a; }\nreturn f(1);\n",
+      L"sub f(n) { if (n < 0) z = 1; t = 0; for (i = 3; i >= 0; i--)\n   t = t + 10 % i;\nreturn t; }\nreturn f(1);\n",
+      L"sub f(n) { if (n < 0) z = 1; t = 0; for (i = 0; i < 3; i++)\n   t = t + n;\nreturn t; }\nsub g(a) { if (a < 0) z = 1; return f(a) + f(null); }\nreturn g(1);\n",
+      L"sub f(n) { if (n < 0) z = 1; array a; a[0] = 1;\nreturn a[0] + a[n]; }\nreturn f(1);\n",
+   };
+   for (const wchar_t *source : sources)
+   {
+      const Outcome compact = run(source);
+      const Outcome reference = run(kReference + source);
+      EXPECT_NE(compact.rc, 0) << std::wstring(source).c_str();
+      EXPECT_EQ(compact.error, reference.error);
+      EXPECT_EQ(compact.stack, reference.stack);
+   }
 }
