@@ -1862,10 +1862,11 @@ ORVA_VariableSystem *OpenCallFrame(ORVA_Program *program)
    return ORVA_Engine::openFrame(program);
 }
 
-uint32_t FusedParameters(const ORVA_Program *program, uint32_t address)
+bool BindsItsParameters(const ORVA_Program *program, uint32_t address, uint32_t *binds)
 {
    const uint32_t plan = ORVA_Engine::planAt(program, address);
-   return ((plan & kArgumentsUnseen) != 0) ? (plan & ~kArgumentsUnseen) : 0;
+   *binds = plan & ~kArgumentsUnseen;
+   return (plan & kArgumentsUnseen) != 0;
 }
 
 // Records the error text for `code` at the current instruction's line and stops the run.

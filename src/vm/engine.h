@@ -96,9 +96,9 @@ uint32_t NextRunSlice(ORVA_Program *program, int *code);
 // Opens a call's frame as a call from the current position does (its empty local set,
 // the caller's place on the control stack, a new lookup epoch) and returns the set.
 ORVA_VariableSystem *OpenCallFrame(ORVA_Program *program);
-// The parameters a call binds itself for the function at `address`, when that function
-// cannot see "$1".."$n"; else 0.
-uint32_t FusedParameters(const ORVA_Program *program, uint32_t address);
+// Whether a call of the function at `address` may leave out "$1".."$n" (nothing in the
+// function can see them), with the parameters the call then binds itself.
+bool BindsItsParameters(const ORVA_Program *program, uint32_t address, uint32_t *binds);
 
 // A new value holding a new empty array; nothing is left behind when memory runs out.
 inline ORVA_Value *NewArrayValue()

@@ -270,7 +270,7 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
                          SlotFunction *function)
 {
    const uint32_t end = functionEnd(code, codeSize, start);
-   if (end >= codeSize || binds == 0 || start + binds > end)
+   if (end >= codeSize || start + binds > end)
       return false;
    function->start = start;
    function->binds = binds;

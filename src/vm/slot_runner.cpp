@@ -151,9 +151,10 @@ SlotFunction *ORVA_SlotRunner::compiled(uint32_t address)
       return state.functions[address].get();
    if (state.refused[address])
       return nullptr;
-   const uint32_t binds = FusedParameters(m_program, address);
+   uint32_t binds = 0;
    auto function = std::make_unique<SlotFunction>();
-   if (binds == 0 || !CompileSlotFunction(m_program->m_instructions, m_ownCodeSize, address, binds, function.get()))
+   if (!BindsItsParameters(m_program, address, &binds) ||
+       !CompileSlotFunction(m_program->m_instructions, m_ownCodeSize, address, binds, function.get()))
    {
       state.refused[address] = true;
       return nullptr;

@@ -66,6 +66,7 @@ const std::wstring kCalls =
    L"sub mix(x) { if (x < 0) z = 1; return add(x, 3) % 1000; }\n"
    L"sub step(s, i) { if (s < 0) z = 1; t = i; t++; return (s + mix(i) + t) % 1000003; }\n"
    L"sub fib(n) { if (n < 0) z = 1; if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+   L"sub ten() { if (0) z = 1; t = 0; for (k = 0; k < 4; k++) t = t + k; return t; }\n"
    L"sub sieve(n) { if (n < 0) z = 1; array f; for (i = 0; i <= n; i++) f[i] = 1; c = 0;\n"
    L"   for (i = 2; i <= n; i++) if (f[i] == 1) { c++; for (j = i * i; j <= n; j += i) f[j] = 0; } return c; }\n"
    L"sub calls(n) {\n"
@@ -73,7 +74,7 @@ const std::wstring kCalls =
    L"   s = 0;\n"
    L"   for (i = 0; i < n; i++)\n"
    L"      s = step(s, i);\n"
-   L"   return s . \"/\" . fib(12) . \"/\" . sieve(200);\n"
+   L"   return s . \"/\" . fib(12) . \"/\" . sieve(200) . \"/\" . ten() . ten(1, 2);\n"
    L"}\n"
    L"return calls(120);\n";
 
@@ -85,6 +86,7 @@ TEST(SlotRunner, ResultsStayTheSame)
    const Case cases[] = {
       {"int32 wraps around", L"sub f(x) { x++; y = x + 2147483647; return x . \" \" . y; }\nreturn f(2147483647);", L"-2147483648 -1"},
       {"increments in expressions", L"sub f(i) { a = i++ + ++i; b = i-- - --i; return a . \" \" . b . \" \" . i; }\nreturn f(5);", L"12 2 5"},
+      {"no parameters", L"sub f() { t = 0; for (i = 0; i < 5; i++) t = t + i; return t; }\nreturn f() . f(7, 8);", L"1010"},
       {"missing and extra arguments", L"sub f(a, b) { if (b == null) return a * 10; return a + b; }\nreturn f(4) . \" \" . f(1, 2, 3);", L"40 3"},
       {"null argument and result", L"sub f(a) { if (a == null) return; return a; }\nx = f(null); return typeof(x) . f(3);", L"null3"},
       {"argument with a text of its own", L"sub f(a) { b = a; return b; }\nreturn f(\"0x10\") . \" \" . (f(\"0x10\") + 1) . \" \" . f(16);", L"0x10 17 16"},
