@@ -48,7 +48,7 @@ public:
    // False when a name is too many for the slots.
    bool take(const ORVA_Instruction *instruction)
    {
-      SlotOp op{SlotOp::kLeave, static_cast<uint8_t>(instruction->getOpcode()), 0, 0, 0, nullptr};
+      SlotOp op{SlotOp::kLeave, SlotOp::kLeave, false, static_cast<uint8_t>(instruction->getOpcode()), 0, 0, 0, nullptr};
       switch (instruction->getOpcode())
       {
          case NOP:
@@ -264,6 +264,52 @@ bool measureDepth(SlotFunction *function)
    return true;
 }
 
+bool isComparison(int opcode)
+{
+   return opcode == EQ || opcode == NE || opcode == LT || opcode == LE || opcode == GT || opcode == GE;
+}
+
+// The kind of op the instruction pair `first`, `second` makes, or kLeave for none.
+SlotOp::Kind pairKind(const SlotOp &first, const SlotOp &second)
+{
+   const bool popsOne = second.kind == SlotOp::kPop && second.number == 1;
+   switch (first.kind)
+   {
+      case SlotOp::kSet:
+         return popsOne ? SlotOp::kSetPop : SlotOp::kLeave;
+      case SlotOp::kStep:
+         return popsOne ? SlotOp::kStepPop : SlotOp::kLeave;
+      case SlotOp::kPushVar:
+         return (second.kind == SlotOp::kOperate) ? SlotOp::kOperateVar : SlotOp::kLeave;
+      case SlotOp::kPushInt:
+         return (second.kind == SlotOp::kOperate) ? SlotOp::kOperateInt : SlotOp::kLeave;
+      case SlotOp::kOperate:
+         return (isComparison(first.opcode) &&
+                 (second.kind == SlotOp::kJumpZero || second.kind == SlotOp::kJumpNonZero))
+                   ? SlotOp::kCompareJump
+                   : SlotOp::kLeave;
+      default:
+         return SlotOp::kLeave;
+   }
+}
+
+// Makes `first` the op of itself and `second` where the two are a pair (see slot_code.h).
+void pair(SlotOp *first, const SlotOp &second)
+{
+   const SlotOp::Kind kind = pairKind(*first, second);
+   if (kind == SlotOp::kLeave)
+      return;
+   first->base = first->kind;
+   first->kind = kind;
+   if (kind == SlotOp::kOperateVar || kind == SlotOp::kOperateInt)
+      first->opcode = second.opcode;
+   if (kind == SlotOp::kCompareJump)
+   {
+      first->target = second.target;
+      first->jumpIfZero = (second.kind == SlotOp::kJumpZero);
+   }
+}
+
 }  // namespace
 
 bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t start, uint32_t binds,
@@ -279,7 +325,7 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
    {
       if (code[start + i]->getOpcode() != BIND || !translator.parameter(code[start + i]->getNameOperand()))
          return false;
-      function->ops.push_back(SlotOp{SlotOp::kLeave, BIND, 0, 0, 0, nullptr});
+      function->ops.push_back(SlotOp{SlotOp::kLeave, SlotOp::kLeave, false, BIND, 0, 0, 0, nullptr});
    }
    for (uint32_t position = start + binds; position <= end; position++)
    {
@@ -287,5 +333,9 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
          return false;
    }
    function->slotCount = static_cast<uint32_t>(function->names.size());
-   return function->ops[binds].kind != SlotOp::kLeave && measureDepth(function);
+   if (function->ops[binds].kind == SlotOp::kLeave || !measureDepth(function))
+      return false;
+   for (size_t i = binds; i + 1 < function->ops.size(); i++)
+      pair(&function->ops[i], function->ops[i + 1]);
+   return true;
 }

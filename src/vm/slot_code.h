@@ -9,6 +9,10 @@
 // the function is still its offset. Names become slot numbers (parameters first, in BIND
 // order); int32 constants are read once; jumps become offsets.
 //
+// Common pairs (an assignment's SET and POP, an operand pushed for the operator after it,
+// a comparison and its jump) are also one op, which runs both instructions and counts two
+// steps; the second instruction keeps its own op, for jumps to it.
+//
 // Only what the runner does exactly as the instruction loop does is translated: pushes
 // of variables and of int32 or null constants, assignments, POP, INC/DEC, the operators
 // ComputeInt32 computes, jumps, calls of script functions by address, returns, local
@@ -47,9 +51,18 @@ struct SlotOp
       kArray,     // ARRAY: slot
       kElementGet, // EGET
       kElementSet, // ESET
+      // Two instructions in one op, where a call may run both within its step budget;
+      // `base` is the first one's own kind, which runs alone otherwise.
+      kSetPop,         // SET, POP 1: slot
+      kStepPop,        // INC/DEC/INCP/DECP, POP 1: opcode, slot
+      kOperateVar,     // PUSH_VAR, operator: slot, opcode
+      kOperateInt,     // PUSH_CONST of an int32, operator: number, opcode
+      kCompareJump,    // comparison, JZ or JNZ: opcode, target; `jumpIfZero`
       kKindCount
    };
    Kind kind;
+   Kind base;
+   bool jumpIfZero;
    uint8_t opcode;
    uint16_t slot;
    int32_t number;

@@ -415,6 +415,11 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       &&op_Array,
       &&op_ElementGet,
       &&op_ElementSet,
+      &&op_SetPop,
+      &&op_StepPop,
+      &&op_OperateVar,
+      &&op_OperateInt,
+      &&op_CompareJump,
    };
    static_assert(sizeof(kCode) / sizeof(kCode[0]) == SlotOp::kKindCount, "one label per kind of op");
 #define DISPATCH() goto *kCode[pc->kind]
@@ -608,6 +613,67 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    }
    op_Leave:
       goto handOver;
+   op_SetPop:
+   {
+      SlotValue &variable = slots[pc->slot];
+      if (count <= 2 || variable.tag == kBoxed || sp[-1].tag > kInt)
+         goto *kCode[pc->base];
+      count -= 2;
+      if (variable.tag == kUnset)
+         variable.order = ++frame->created;
+      sp--;
+      variable.number = sp->number;
+      variable.tag = sp->tag;
+      pc += 2;
+      DISPATCH();
+   }
+   op_StepPop:
+   {
+      SlotValue &variable = slots[pc->slot];
+      if (count <= 2 || variable.tag != kInt)
+         goto *kCode[pc->base];
+      count -= 2;
+      const uint32_t change = (pc->opcode == INC || pc->opcode == INCP) ? 1u : ~0u;
+      variable.number = static_cast<int32_t>(static_cast<uint32_t>(variable.number) + change);
+      pc += 2;
+      DISPATCH();
+   }
+   op_OperateVar:
+   {
+      int32_t number;
+      bool comparison;
+      const SlotValue &variable = slots[pc->slot];
+      if (count <= 2 || sp[-1].tag != kInt || variable.tag != kInt ||
+          !ComputeInt32(pc->opcode, sp[-1].number, variable.number, &number, &comparison))
+         goto *kCode[pc->base];
+      count -= 2;
+      sp[-1].number = number;
+      pc += 2;
+      DISPATCH();
+   }
+   op_OperateInt:
+   {
+      int32_t number;
+      bool comparison;
+      if (count <= 2 || sp[-1].tag != kInt || !ComputeInt32(pc->opcode, sp[-1].number, pc->number, &number, &comparison))
+         goto *kCode[pc->base];
+      count -= 2;
+      sp[-1].number = number;
+      pc += 2;
+      DISPATCH();
+   }
+   op_CompareJump:
+   {
+      int32_t number;
+      bool comparison;
+      if (count <= 2 || sp[-2].tag != kInt || sp[-1].tag != kInt ||
+          !ComputeInt32(pc->opcode, sp[-2].number, sp[-1].number, &number, &comparison))
+         goto *kCode[pc->base];
+      count -= 2;
+      sp -= 2;
+      pc = ((number == 0) == pc->jumpIfZero) ? ops + pc->target : pc + 2;
+      DISPATCH();
+   }
 #undef STEP
 #undef DISPATCH
 
