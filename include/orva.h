@@ -537,6 +537,7 @@ public:
    static int createIterator(ORVA_Stack *stack);
 
 private:
+   friend class ORVA_SlotRunner;
    int32_t m_refCount;
    wchar_t *m_variableName;
    ORVA_Array *m_array;

@@ -353,19 +353,16 @@ public:
          program->callFunction(argc);
          return (program->m_currentPosition == ORVA_INVALID_ADDRESS) ? ORVA_INVALID_ADDRESS : address;
       }
-      if ((plan & kArgumentsUnseen) != 0)
+      uint32_t next = 0;
+      switch (RunSlotCall(program, address, static_cast<RunState *>(program->m_runState)->ownCodeSize, argc, binds,
+                          countdown, &next))
       {
-         uint32_t next = 0;
-         const uint32_t ownCodeSize = static_cast<RunState *>(program->m_runState)->ownCodeSize;
-         switch (RunSlotCall(program, address, ownCodeSize, argc, binds, countdown, &next))
-         {
-            case SlotCall::kDone:
-               return next;
-            case SlotCall::kFailed:
-               return ORVA_INVALID_ADDRESS;
-            case SlotCall::kNotTaken:
-               break;
-         }
+         case SlotCall::kDone:
+            return next;
+         case SlotCall::kFailed:
+            return ORVA_INVALID_ADDRESS;
+         case SlotCall::kNotTaken:
+            break;
       }
       ORVA_VariableSystem *locals = takeLocals(program);
       pushFrame(program, data->getSize() - argc, locals);

@@ -112,6 +112,33 @@ public:
       return true;
    }
 
+   // `start` (PUSH_CONST of a name), `array` (PUSH_VAR) and `loop` (FOREACH), followed by
+   // `next` (NEXT): a foreach loop over a local array whose variable is a local; its
+   // start and its NEXT become kForeach and kNext. False when a name is too many.
+   bool foreach(const ORVA_Instruction *start, const ORVA_Instruction *array, const ORVA_Instruction *loop,
+                const ORVA_Instruction *next, uint32_t at)
+   {
+      ORVA_Value *constant = start->getConstant();
+      if (array->getOpcode() != PUSH_VAR || loop->getOpcode() != FOREACH || next->getOpcode() != NEXT ||
+          constant == nullptr || !constant->isString() || constant->getDataType() != ORVA_DT_STRING)
+         return true;
+      const wchar_t *name = constant->getValueAsCString();
+      const wchar_t *arrayName = array->getNameOperand();
+      if (name == nullptr || name[0] == L'$' || arrayName == nullptr || arrayName[0] == L'$')
+         return true;
+      uint32_t variable = 0;
+      uint32_t elements = 0;
+      if (!slotOf(name, &variable) || !slotOf(arrayName, &elements))
+         return false;
+      std::vector<SlotOp> &ops = m_function->ops;
+      ops[at].kind = SlotOp::kForeach;
+      ops[at].slot = static_cast<uint16_t>(variable);
+      ops[at].number = static_cast<int32_t>(elements);
+      ops[at + 3].kind = SlotOp::kNext;
+      ops[at + 3].slot = static_cast<uint16_t>(variable);
+      return true;
+   }
+
    // The slot of a parameter; false when the name is already one (a call would not bind it).
    bool parameter(const wchar_t *name)
    {
@@ -149,16 +176,24 @@ private:
       const wchar_t *name = instruction->getNameOperand();
       if (name == nullptr || name[0] == L'$')
          return true;
-      uint32_t slot = find(name);
-      if (slot == kMaxSlots)
-      {
-         if (m_function->names.size() >= kMaxSlots)
-            return false;
-         slot = static_cast<uint32_t>(m_function->names.size());
-         m_function->names.push_back(name);
-      }
+      uint32_t slot = 0;
+      if (!slotOf(name, &slot))
+         return false;
       op->kind = kind;
       op->slot = static_cast<uint16_t>(slot);
+      return true;
+   }
+
+   // The slot of `name`, made when it has none; false when there is no room for it.
+   bool slotOf(const wchar_t *name, uint32_t *slot)
+   {
+      *slot = find(name);
+      if (*slot != kMaxSlots)
+         return true;
+      if (m_function->names.size() >= kMaxSlots)
+         return false;
+      *slot = static_cast<uint32_t>(m_function->names.size());
+      m_function->names.push_back(name);
       return true;
    }
 
@@ -182,6 +217,7 @@ int depthChange(const SlotOp &op)
    switch (op.kind)
    {
       case SlotOp::kPushInt: case SlotOp::kPushNull: case SlotOp::kPushVar: case SlotOp::kStep:
+      case SlotOp::kNext: case SlotOp::kForeach:
          return 1;
       case SlotOp::kPop:
          return -op.number;
@@ -196,12 +232,13 @@ int depthChange(const SlotOp &op)
    }
 }
 
-// How many values the op takes off the data stack.
+// How many values the op takes off the data stack (NEXT: looks at).
 int32_t operandsTaken(const SlotOp &op)
 {
    switch (op.kind)
    {
       case SlotOp::kSet: case SlotOp::kJumpZero: case SlotOp::kJumpNonZero: case SlotOp::kReturn:
+      case SlotOp::kNext:
          return 1;
       case SlotOp::kOperate: case SlotOp::kElementGet:
          return 2;
@@ -241,9 +278,11 @@ bool measureDepth(SlotFunction *function)
       if (depth > deepest)
          deepest = depth;
       uint32_t next[2] = {at + 1, op.target};
-      const int count = (op.kind == SlotOp::kJump) ? 1 : (op.kind == SlotOp::kJumpZero || op.kind == SlotOp::kJumpNonZero) ? 2 : 1;
+      const int count = (op.kind == SlotOp::kJumpZero || op.kind == SlotOp::kJumpNonZero) ? 2 : 1;
       if (op.kind == SlotOp::kJump)
          next[0] = op.target;
+      if (op.kind == SlotOp::kForeach)
+         next[0] = at + 3;
       for (int i = 0; i < count; i++)
       {
          if (next[i] >= ops.size())
@@ -330,6 +369,13 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
    for (uint32_t position = start + binds; position <= end; position++)
    {
       if (!translator.take(code[position]))
+         return false;
+   }
+   for (uint32_t position = start + binds; position + 3 <= end; position++)
+   {
+      if (code[position]->getOpcode() == PUSH_CONST &&
+          !translator.foreach(code[position], code[position + 1], code[position + 2], code[position + 3],
+                              position - start))
          return false;
    }
    function->slotCount = static_cast<uint32_t>(function->names.size());

@@ -16,7 +16,7 @@
 // Only what the runner does exactly as the instruction loop does is translated: pushes
 // of variables and of int32 or null constants, assignments, POP, INC/DEC, the operators
 // ComputeInt32 computes, jumps, calls of script functions by address, returns, local
-// arrays and their int32 elements. Every
+// arrays, their int32 elements and foreach loops over them. Every
 // other instruction becomes kLeave: the runner hands the call over to the instruction
 // loop there, and so does any operand the runner does not hold (a text, a real, an array).
 #ifndef ORVA_VM_SLOT_CODE_H
@@ -58,6 +58,10 @@ struct SlotOp
       kOperateVar,     // PUSH_VAR, operator: slot, opcode
       kOperateInt,     // PUSH_CONST of an int32, operator: number, opcode
       kCompareJump,    // comparison, JZ or JNZ: opcode, target; `jumpIfZero`
+      // A foreach loop's start, PUSH_CONST of the variable's name, PUSH_VAR of the array
+      // and FOREACH (base kLeave): slot of the variable, number = slot of the array.
+      kForeach,
+      kNext,           // NEXT of that loop: slot of the variable
       kKindCount
    };
    Kind kind;
@@ -77,6 +81,9 @@ struct SlotFunction
    uint32_t start = 0;
    // The parameters: the BINDs a call binds itself, slots 0..binds-1.
    uint32_t binds = 0;
+   // Whether the function may see "$1".."$n" (a call then keeps its arguments for them,
+   // should the instruction loop take the call over).
+   bool keepsArguments = false;
    uint32_t slotCount = 0;
    // Most values the function's own code may have on the data stack at once.
    uint32_t stackBound = 0;
@@ -100,7 +107,8 @@ struct SlotFunction
 };
 
 // Translates the function whose first instruction is at `start` and whose call binds
-// `binds` parameters (callPlan): false when the form would not be exact (a jump out of the
+// `binds` parameters (callPlan; `function->keepsArguments` says whether it may see
+// "$1".."$n"): false when the form would not be exact (a jump out of the
 // function, no end within `codeSize`, too many names) or would leave at once.
 bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t start, uint32_t binds,
                          SlotFunction *function);

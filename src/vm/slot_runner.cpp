@@ -2,6 +2,8 @@
 #include "vm/slot_runner.h"
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -40,12 +42,18 @@ constexpr uint32_t kNull = 1;
 constexpr uint32_t kInt = 2;
 constexpr uint32_t kBoxed = 3;
 constexpr uint32_t kArray = 4;
+// On the data stack, a foreach loop's walk over the array of a slot: `array`, the position
+// reached in `order`, and the variable's slot in the tag's upper bits.
+constexpr uint32_t kIterator = 5;
+constexpr uint32_t kTagBits = 0xFF;
 
 struct SlotFrame
 {
    SlotFunction *function;
-   // Where the frame's slots start on the runner's stack; its data values follow them.
+   // Where the frame's slots start on the runner's stack; the arguments it keeps (for a
+   // function that may see "$1".."$n") follow them, then its data values.
    uint32_t slots;
+   uint32_t keptArguments;
    // The op of the caller's call that made the frame (outermost frame: unused).
    uint32_t callAt;
    // The count of steps when the frame was entered, to tell a call that leaves early.
@@ -109,7 +117,13 @@ private:
    void releaseFrame(uint32_t index);
    void storeElement(ORVA_Array *elements, int32_t index, int32_t number);
    bool mayStore(ORVA_Array *elements, int32_t index) const;
-   static ORVA_Value *box(SlotValue &value);
+   ORVA_Value *box(SlotValue &value, const SlotFunction *function);
+   // An argument the call entering the runner hands over: a plain int32 or null.
+   static SlotValue numberOf(const void *argument)
+   {
+      const auto *value = static_cast<const ORVA_Value *>(argument);
+      return value->isNull() ? SlotValue{{0}, 0, kNull} : SlotValue{{value->getValueAsInt32()}, 0, kInt};
+   }
    // Whether the `count` values below `top` are numbers or null, as parameters take them.
    static bool numbers(const SlotValue *top, uint32_t count)
    {
@@ -153,8 +167,8 @@ SlotFunction *ORVA_SlotRunner::compiled(uint32_t address)
       return nullptr;
    uint32_t binds = 0;
    auto function = std::make_unique<SlotFunction>();
-   if (!BindsItsParameters(m_program, address, &binds) ||
-       !CompileSlotFunction(m_program->m_instructions, m_ownCodeSize, address, binds, function.get()))
+   function->keepsArguments = !BindsItsParameters(m_program, address, &binds);
+   if (!CompileSlotFunction(m_program->m_instructions, m_ownCodeSize, address, binds, function.get()))
    {
       state.refused[address] = true;
       return nullptr;
@@ -207,9 +221,9 @@ SlotValue *ORVA_SlotRunner::reserve(size_t size, const SlotValue *top)
 }
 
 // The value for the instruction loop; a slot's array value moves out of the slot.
-ORVA_Value *ORVA_SlotRunner::box(SlotValue &value)
+ORVA_Value *ORVA_SlotRunner::box(SlotValue &value, const SlotFunction *function)
 {
-   switch (value.tag)
+   switch (value.tag & kTagBits)
    {
       case kInt:
          return new ORVA_Value(value.number);
@@ -221,6 +235,25 @@ ORVA_Value *ORVA_SlotRunner::box(SlotValue &value)
       }
       case kArray:
          return new ORVA_Value(value.array);
+      case kIterator:
+      {
+         // The iterator's own reference on the array, as FOREACH takes it.
+         value.array->incRefCount();
+         std::unique_ptr<ORVA_Iterator> iterator;
+         try
+         {
+            iterator = std::make_unique<ORVA_Iterator>(function->names[value.tag >> 8], value.array);
+         }
+         catch (...)
+         {
+            value.array->decRefCount();
+            throw;
+         }
+         iterator->m_position = static_cast<int32_t>(value.order);
+         auto *boxed = new ORVA_Value(iterator.get());
+         iterator.release();
+         return boxed;
+      }
       default:
          return new ORVA_Value();
    }
@@ -271,7 +304,7 @@ SlotCall ORVA_SlotRunner::finish(uint32_t count, uint32_t *countdown, uint32_t *
    releaseFrame(0);
    *countdown = count;
    *next = m_callAddress + 1;
-   std::unique_ptr<ORVA_Value> value(box(result));
+   std::unique_ptr<ORVA_Value> value(box(result, nullptr));
    m_program->m_dataStack->push(value.get());
    value.release();
    return SlotCall::kDone;
@@ -301,13 +334,20 @@ void ORVA_SlotRunner::leave(uint32_t depth, uint32_t ip, uint32_t count, const S
 }
 
 // The instruction loop's frame for runner frame `index`, whose data values end at `end`:
-// the parameters, then the other variables in the order the call made them.
+// the arguments it keeps ("$n" down to "$1", as a call makes them), the parameters, then
+// the other variables in the order the call made them.
 void ORVA_SlotRunner::rebuildFrame(uint32_t index, size_t end)
 {
    const SlotFrame &frame = m_state->frames[index];
    const SlotFunction *function = frame.function;
    SlotValue *slots = m_state->stack.data() + frame.slots;
    ORVA_VariableSystem *locals = OpenCallFrame(m_program);
+   for (uint32_t n = frame.keptArguments; n >= 1; n--)
+   {
+      wchar_t name[kDollarNameSize];
+      FormatDollarName(name, n);
+      locals->create(name, box(slots[function->slotCount + n - 1], function));
+   }
    std::vector<std::pair<uint32_t, uint32_t>> made;
    for (uint32_t slot = 0; slot < function->slotCount; slot++)
    {
@@ -318,10 +358,10 @@ void ORVA_SlotRunner::rebuildFrame(uint32_t index, size_t end)
    }
    std::sort(made.begin(), made.end());
    for (const auto &variable : made)
-      locals->create(function->names[variable.second], box(slots[variable.second]));
-   for (size_t at = frame.slots + function->slotCount; at < end; at++)
+      locals->create(function->names[variable.second], box(slots[variable.second], function));
+   for (size_t at = frame.slots + function->slotCount + frame.keptArguments; at < end; at++)
    {
-      std::unique_ptr<ORVA_Value> value(box(m_state->stack[at]));
+      std::unique_ptr<ORVA_Value> value(box(m_state->stack[at], function));
       m_program->m_dataStack->push(value.get());
       value.release();
    }
@@ -359,21 +399,20 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    SlotValue *slots = reserve(function->frameSize + static_cast<uint32_t>(argc), m_state->stack.data());
    uint32_t depth = 0;
    SlotFrame *frame = pushFrame(depth);
-   *frame = SlotFrame{function, 0, 0, count, 0, false};
+   const uint32_t kept = function->keepsArguments ? static_cast<uint32_t>(argc) : 0;
+   *frame = SlotFrame{function, 0, kept, 0, count, 0, false};
    function->entered++;
    for (uint32_t i = 0; i < function->binds; i++)
-   {
-      const auto *argument = (i < static_cast<uint32_t>(argc)) ? static_cast<const ORVA_Value *>(arguments[i]) : nullptr;
-      slots[i] = (argument != nullptr && !argument->isNull()) ? SlotValue{{argument->getValueAsInt32()}, 0, kInt}
-                                                              : SlotValue{{0}, 0, kNull};
-   }
+      slots[i] = (i < static_cast<uint32_t>(argc)) ? numberOf(arguments[i]) : SlotValue{{0}, 0, kNull};
    for (uint32_t i = function->binds; i < function->slotCount; i++)
       slots[i].tag = kUnset;
+   for (uint32_t i = 0; i < kept; i++)
+      slots[function->slotCount + i] = numberOf(arguments[i]);
    m_depth = 0;
    for (int i = 0; i < argc; i++)
       delete static_cast<ORVA_Value *>(data->pop());
 
-   SlotValue *sp = slots + function->slotCount;
+   SlotValue *sp = slots + function->slotCount + kept;
    SlotOp *ops = function->ops.data();
    SlotOp *pc = ops + function->binds;
 
@@ -420,6 +459,8 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       &&op_OperateVar,
       &&op_OperateInt,
       &&op_CompareJump,
+      &&op_Foreach,
+      &&op_Next,
    };
    static_assert(sizeof(kCode) / sizeof(kCode[0]) == SlotOp::kKindCount, "one label per kind of op");
 #define DISPATCH() goto *kCode[pc->kind]
@@ -566,20 +607,24 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       STEP();
       const auto callAt = static_cast<uint32_t>(pc - ops);
       const size_t at = static_cast<size_t>(sp - m_state->stack.data()) - argc;
-      if (at + target->frameSize > m_state->stack.size())
-         sp = reserve(at + target->frameSize, sp);
+      const uint32_t kept = target->keepsArguments ? argc : 0;
+      if (at + target->frameSize + kept > m_state->stack.size())
+         sp = reserve(at + target->frameSize + kept, sp);
       frame = pushFrame(++depth);
       m_depth = depth;
-      *frame = SlotFrame{target, static_cast<uint32_t>(at), callAt, count, 0, false};
+      *frame = SlotFrame{target, static_cast<uint32_t>(at), kept, callAt, count, 0, false};
       target->entered++;
       slots = m_state->stack.data() + at;
+      // The arguments stay where they are as the parameters; kept ones are copied past the slots.
+      if (kept > 0)
+         std::memmove(static_cast<void *>(slots + target->slotCount), slots, kept * sizeof(SlotValue));
       for (uint32_t i = argc; i < target->binds; i++)
          slots[i] = SlotValue{{0}, 0, kNull};
       for (uint32_t i = target->binds; i < target->slotCount; i++)
          slots[i].tag = kUnset;
       function = target;
       ops = target->ops.data();
-      sp = slots + target->slotCount;
+      sp = slots + target->slotCount + kept;
       // The parameters count as run, each where its BIND stands should a checkpoint
       // fall among them.
       if (count > target->binds)
@@ -613,6 +658,40 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    }
    op_Leave:
       goto handOver;
+   op_Foreach:
+   {
+      const SlotValue &elements = slots[pc->number];
+      if (count <= 3 || elements.tag != kBoxed)
+         goto *kCode[pc->base];
+      count -= 3;
+      sp->array = elements.boxed->getValueAsArray();
+      sp->order = static_cast<uint32_t>(-1);
+      sp->tag = kIterator | (static_cast<uint32_t>(pc->slot) << 8);
+      sp++;
+      pc += 3;
+      DISPATCH();
+   }
+   op_Next:
+   {
+      SlotValue &iterator = sp[-1];
+      if ((iterator.tag & kTagBits) != kIterator)
+         goto handOver;
+      SlotValue &variable = slots[iterator.tag >> 8];
+      const auto position = static_cast<int32_t>(iterator.order);
+      const int32_t reached = (position < std::numeric_limits<int32_t>::max()) ? position + 1 : position;
+      const ORVA_Value *element = iterator.array->getByPosition(reached);
+      if (variable.tag == kBoxed || (element != nullptr && !IsPlainInt32(element)))
+         goto handOver;
+      STEP();
+      iterator.order = static_cast<uint32_t>(reached);
+      if (variable.tag == kUnset)
+         variable.order = ++frame->created;
+      variable.number = (element != nullptr) ? element->getValueAsInt32() : 0;
+      variable.tag = (element != nullptr) ? kInt : kNull;
+      *sp++ = SlotValue{{(element != nullptr) ? 1 : 0}, 0, kInt};
+      pc++;
+      DISPATCH();
+   }
    op_SetPop:
    {
       SlotValue &variable = slots[pc->slot];

@@ -59,13 +59,14 @@ uint64_t stepsNeeded(const std::wstring &source)
 
 const std::wstring kReference = L"global z; ";
 
-// Calls three deep in a loop, recursion, a local array, and a function that hands over in
-// its last line.
+// Calls three deep in a loop, recursion, local arrays, a foreach loop, "$1", and a function
+// that hands over in its last line.
 const std::wstring kCalls =
    L"sub add(a, b) { if (a < 0) z = 1; return a + b; }\n"
    L"sub mix(x) { if (x < 0) z = 1; return add(x, 3) % 1000; }\n"
    L"sub step(s, i) { if (s < 0) z = 1; t = i; t++; return (s + mix(i) + t) % 1000003; }\n"
    L"sub fib(n) { if (n < 0) z = 1; if (n < 2) return n; return fib(n - 1) + fib(n - 2); }\n"
+   L"sub walk(n) { if (n < 0) z = 1; array a; for (i = 0; i < n; i++) a[i] = i; t = 0; foreach (v : a) t = t + v; return t + $1; }\n"
    L"sub ten() { if (0) z = 1; t = 0; for (k = 0; k < 4; k++) t = t + k; return t; }\n"
    L"sub sieve(n) { if (n < 0) z = 1; array f; for (i = 0; i <= n; i++) f[i] = 1; c = 0;\n"
    L"   for (i = 2; i <= n; i++) if (f[i] == 1) { c++; for (j = i * i; j <= n; j += i) f[j] = 0; } return c; }\n"
@@ -74,7 +75,7 @@ const std::wstring kCalls =
    L"   s = 0;\n"
    L"   for (i = 0; i < n; i++)\n"
    L"      s = step(s, i);\n"
-   L"   return s . \"/\" . fib(12) . \"/\" . sieve(200) . \"/\" . ten() . ten(1, 2);\n"
+   L"   return s . \"/\" . fib(12) . \"/\" . sieve(200) . \"/\" . ten() . ten(1, 2) . \"/\" . walk(30);\n"
    L"}\n"
    L"return calls(120);\n";
 
@@ -102,6 +103,10 @@ TEST(SlotRunner, ResultsStayTheSame)
       {"an element that is not a number", L"sub f(n) { array a; a[0] = 5; a[1] = n; a[2] = 7; t = 0; for (i = 0; i < 3; i++) t = t + a[i]; return t; }\nreturn f(1) . \" \" . f(\"0x10\") . \" \" . f(2.5);", L"13 28 14.500000"},
       {"numbers stored over every kind of element", L"sub f(n) { array a; array b; a[0] = \"t\"; a[1] = b; a[2] = 1.5; a[3] = \"0x10\"; for (i = 0; i < 5; i++) a[i] = n; return a[0] . typeof(a[1]) . a[2] . a[3] . a[4]; }\nreturn f(3);", L"3int32333"},
       {"an array assigned, returned and passed", L"sub g(a) { return a[0]; }\nsub f(n) { array a; a[0] = n; b = a; b[0] = n + 1; return a; }\nx = f(4); return x[0] . g(x);", L"44"},
+      {"foreach over numbers and then a text", L"sub f(n) { array a; a[0] = 1; a[1] = n; a[2] = \"0x10\"; a[3] = 5; t = 0; foreach (v : a) t = t + v; return t . \"/\" . typeof(v); }\nreturn f(2);", L"24/null"},
+      {"foreach that stores as it walks", L"sub f(n) { array a; a[0] = 1; a[2] = n; t = 0; foreach (v : a) { if (v == 1) { a[1] = 10; a[7] = 3; } t = t * 100 + v; } return t; }\nreturn f(2);", L"1100203"},
+      {"nested foreach loops", L"sub f(n) { array a; array b; for (i = 0; i < n; i++) { a[i] = i; b[i] = i * 10; } t = 0; foreach (x : a) foreach (y : b) t = t + x * y; return t . \"/\" . typeof(x); }\nreturn f(3);", L"90/null"},
+      {"arguments seen as $1", L"sub f(a, b) { array x; x[0] = a; foreach (v : x) s = v + b; return s . $1 . $2; }\nreturn f(5, 1) . f(2, 3, 4);", L"651523"},
       {"switch and foreach inside", L"sub f(a) { array v; v[0] = a; t = 0; foreach (e : v) t = t + e; switch (a) { case 2: t = t * 10; } return t; }\nreturn f(2) . f(3);", L"203"},
    };
    for (const Case &c : cases)
