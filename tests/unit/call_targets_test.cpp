@@ -245,3 +245,25 @@ TEST(CallTargets, AnEntryFunctionMovedByAnEditIsFoundWhereItIs)
    EXPECT_EQ(L"a", outcome(program, new ORVA_Environment, L"a"));
    delete program;
 }
+
+// An entry function that only a module has is linked anew in each run, from the module the
+// library holds then: a module put in the place of another has its own code.
+TEST(CallTargets, AnEntryFunctionOfAModuleIsTheOneOfEachRunsModule)
+{
+   ORVA_Library library;
+   library.addScript(1, L"Util", compile(L"sub first() { return 1; }\nsub entry() { return f() . \"old\"; }"));
+   ORVA_Program *program = compile(L"use util;\nreturn 0;");
+   ASSERT_NE(nullptr, program);
+   auto environment = [&library]() {
+      static const ORVA_ExtFunction records[] = {record(L"f", f1)};
+      auto *e = new ORVA_Environment;
+      e->setLibrary(&library);
+      e->registerFunctionSet(1, records);
+      return e;
+   };
+   ASSERT_EQ(L"F1old", outcome(program, environment(), L"entry"));
+   library.deleteScript(L"Util");
+   library.addScript(1, L"Util", compile(L"sub entry() { return f() . \"new\"; }"));
+   EXPECT_EQ(L"F1new", outcome(program, environment(), L"entry"));
+   delete program;
+}
