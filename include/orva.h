@@ -1033,6 +1033,7 @@ public:
 
 private:
    friend class ORVA_Engine;
+   friend class ORVA_CallTargets;
 
    /* findFunction for a name whose position among the built-ins (FindBuiltin) is known. */
    const ORVA_ExtFunction *findFunction(const wchar_t *name, uint32_t builtin) const;
@@ -1053,6 +1054,9 @@ private:
    ORVA_Library *m_library;
    FILE *m_stdIn;
    FILE *m_stdOut;
+   /* Counts the changes of the table, so that what a run found in it is found again
+      after a host function changed it during the run. */
+   uint32_t m_tableEdits;
 };
 
 /* ------------------------------------------------------------------------------------

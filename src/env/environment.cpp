@@ -25,7 +25,8 @@ constexpr size_t kFunctionNameSize = sizeof(ORVA_ExtFunction::name) / sizeof(wch
 // Starts with the built-ins only, shared: nothing is allocated until the host adds a record.
 ORVA_Environment::ORVA_Environment()
    : m_builtins(g_orvaDefaultFunctions), m_builtinCount(kBuiltinFunctionCount), m_functionCount(0),
-     m_functions(nullptr), m_retired(nullptr), m_library(nullptr), m_stdIn(nullptr), m_stdOut(nullptr)
+     m_functions(nullptr), m_retired(nullptr), m_library(nullptr), m_stdIn(nullptr), m_stdOut(nullptr),
+     m_tableEdits(0)
 {
 }
 
@@ -51,6 +52,7 @@ void ORVA_Environment::registerFunctionSet(uint32_t count, const ORVA_ExtFunctio
    memcpy(grown + m_functionCount, functions, static_cast<size_t>(count) * sizeof(ORVA_ExtFunction));
    m_functions = grown;
    m_functionCount = static_cast<uint32_t>(newCount);
+   m_tableEdits++;
 }
 
 // Position of the first of count records whose name equals name exactly (case-sensitive),
@@ -87,6 +89,7 @@ void ORVA_Environment::ownTable()
    m_functions = table;
    m_functionCount = static_cast<uint32_t>(count);
    m_builtinCount = 0;
+   m_tableEdits++;
 }
 
 // A built-in comes first in the table, so a name that is one reaches it while the
@@ -128,6 +131,7 @@ uint32_t ORVA_Environment::removeFunction(const wchar_t *name)
    }
    const uint32_t removed = m_functionCount - kept;
    m_functionCount = kept;
+   m_tableEdits++;
    return removed;
 }
 
@@ -142,6 +146,7 @@ int ORVA_Environment::replaceFunction(const ORVA_ExtFunction &function)
       return 0;
    }
    m_functions[position] = function;
+   m_tableEdits++;
    return 1;
 }
 

@@ -418,15 +418,15 @@ public:
    }
 
    // The built-in or host function a CALL_NAME of the current position reaches, or null.
-   // Whether its name is a built-in's is kept in the run cache for the program's own code
-   // (module code is linked anew for each run).
+   // What the calls of the program's own code reach is kept in the run cache (module code
+   // is linked anew for each run).
    static const ORVA_ExtFunction *hostFunction(ORVA_Program *program, const ORVA_Instruction *call)
    {
       const ORVA_Environment &environment = *program->m_environment;
       const wchar_t *name = call->m_operand.name;
       if (program->m_currentPosition >= static_cast<RunState *>(program->m_runState)->ownCodeSize)
          return environment.findFunction(name);
-      return environment.findFunction(name, program->m_runCache->builtinPosition(call->m_address, name));
+      return program->m_runCache->callTargets().find(environment, call->m_address, name);
    }
 
    // callPlan for the entry function, kept from run to run in the run cache.
@@ -1572,13 +1572,19 @@ public:
       return false;
    }
 
-   // The entry function's address: the given name, else "main", else "$main".
-   static uint32_t entryAddress(const ORVA_Program *program, const wchar_t *entryPoint)
+   // The entry function's address: the given name, else "main", else "$main". The address
+   // of one of the program's own functions found under the first name tried is kept for
+   // the next run: own functions come before those of modules, so no module can hide it.
+   static uint32_t entryAddress(const ORVA_Program *program, const wchar_t *entryPoint, uint32_t ownCodeSize)
    {
-      if (entryPoint != nullptr)
-         return program->getFunctionAddress(entryPoint);
-      uint32_t address = program->getFunctionAddress(L"main");
-      if (address == ORVA_INVALID_ADDRESS)
+      ORVA_RunCache *cache = program->m_runCache;
+      uint32_t address = cache->entryAddress(entryPoint);
+      if (address != ORVA_INVALID_ADDRESS)
+         return address;
+      address = program->getFunctionAddress(entryPoint != nullptr ? entryPoint : L"main");
+      if (address < ownCodeSize)
+         cache->keepEntryAddress(entryPoint, address);
+      if (address == ORVA_INVALID_ADDRESS && entryPoint == nullptr)
          address = program->getFunctionAddress(L"$main");
       return address;
    }
@@ -1729,6 +1735,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    // The run works on a copy of the global set and on the constant set merged with the
    // host's; run puts the program's own sets back when the run is over.
    program->m_globals = program->m_runCache->takeGlobals(program->m_globals);
+   program->m_runCache->callTargets().startRun();
    if (constantSet != nullptr)
    {
       ORVA_VariableSystem *constants = new ORVA_VariableSystem(program->m_constants);
@@ -1750,7 +1757,7 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
    ORVA_InstructionCache::cover(program);
    const bool noNames = program->m_constants->getCount() == 0 && program->m_globals->getCount() == 0;
    program->m_carryStamp = noNames ? program->m_runCache->codeStamp() : kNoCarry;
-   uint32_t entry = entryAddress(program, entryPoint);
+   uint32_t entry = entryAddress(program, entryPoint, ownCodeSize);
    if (entry == ORVA_INVALID_ADDRESS)
    {
       program->error(ORVA_ERR_NO_MAIN, entryPoint != nullptr ? entryPoint : L"main");

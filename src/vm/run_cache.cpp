@@ -2,8 +2,8 @@
 #include "vm/run_cache.h"
 
 #include <cstdint>
+#include <cwchar>
 
-#include "env/builtins.h"
 
 ORVA_RunCache::~ORVA_RunCache()
 {
@@ -69,15 +69,22 @@ void ORVA_RunCache::keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t 
    m_entryPlan = plan;
 }
 
-uint32_t ORVA_RunCache::builtinPosition(uint32_t address, const wchar_t *name)
+uint32_t ORVA_RunCache::entryAddress(const wchar_t *name) const
 {
-   BuiltinName &slot = m_builtinNames[address % kBuiltinNameSlots];
-   if (slot.name != name)
-   {
-      slot.position = FindBuiltin(name);
-      slot.name = name;
-   }
-   return slot.position;
+   if ((name == nullptr) != m_entryIsDefault || wcscmp(name != nullptr ? name : L"", m_entryName) != 0)
+      return ORVA_INVALID_ADDRESS;
+   return m_entryFunctionAddress;
+}
+
+// A name too long for a function is not kept: no function has it.
+void ORVA_RunCache::keepEntryAddress(const wchar_t *name, uint32_t address)
+{
+   const wchar_t *key = (name != nullptr) ? name : L"";
+   if (wcsnlen(key, kEntryNameSize) == kEntryNameSize)
+      return;
+   wcscpy(m_entryName, key);
+   m_entryIsDefault = (name == nullptr);
+   m_entryFunctionAddress = address;
 }
 
 void ORVA_RunCache::codeEdited(uint64_t run)
@@ -85,7 +92,7 @@ void ORVA_RunCache::codeEdited(uint64_t run)
    m_editedInRun = run;
    m_codeStamp++;
    m_entryCodeSize = 0;
-   for (BuiltinName &slot : m_builtinNames)
-      slot.name = nullptr;
    m_slotRunner.reset();
+   m_entryFunctionAddress = ORVA_INVALID_ADDRESS;
+   m_callTargets.forget();
 }

@@ -6,8 +6,8 @@
 // the values go, the variables stay behind with their names) and handed to the next run,
 // whose variables mostly have the same names in the same order and so take them up again.
 // The data and control stacks stay with the program itself (m_dataStack, m_controlStack),
-// emptied. The plan for entering the entry function, and which names of the code are
-// built-in functions, stay while the code does.
+// emptied. The plan for entering the entry function, and the built-in or host function
+// each call by name reaches (vm/call_targets.h), stay while the code does.
 // Nothing here is seen by scripts or hosts: a recycled set behaves as a new one.
 // Only sets and stacks that every run makes are kept, so a run that fails for want of
 // memory at any point leaves no more behind than the run before it.
@@ -18,6 +18,8 @@
 #include <memory>
 
 #include <orva.h>
+
+#include "vm/call_targets.h"
 
 struct ORVA_SlotRunnerState;
 // Deletes what the slot runner keeps (defined beside it, in slot_runner.cpp).
@@ -49,10 +51,13 @@ public:
    // the one kept. Working a plan out walks the whole function, too much for every run.
    bool findEntryPlan(uint32_t address, uint32_t codeSize, uint32_t *plan) const;
    void keepEntryPlan(uint32_t address, uint32_t codeSize, uint32_t plan);
-   // FindBuiltin of the name operand of the call at `address` of the program's own code,
-   // remembered by the call's address (the calls of a handler do not share a slot) and
-   // confirmed by the name's: the instruction keeps its name while the code is not edited.
-   uint32_t builtinPosition(uint32_t address, const wchar_t *name);
+   // The address of the program's own function `name` (null: the default entry), when it
+   // is the one kept; else ORVA_INVALID_ADDRESS. A function the program gains later
+   // cannot take the name of one it has, and an edit of the code drops the address.
+   uint32_t entryAddress(const wchar_t *name) const;
+   void keepEntryAddress(const wchar_t *name, uint32_t address);
+   // The functions the calls by name of the program's own code reach.
+   ORVA_CallTargets &callTargets() { return m_callTargets; }
 
    // The program's code was edited during or after run number `run`, so what was kept
    // about it may no longer describe it.
@@ -75,17 +80,16 @@ private:
    uint32_t m_entryAddress = 0;
    uint32_t m_entryCodeSize = 0;   // 0: no plan kept
    uint32_t m_entryPlan = 0;
+   // The entry function last found, by name, or the default entry; a function's name has
+   // at most 63 characters.
+   static constexpr size_t kEntryNameSize = 64;
+   wchar_t m_entryName[kEntryNameSize] = {};
+   bool m_entryIsDefault = false;
+   uint32_t m_entryFunctionAddress = ORVA_INVALID_ADDRESS;
    uint64_t m_editedInRun = 0;
    uint64_t m_codeStamp = 1;
    ORVA_SlotRunnerStatePtr m_slotRunner;
-   struct BuiltinName
-   {
-      const wchar_t *name;
-      uint32_t position;
-   };
-   // Direct-mapped on the call's address; a handler makes a few calls.
-   static constexpr size_t kBuiltinNameSlots = 64;
-   BuiltinName m_builtinNames[kBuiltinNameSlots] = {};
+   ORVA_CallTargets m_callTargets;
 };
 
 // ORVA_Program::m_carryStamp while a run cannot take its locals from earlier runs.
