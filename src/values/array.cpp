@@ -508,6 +508,20 @@ ORVA_Array::Element *ORVA_Array::recordFor(int index, int *position) const
 }
 
 // Stores past the last element of a dense array (or the first element of an empty one).
+void ORVA_Array::assignNumber(int index, int32_t number)
+{
+   if (m_dense && (m_size == 0 || int64_t{index} - m_base == m_size))
+   {
+      ::new (static_cast<void *>(takeSlot())) ORVA_Value(number);
+      if (m_size == 0)
+         m_base = index;
+      m_size++;
+      return;
+   }
+   ORVA_Value value(number);
+   assign(index, value);
+}
+
 void ORVA_Array::append(int index, ORVA_Value &value)
 {
    ORVA_Value *slot = ::new (static_cast<void *>(takeSlot())) ORVA_Value();

@@ -319,7 +319,11 @@ SlotOp::Kind pairKind(const SlotOp &first, const SlotOp &second)
       case SlotOp::kStep:
          return popsOne ? SlotOp::kStepPop : SlotOp::kLeave;
       case SlotOp::kPushVar:
+         if (second.kind == SlotOp::kPushVar)
+            return SlotOp::kPushVarVar;
          return (second.kind == SlotOp::kOperate) ? SlotOp::kOperateVar : SlotOp::kLeave;
+      case SlotOp::kElementSet:
+         return popsOne ? SlotOp::kElementSetPop : SlotOp::kLeave;
       case SlotOp::kPushInt:
          return (second.kind == SlotOp::kOperate) ? SlotOp::kOperateInt : SlotOp::kLeave;
       case SlotOp::kOperate:
@@ -342,6 +346,8 @@ void pair(SlotOp *first, const SlotOp &second)
    first->kind = kind;
    if (kind == SlotOp::kOperateVar || kind == SlotOp::kOperateInt)
       first->opcode = second.opcode;
+   if (kind == SlotOp::kPushVarVar)
+      first->number = second.slot;
    if (kind == SlotOp::kCompareJump)
    {
       first->target = second.target;

@@ -58,6 +58,8 @@ struct SlotOp
       kOperateVar,     // PUSH_VAR, operator: slot, opcode
       kOperateInt,     // PUSH_CONST of an int32, operator: number, opcode
       kCompareJump,    // comparison, JZ or JNZ: opcode, target; `jumpIfZero`
+      kPushVarVar,     // PUSH_VAR, PUSH_VAR: slot, number = the second slot
+      kElementSetPop,  // ESET, POP 1
       // A foreach loop's start, PUSH_CONST of the variable's name, PUSH_VAR of the array
       // and FOREACH (base kLeave): slot of the variable, number = slot of the array.
       kForeach,

@@ -118,6 +118,16 @@ private:
    void storeElement(ORVA_Array *elements, int32_t index, int32_t number);
    bool mayStore(ORVA_Array *elements, int32_t index) const;
    ORVA_Value *box(SlotValue &value, const SlotFunction *function);
+   // What PUSH_VAR puts on the data stack for a slot's value: the value, or the array of
+   // an array value, lent.
+   static SlotValue lent(const SlotValue &value)
+   {
+      if (value.tag != kBoxed)
+         return value;
+      SlotValue array{{0}, 0, kArray};
+      array.array = value.boxed->getValueAsArray();
+      return array;
+   }
    // An argument the call entering the runner hands over: a plain int32 or null.
    static SlotValue numberOf(const void *argument)
    {
@@ -294,8 +304,7 @@ void ORVA_SlotRunner::storeElement(ORVA_Array *elements, int32_t index, int32_t 
       element->set(number);
       return;
    }
-   ORVA_Value value(number);
-   elements->assign(index, value);
+   elements->assignNumber(index, number);
 }
 
 // Pushes the outermost call's result for the instruction loop, which goes on after the call.
@@ -459,6 +468,8 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       &&op_OperateVar,
       &&op_OperateInt,
       &&op_CompareJump,
+      &&op_PushVarVar,
+      &&op_ElementSetPop,
       &&op_Foreach,
       &&op_Next,
    };
@@ -486,12 +497,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       if (value.tag == kUnset)
          goto handOver;
       STEP();
-      if (value.tag == kBoxed)
-      {
-         value.array = slots[pc->slot].boxed->getValueAsArray();
-         value.tag = kArray;
-      }
-      *sp++ = value;
+      *sp++ = lent(value);
       pc++;
       DISPATCH();
    }
@@ -658,6 +664,30 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    }
    op_Leave:
       goto handOver;
+   op_PushVarVar:
+   {
+      const SlotValue &first = slots[pc->slot];
+      const SlotValue &second = slots[pc->number];
+      if (count <= 2 || first.tag == kUnset || second.tag == kUnset)
+         goto *kCode[pc->base];
+      count -= 2;
+      sp[0] = lent(first);
+      sp[1] = lent(second);
+      sp += 2;
+      pc += 2;
+      DISPATCH();
+   }
+   op_ElementSetPop:
+   {
+      if (count <= 2 || sp[-3].tag != kArray || sp[-2].tag != kInt || sp[-1].tag != kInt ||
+          !mayStore(sp[-3].array, sp[-2].number))
+         goto *kCode[pc->base];
+      count -= 2;
+      storeElement(sp[-3].array, sp[-2].number, sp[-1].number);
+      sp -= 3;
+      pc += 2;
+      DISPATCH();
+   }
    op_Foreach:
    {
       const SlotValue &elements = slots[pc->number];
