@@ -301,3 +301,51 @@ TEST(Threads, ClonesOfOneProgramRunAtOnce)
       delete clone;
    }
 }
+
+// Copies of one value share its text across threads: every thread copies the host's value,
+// changes some of its copies (which makes their text their own) and drops copies that the
+// host made for it, while scripts run with copies as arguments; the results the threads
+// copy out are dropped here. Afterwards the host's value is again the text's only holder,
+// so an append that fits changes the text where it is.
+TEST(Threads, TextsSharedAcrossThreads)
+{
+   constexpr int kRounds = 200;
+   ORVA_Value original(L"one text that every thread shares");
+   const ORVA_Value *source = &original;
+   std::vector<std::vector<ORVA_Value *>> handed(kThreads);
+   for (std::vector<ORVA_Value *> &copies : handed)
+   {
+      for (int i = 0; i < kRounds; i++)
+         copies.push_back(new ORVA_Value(source));
+   }
+   std::vector<ORVA_Value *> results(kThreads, nullptr);
+   std::vector<int> failures(kThreads, 0);
+   runThreads(kThreads, [&](int t) {
+      ORVA_Program *program = compile(L"sub onEvent(line) { copy = line; copy .= \"!\"; return copy; }");
+      for (int i = 0; i < kRounds; i++)
+      {
+         ORVA_Value copy(source);
+         if (i % 2 == 0)
+            copy.concatenate(L"+", 1);
+         if (std::wcscmp(copy.getValueAsCString(), i % 2 == 0 ? L"one text that every thread shares+"
+                                                               : L"one text that every thread shares") != 0)
+            failures[t]++;
+         delete handed[t][i];
+         ORVA_Value *argv[] = {new ORVA_Value(source)};
+         if (program->call(L"onEvent", 1, argv) != 0)
+            failures[t]++;
+      }
+      results[t] = new ORVA_Value(program->getResult());
+      delete program;
+   });
+   EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+   for (ORVA_Value *result : results)
+   {
+      EXPECT_STREQ(result->getValueAsCString(), L"one text that every thread shares!");
+      delete result;
+   }
+   const wchar_t *before = original.getValueAsCString();
+   original.concatenate(L".", 1);
+   EXPECT_EQ(original.getValueAsCString(), before);
+   EXPECT_STREQ(before, L"one text that every thread shares.");
+}
