@@ -260,6 +260,7 @@ private:
    uint32_t textCapacity() const;
    /* The text, shared with copies of the value, made its own before it changes in place. */
    wchar_t *ownText(size_t characters);
+   wchar_t *moveText(size_t characters);
    const wchar_t *storedName() const;
    void dropName() noexcept;
    /* Room for the longest text a number forms: 309 digits of a real, sign, point and six

@@ -153,15 +153,60 @@ struct NumberReading
    double real;
 };
 
+// What a text that starts like a plain decimal integer, a '-' or none and then a digit
+// other than 0, reads as an integer: kPlainInteger when the whole text is at most 18 such
+// digits (no overflow, and the text is the number's own form), kNoInteger when something
+// else follows the digits (the integer parser stops there as well, short of the end), and
+// kUnsure for every other text, which the integer parser reads.
+enum class PlainReading { kPlainInteger, kNoInteger, kUnsure };
+
+PlainReading readPlainInteger(const wchar_t *text, uint32_t length, int64_t *integer)
+{
+   const uint32_t sign = (length > 0 && text[0] == L'-') ? 1 : 0;
+   if (length == sign || length - sign > 18 || text[sign] < L'1' || text[sign] > L'9')
+      return PlainReading::kUnsure;
+   int64_t number = 0;
+   for (uint32_t i = sign; i < length; i++)
+   {
+      if (text[i] < L'0' || text[i] > L'9')
+         return PlainReading::kNoInteger;
+      number = number * 10 + (text[i] - L'0');
+   }
+   *integer = sign ? -number : number;
+   return PlainReading::kPlainInteger;
+}
+
+// Whether the whole text reads as an integer in C base-0 form, which, and whether the text
+// is the form updateString gives that integer.
+bool readInteger(const wchar_t *text, uint32_t length, int64_t *integer, bool *formed)
+{
+   switch (readPlainInteger(text, length, integer))
+   {
+      case PlainReading::kPlainInteger:
+         *formed = true;
+         return true;
+      case PlainReading::kNoInteger:
+         return false;
+      default:
+         break;
+   }
+   wchar_t *end;
+   *integer = qv_wcstoll(text, &end, 0);
+   if (*end != 0 || static_cast<size_t>(end - text) != length)
+      return false;
+   *formed = isFormedText(*integer, text, length);
+   return true;
+}
+
 // Number recognition proper, out of line: updateNumber turns most texts away before.
 __attribute__((noinline)) NumberReading readNumber(const wchar_t *text, uint32_t length)
 {
    NumberReading reading{ORVA_DT_STRING, false, 0, 0.0};
-   wchar_t *end;
-   const int64_t integer = qv_wcstoll(text, &end, 0);
-   if (*end == 0 && static_cast<size_t>(end - text) == length)
+   int64_t integer = 0;
+   bool formed = false;
+   if (readInteger(text, length, &integer, &formed))
    {
-      reading.formed = isFormedText(integer, text, length);
+      reading.formed = formed;
       reading.integer = integer;
       const bool fitsInt32 =
          integer >= std::numeric_limits<int32_t>::min() && integer <= std::numeric_limits<int32_t>::max();
@@ -172,6 +217,7 @@ __attribute__((noinline)) NumberReading readNumber(const wchar_t *text, uint32_t
    // their form alone, before any conversion.
    if (qv_wcsrealspan(text) != length)
       return reading;
+   wchar_t *end;
    const double real = qv_wcstod(text, &end);
    if (end != text && *end == 0 && static_cast<size_t>(end - text) == length)
    {
@@ -427,13 +473,20 @@ uint32_t ORVA_Value::textCapacity() const
 // memory runs out.
 wchar_t *ORVA_Value::ownText(size_t characters)
 {
+   if (characters <= textCapacity() && !IsTextShared(m_string))
+      return m_string;
+   return moveText(characters);
+}
+
+// ownText's other cases, out of line: the text moves to a buffer of its own or a larger
+// one.
+__attribute__((noinline)) wchar_t *ORVA_Value::moveText(size_t characters)
+{
    const size_t used = static_cast<size_t>(m_stringLength) + 1;
    if (characters < used)
       characters = used;
    if (!IsTextShared(m_string))
    {
-      if (characters <= textCapacity())
-         return m_string;
       size_t capacity = 0;
       wchar_t *grown = GrowOwnText(m_string, TextRoomOf(m_textRoom), used, characters, &capacity);
       if (grown == nullptr)

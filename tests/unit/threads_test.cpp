@@ -349,3 +349,27 @@ TEST(Threads, TextsSharedAcrossThreads)
    EXPECT_EQ(original.getValueAsCString(), before);
    EXPECT_STREQ(before, L"one text that every thread shares.");
 }
+
+// Two threads each hold a copy of the same texts, read them and drop their copies at once:
+// whichever drops a text last gives its buffer back to its pool, which writes into it, so
+// the other thread's reads must come before.
+TEST(Threads, LastHolderOfASharedTextOnEitherThread)
+{
+   constexpr int kTexts = 2000;
+   std::vector<ORVA_Value *> holders[2];
+   for (int i = 0; i < kTexts; i++)
+   {
+      holders[0].push_back(new ORVA_Value((L"text " + std::to_wstring(i)).c_str()));
+      holders[1].push_back(new ORVA_Value(holders[0].back()));
+   }
+   std::vector<int> failures(2, 0);
+   runThreads(2, [&](int t) {
+      for (int i = 0; i < kTexts; i++)
+      {
+         if (std::wcscmp(holders[t][i]->getValueAsCString(), (L"text " + std::to_wstring(i)).c_str()) != 0)
+            failures[t]++;
+         delete holders[t][i];
+      }
+   });
+   EXPECT_EQ(failures, std::vector<int>(2, 0));
+}
