@@ -305,8 +305,8 @@ TEST(Threads, ClonesOfOneProgramRunAtOnce)
 // Copies of one value share its text across threads: every thread copies the host's value,
 // changes some of its copies (which makes their text their own) and drops copies that the
 // host made for it, while scripts run with copies as arguments; the results the threads
-// copy out are dropped here. Afterwards the host's value is again the text's only holder,
-// so an append that fits changes the text where it is.
+// copy out are dropped here. A count of holders that drifts shows as a buffer given back
+// too early or never (the AddressSanitizer build checks leaks).
 TEST(Threads, TextsSharedAcrossThreads)
 {
    constexpr int kRounds = 200;
@@ -344,10 +344,8 @@ TEST(Threads, TextsSharedAcrossThreads)
       EXPECT_STREQ(result->getValueAsCString(), L"one text that every thread shares!");
       delete result;
    }
-   const wchar_t *before = original.getValueAsCString();
    original.concatenate(L".", 1);
-   EXPECT_EQ(original.getValueAsCString(), before);
-   EXPECT_STREQ(before, L"one text that every thread shares.");
+   EXPECT_STREQ(original.getValueAsCString(), L"one text that every thread shares.");
 }
 
 // Two threads each hold a copy of the same texts, read them and drop their copies at once:
