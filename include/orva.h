@@ -251,10 +251,16 @@ protected:
    void updateString();
 
 private:
+   /* Upper and lower case change a copy's text in place. */
+   friend ORVA_Value *MapTextCase(const ORVA_Value *source, int (*map)(int));
+
    void releaseReference();
    void setText(wchar_t *text, uint32_t length, size_t capacity);
    /* Characters m_string has room for, the terminator included. */
    uint32_t textCapacity() const;
+   /* The text, shared with copies of the value, made its own before it changes in place. */
+   wchar_t *ownText(size_t characters);
+   wchar_t *moveText(size_t characters);
    const wchar_t *storedName() const;
    void dropName() noexcept;
    /* Room for the longest text a number forms: 309 digits of a real, sign, point and six

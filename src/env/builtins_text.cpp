@@ -16,6 +16,24 @@
 
 #include "env/builtins.h"
 
+// A copy of the argument whose text is mapped character by character. Only characters 0 to
+// 255 go through the C library's single-byte conversion; the type and number stay those of
+// the argument. The copy shares the argument's text until it makes the text its own.
+ORVA_Value *MapTextCase(const ORVA_Value *source, int (*map)(int))
+{
+   std::unique_ptr<ORVA_Value> copy(new ORVA_Value(source));
+   uint32_t length = 0;
+   if (copy->getValueAsString(&length) == nullptr)
+      return copy.release();
+   wchar_t *text = copy->ownText(static_cast<size_t>(length) + 1);
+   for (uint32_t i = 0; i < length; i++)
+   {
+      if (text[i] >= 0 && text[i] <= 255)
+         text[i] = static_cast<wchar_t>(map(static_cast<int>(text[i])));
+   }
+   return copy.release();
+}
+
 namespace {
 
 // The widest text d2x produces: its formatting buffer held 128 characters with the
@@ -37,24 +55,6 @@ const wchar_t *textOf(ORVA_Value *value, uint32_t *length)
       return L"";
    }
    return text;
-}
-
-// A copy of the argument whose text is mapped character by character. Only characters 0 to
-// 255 go through the C library's single-byte conversion; the type and number stay those of
-// the argument.
-ORVA_Value *mapCase(ORVA_Value *argument, int (*convert)(int))
-{
-   auto *copy = new ORVA_Value(argument);
-   uint32_t length = 0;
-   // The copy owns this buffer (it was just allocated for it), so changing it in place is
-   // changing the copy's own text.
-   auto *text = const_cast<wchar_t *>(copy->getValueAsString(&length));
-   for (uint32_t i = 0; text != nullptr && i < length; i++)
-   {
-      if (text[i] >= 0 && text[i] <= 255)
-         text[i] = static_cast<wchar_t>(convert(static_cast<int>(text[i])));
-   }
-   return copy;
 }
 
 // The pad character of left and right: space, or the first character of the third argument.
@@ -256,7 +256,7 @@ int builtinUpper(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
 {
    if (!argv[0]->isString())
       return ORVA_ERR_NOT_A_STRING;
-   *result = mapCase(argv[0], toupper);
+   *result = MapTextCase(argv[0], toupper);
    return 0;
 }
 
@@ -264,7 +264,7 @@ int builtinLower(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
 {
    if (!argv[0]->isString())
       return ORVA_ERR_NOT_A_STRING;
-   *result = mapCase(argv[0], tolower);
+   *result = MapTextCase(argv[0], tolower);
    return 0;
 }
 

@@ -7,10 +7,13 @@
 // recognition (updateNumber) once, and when the text reads as a number the value takes that
 // number while keeping the text it was made from (0x1A stays "0x1A" until changed).
 //
-// Ownership: the value owns its text, its name (malloc'ed), its ORVA_Object instance, and one
-// reference on its array or iterator; releaseReference gives these up. Text buffers come
-// from the per-thread text pool (newText, TextRelease) and know their capacity, so that a
-// text that grows by appending has room to spare.
+// Ownership: the value holds its text, owns its name (malloc'ed) and its ORVA_Object
+// instance, and holds one reference on its array or iterator; releaseReference gives these
+// up. Text buffers come from the per-thread text pool (newText, DropText) and know their
+// capacity, so that a text that grows by appending has room to spare. A copy of a value
+// shares its text buffer (values/shared_text.h): whatever changes a text in place makes it
+// the value's own first (ownText), so a text a value hands out stays as it was while the
+// value is unchanged, whatever its copies do.
 //
 // A value is 24 bytes, because arrays hold their elements' values inline. Two rare or
 // secondary things are kept out of it for that:
@@ -33,6 +36,7 @@
 #include "platform/platform.h"
 #include "values/pool.h"
 #include "values/plain_int32.h"
+#include "values/shared_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -58,9 +62,9 @@ namespace {
 // so running out of memory throws std::bad_alloc, which a run reports as "Out of memory".
 wchar_t *newText(size_t characters, size_t *capacity)
 {
-   // Never less than TextRoomCode can code.
-   const size_t bytes = std::max<size_t>(characters * sizeof(wchar_t), kTextRoomSmallest);
-   auto *text = static_cast<wchar_t *>(TextAllocate(bytes, capacity));
+   // The holders' count makes every block at least as large as TextRoomCode can code.
+   static_assert(kSharedTextHeader + sizeof(wchar_t) >= kTextRoomSmallest, "a text block is never too small to code");
+   wchar_t *text = NewSharedText(characters, capacity);
    if (text == nullptr)
       throw std::bad_alloc();
    return text;
@@ -73,6 +77,13 @@ wchar_t *copyText(const wchar_t *source, uint32_t length, size_t *capacity)
    memcpy(text, source, static_cast<size_t>(length) * sizeof(wchar_t));
    text[length] = 0;
    return text;
+}
+
+// Gives up a value's hold on its text. Out of line: most values die holding a plain
+// number, and their destructor then needs no stack frame.
+__attribute__((noinline)) void dropTextOf(wchar_t *text, uint8_t room)
+{
+   DropText(text, TextRoomOf(room));
 }
 
 // A copy of a value's name; throws std::bad_alloc rather than lose the name.
@@ -143,15 +154,60 @@ struct NumberReading
    double real;
 };
 
+// What a text that starts like a plain decimal integer, a '-' or none and then a digit
+// other than 0, reads as an integer: kPlainInteger when the whole text is at most 18 such
+// digits (no overflow, and the text is the number's own form), kNoInteger when something
+// else follows the digits (the integer parser stops there as well, short of the end), and
+// kUnsure for every other text, which the integer parser reads.
+enum class PlainReading { kPlainInteger, kNoInteger, kUnsure };
+
+PlainReading readPlainInteger(const wchar_t *text, uint32_t length, int64_t *integer)
+{
+   const uint32_t sign = (length > 0 && text[0] == L'-') ? 1 : 0;
+   if (length == sign || length - sign > 18 || text[sign] < L'1' || text[sign] > L'9')
+      return PlainReading::kUnsure;
+   int64_t number = 0;
+   for (uint32_t i = sign; i < length; i++)
+   {
+      if (text[i] < L'0' || text[i] > L'9')
+         return PlainReading::kNoInteger;
+      number = number * 10 + (text[i] - L'0');
+   }
+   *integer = sign ? -number : number;
+   return PlainReading::kPlainInteger;
+}
+
+// Whether the whole text reads as an integer in C base-0 form, which, and whether the text
+// is the form updateString gives that integer.
+bool readInteger(const wchar_t *text, uint32_t length, int64_t *integer, bool *formed)
+{
+   switch (readPlainInteger(text, length, integer))
+   {
+      case PlainReading::kPlainInteger:
+         *formed = true;
+         return true;
+      case PlainReading::kNoInteger:
+         return false;
+      default:
+         break;
+   }
+   wchar_t *end;
+   *integer = qv_wcstoll(text, &end, 0);
+   if (*end != 0 || static_cast<size_t>(end - text) != length)
+      return false;
+   *formed = isFormedText(*integer, text, length);
+   return true;
+}
+
 // Number recognition proper, out of line: updateNumber turns most texts away before.
 __attribute__((noinline)) NumberReading readNumber(const wchar_t *text, uint32_t length)
 {
    NumberReading reading{ORVA_DT_STRING, false, 0, 0.0};
-   wchar_t *end;
-   const int64_t integer = qv_wcstoll(text, &end, 0);
-   if (*end == 0 && static_cast<size_t>(end - text) == length)
+   int64_t integer = 0;
+   bool formed = false;
+   if (readInteger(text, length, &integer, &formed))
    {
-      reading.formed = isFormedText(integer, text, length);
+      reading.formed = formed;
       reading.integer = integer;
       const bool fitsInt32 =
          integer >= std::numeric_limits<int32_t>::min() && integer <= std::numeric_limits<int32_t>::max();
@@ -162,6 +218,7 @@ __attribute__((noinline)) NumberReading readNumber(const wchar_t *text, uint32_t
    // their form alone, before any conversion.
    if (qv_wcsrealspan(text) != length)
       return reading;
+   wchar_t *end;
    const double real = qv_wcstod(text, &end);
    if (end != text && *end == 0 && static_cast<size_t>(end - text) == length)
    {
@@ -196,8 +253,8 @@ ORVA_Value::ORVA_Value()
 }
 
 // The members are set here rather than by delegating to ORVA_Value(): values are copied
-// on every push of a variable. The text and the name are copied before any reference is
-// taken, so running out of memory leaves nothing behind.
+// on every push of a variable. The text is shared, not copied; the name is copied before
+// any reference is taken, so running out of memory leaves nothing behind.
 ORVA_Value::ORVA_Value(const ORVA_Value *src)
    : m_string(nullptr), m_stringLength(0), m_dataType(ORVA_DT_NULL), m_textRoom(0), m_stringValid(false),
      m_textFormed(false), m_named(false)
@@ -208,10 +265,9 @@ ORVA_Value::ORVA_Value(const ORVA_Value *src)
    // A text formed from the number is left out: the copy forms the same text when asked.
    if (src->m_stringValid && src->m_string != nullptr && !src->m_textFormed)
    {
-      // What setText does, for a value that has no text to give up yet.
-      size_t capacity;
-      m_string = copyText(src->m_string, src->m_stringLength, &capacity);
-      m_textRoom = TextRoomCode(capacity);
+      m_string = src->m_string;
+      ShareText(m_string);
+      m_textRoom = src->m_textRoom;
       m_stringLength = src->m_stringLength;
       m_stringValid = true;
    }
@@ -368,7 +424,7 @@ ORVA_Value::~ORVA_Value()
    if (m_named)
       dropName();
    if (m_string != nullptr)
-      TextRelease(m_string, TextRoomOf(m_textRoom));
+      dropTextOf(m_string, m_textRoom);
    if (m_dataType >= ORVA_DT_OBJECT && m_dataType <= ORVA_DT_ITERATOR)
       releaseReference();
 }
@@ -409,7 +465,44 @@ void ORVA_Value::swap(ORVA_Value &other) noexcept
 
 uint32_t ORVA_Value::textCapacity() const
 {
-   return (m_string != nullptr) ? static_cast<uint32_t>(TextRoomOf(m_textRoom) / sizeof(wchar_t)) : 0;
+   return (m_string != nullptr) ? static_cast<uint32_t>(SharedTextCharacters(TextRoomOf(m_textRoom))) : 0;
+}
+
+// Makes the cached text the value's alone, copying it when other values share it, with
+// room for at least `characters` characters (the terminator included); returns it. The
+// value must have a valid text. Throws std::bad_alloc and leaves the text as it was when
+// memory runs out.
+wchar_t *ORVA_Value::ownText(size_t characters)
+{
+   if (characters <= textCapacity() && !IsTextShared(m_string))
+      return m_string;
+   return moveText(characters);
+}
+
+// ownText's other cases, out of line: the text moves to a buffer of its own or a larger
+// one.
+__attribute__((noinline)) wchar_t *ORVA_Value::moveText(size_t characters)
+{
+   const size_t used = static_cast<size_t>(m_stringLength) + 1;
+   if (characters < used)
+      characters = used;
+   if (!IsTextShared(m_string))
+   {
+      size_t capacity = 0;
+      wchar_t *grown = GrowOwnText(m_string, TextRoomOf(m_textRoom), used, characters, &capacity);
+      if (grown == nullptr)
+         throw std::bad_alloc();
+      m_string = grown;
+      m_textRoom = TextRoomCode(capacity);
+      return m_string;
+   }
+   size_t capacity;
+   wchar_t *own = newText(characters, &capacity);
+   memcpy(own, m_string, used * sizeof(wchar_t));
+   DropText(m_string, TextRoomOf(m_textRoom));
+   m_string = own;
+   m_textRoom = TextRoomCode(capacity);
+   return m_string;
 }
 
 // Stores text (a buffer from newText with room for capacity bytes) as the cached text
@@ -419,7 +512,7 @@ inline void ORVA_Value::setText(wchar_t *text, uint32_t length, size_t capacity)
 {
    // Every field invalidateString would clear is set here: only the old text goes.
    if (m_string != nullptr)
-      TextRelease(m_string, TextRoomOf(m_textRoom));
+      DropText(m_string, TextRoomOf(m_textRoom));
    m_string = text;
    m_textRoom = TextRoomCode(capacity);
    m_stringLength = length;
@@ -504,7 +597,7 @@ void ORVA_Value::dropName() noexcept
 void ORVA_Value::invalidateString()
 {
    if (m_string != nullptr)
-      TextRelease(m_string, TextRoomOf(m_textRoom));
+      DropText(m_string, TextRoomOf(m_textRoom));
    m_string = nullptr;
    m_textRoom = 0;
    m_stringLength = 0;

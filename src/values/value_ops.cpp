@@ -9,7 +9,6 @@
 // zero leave the receiver unchanged (the dispatch reports the error before calling), and
 // int32 -2147483648 / -1 wraps to -2147483648 with remainder 0, as int64 does.
 #include "orva.h"
-#include "values/pool.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -100,27 +99,15 @@ void ORVA_Value::concatenate(const wchar_t *text, uint32_t length)
    size_t newLength = static_cast<size_t>(m_stringLength) + length;
    if (newLength > std::numeric_limits<uint32_t>::max() - 1)
       throw std::bad_alloc();
-   wchar_t *joined = m_string;
-   if (newLength + 1 > textCapacity())
-   {
-      // The appended text may be the receiver's own text; keep it reachable as the
-      // buffer moves.
-      const bool ownText = (text >= m_string && text <= m_string + m_stringLength);
-      const size_t offset = ownText ? static_cast<size_t>(text - m_string) : 0;
-      // Small texts move to the next power-of-two class of the text pool, which leaves
-      // room for the appends that follow; large ones are reallocated to the size asked,
-      // which the C allocator often extends in place.
-      const size_t used = (static_cast<size_t>(m_stringLength) + 1) * sizeof(wchar_t);
-      size_t capacity = 0;
-      joined = static_cast<wchar_t *>(
-         TextGrow(m_string, TextRoomOf(m_textRoom), used, (newLength + 1) * sizeof(wchar_t), &capacity));
-      if (joined == nullptr)
-         throw std::bad_alloc();
-      if (ownText)
-         text = joined + offset;
-      m_string = joined;
-      m_textRoom = TextRoomCode(capacity);
-   }
+   // The appended text may be the receiver's own text; keep it reachable as the buffer
+   // moves. Small texts move to the next power-of-two class of the text pool, which leaves
+   // room for the appends that follow; large ones are reallocated to the size asked, which
+   // the C allocator often extends in place.
+   const bool selfAppend = (text >= m_string && text <= m_string + m_stringLength);
+   const size_t offset = selfAppend ? static_cast<size_t>(text - m_string) : 0;
+   wchar_t *joined = ownText(newLength + 1);
+   if (selfAppend)
+      text = joined + offset;
    if (length > 0)
       memmove(joined + m_stringLength, text, static_cast<size_t>(length) * sizeof(wchar_t));
    joined[newLength] = 0;

@@ -107,6 +107,23 @@ TEST(NumberRecognition, Table)
       {L"1e5e5", ORVA_DT_STRING, 0, 0},
       {L" -2.5e-1", ORVA_DT_REAL, 0, -0.25},
       {L"1.5E3", ORVA_DT_REAL, 0, 1500.0},
+      // Plain decimal integers and texts that start like one.
+      {L"0", ORVA_DT_INT32, 0, 0},
+      {L"-0", ORVA_DT_INT32, 0, 0},
+      {L"7", ORVA_DT_INT32, 7, 0},
+      {L"-42", ORVA_DT_INT32, -42, 0},
+      {L"999999999999999999", ORVA_DT_INT64, 999999999999999999LL, 0},
+      {L"-999999999999999999", ORVA_DT_INT64, -999999999999999999LL, 0},
+      {L"1000000000000000000", ORVA_DT_INT64, 1000000000000000000LL, 0},
+      {L"9223372036854775807", ORVA_DT_INT64, kInt64Max, 0},
+      {L"9999999999999999999", ORVA_DT_INT64, kInt64Max, 0},
+      {L"-9223372036854775808", ORVA_DT_INT64, kInt64Min, 0},
+      {L"5e2", ORVA_DT_REAL, 0, 500.0},
+      {L"12.5", ORVA_DT_REAL, 0, 12.5},
+      {L"-3.", ORVA_DT_REAL, 0, -3.0},
+      {L"1-2", ORVA_DT_STRING, 0, 0},
+      {L"3a", ORVA_DT_STRING, 0, 0},
+      {L"--1", ORVA_DT_STRING, 0, 0},
    };
    for (const Case &c : cases)
    {
@@ -117,6 +134,8 @@ TEST(NumberRecognition, Table)
       else
          EXPECT_EQ(value->getValueAsInt64(), c.integer) << c.text;
       EXPECT_EQ(textOf(value.get()), c.text) << "the text it was made from stays";
+      ValuePtr copy(new ORVA_Value(value.get()));
+      EXPECT_EQ(textOf(copy.get()), c.text) << "a copy has the same text";
    }
 }
 
