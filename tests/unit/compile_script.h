@@ -17,4 +17,9 @@ inline ORVA_Program *compile(const wchar_t *source)
    return program;
 }
 
+inline ORVA_Program *compile(const std::wstring &source)
+{
+   return compile(source.c_str());
+}
+
 #endif

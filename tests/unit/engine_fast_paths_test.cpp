@@ -10,58 +10,9 @@
 
 #include <orva.h>
 
+#include "script_outcome.h"
+
 namespace {
-
-struct Outcome
-{
-   int rc;
-   std::wstring error;
-   std::wstring result;
-};
-
-ORVA_Program *compile(const std::wstring &source)
-{
-   wchar_t errorText[1024] = L"";
-   ORVA_Program *program = ORVACompile(source.c_str(), errorText, 1024);
-   EXPECT_NE(program, nullptr) << errorText;
-   return program;
-}
-
-Outcome run(const std::wstring &source, uint64_t maxSteps = 0)
-{
-   ORVA_Program *program = compile(source);
-   if (program == nullptr)
-      return {-2, L"does not compile", L""};
-   ORVA_RunLimits limits;
-   limits.maxSteps = maxSteps;
-   program->setRunLimits(limits);
-   Outcome outcome{program->run(nullptr, 0, nullptr), L"", L""};
-   if (outcome.rc != 0 && program->getErrorText() != nullptr)
-      outcome.error = program->getErrorText();
-   ORVA_Value *result = program->getResult();
-   if (result != nullptr)
-   {
-      const wchar_t *text = result->getValueAsCString();
-      outcome.result = text != nullptr ? text : L"(no text)";
-   }
-   delete program;
-   return outcome;
-}
-
-// The fewest steps with which the script completes (binary search over the step limit).
-uint64_t stepsNeeded(const std::wstring &source)
-{
-   uint64_t low = 1, high = 10000000;
-   while (low < high)
-   {
-      const uint64_t middle = (low + high) / 2;
-      if (run(source, middle).rc == 0)
-         high = middle;
-      else
-         low = middle + 1;
-   }
-   return low;
-}
 
 // A script and the text of the value it returns.
 struct ResultCase
@@ -76,7 +27,7 @@ void expectResults(const ResultCase (&cases)[N])
 {
    for (const ResultCase &c : cases)
    {
-      Outcome outcome = run(c.source);
+      Outcome outcome = runScript(c.source);
       EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
       EXPECT_EQ(outcome.result, c.result) << c.name;
    }
@@ -193,8 +144,8 @@ TEST(EngineFastPaths, FusedInstructionsCountAllTheirSteps)
       const uint64_t needed = stepsNeeded(source);
       EXPECT_EQ(needed, codeSize) << c.name;
       // The last instruction, the implicit end, has the line after the last statement.
-      EXPECT_EQ(run(source, needed - 1).error, L"Error 28 in line 3002: Instruction limit exceeded") << c.name;
-      EXPECT_EQ(run(source, needed - 2).error, L"Error 28 in line 3001: Instruction limit exceeded") << c.name;
+      EXPECT_EQ(runScript(source, needed - 1).error, L"Error 28 in line 3002: Instruction limit exceeded") << c.name;
+      EXPECT_EQ(runScript(source, needed - 2).error, L"Error 28 in line 3001: Instruction limit exceeded") << c.name;
    }
 }
 
@@ -253,11 +204,11 @@ TEST(EngineFastPaths, StatementsCountAllTheirSteps)
    };
    const std::wstring fast = withZero(L"0");
    const std::wstring slow = withZero(L"0U");
-   ASSERT_EQ(run(fast).result, run(slow).result);
+   ASSERT_EQ(runScript(fast).result, runScript(slow).result);
    const uint64_t needed = stepsNeeded(slow);
    EXPECT_EQ(stepsNeeded(fast), needed);
    for (uint64_t limit = needed - 40; limit < needed; limit++)
-      EXPECT_EQ(run(fast, limit).error, run(slow, limit).error) << limit;
+      EXPECT_EQ(runScript(fast, limit).error, runScript(slow, limit).error) << limit;
 }
 
 TEST(EngineFastPaths, EveryLoopShapeCountsEachInstructionPerRound)
@@ -317,12 +268,12 @@ TEST(EngineFastPaths, AppendsGrowTheTextInPlace)
    // The same loop on a number (copied, appended to, assigned) takes as many steps.
    const wchar_t *text = L"i = 0U; while (i < 50U) { s = \"5\"; s .= \"ab\" . i; i = i + 1U; } return s;";
    const wchar_t *number = L"i = 0U; while (i < 50U) { s = 5; s .= \"ab\" . i; i = i + 1U; } return s;";
-   ASSERT_EQ(run(text).result, L"5ab49");
-   ASSERT_EQ(run(number).result, L"5ab49");
+   ASSERT_EQ(runScript(text).result, L"5ab49");
+   ASSERT_EQ(runScript(number).result, L"5ab49");
    const uint64_t needed = stepsNeeded(number);
    EXPECT_EQ(stepsNeeded(text), needed);
    for (uint64_t limit = needed - 30; limit < needed; limit++)
-      EXPECT_EQ(run(text, limit).error, run(number, limit).error) << limit;
+      EXPECT_EQ(runScript(text, limit).error, runScript(number, limit).error) << limit;
 }
 
 TEST(EngineFastPaths, CallsCountTheirParameterSteps)
@@ -360,7 +311,7 @@ TEST(EngineFastPaths, ReturnedLocalsCountTheirReturn)
    const uint64_t needed = stepsNeeded(local);
    EXPECT_EQ(stepsNeeded(global) - needed, declaration);
    for (uint64_t limit = needed - 12; limit < needed; limit++)
-      EXPECT_EQ(run(local, limit).error, run(global, limit + declaration).error) << limit;
+      EXPECT_EQ(runScript(local, limit).error, runScript(global, limit + declaration).error) << limit;
 }
 
 TEST(EngineFastPaths, ErrorsKeepTheirLines)
@@ -385,5 +336,5 @@ TEST(EngineFastPaths, ErrorsKeepTheirLines)
       {"element of a number in a later round", L"array a; a[0] = 1; x = a;\nfor (i = 0; i < 3; i++) {\n   z = x[0] + i;\n   if (i == 1) x = 5; }\n", L"Error 24 in line 3: Attempt to use array element access operation on non-array"},
    };
    for (const Case &c : cases)
-      EXPECT_EQ(run(c.source).error, c.error) << c.name;
+      EXPECT_EQ(runScript(c.source).error, c.error) << c.name;
 }

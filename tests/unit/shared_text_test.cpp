@@ -4,6 +4,8 @@
 // reads as it did. Under AddressSanitizer a buffer given back too early shows as well.
 #include <orva.h>
 
+#include "value_text.h"
+
 #include "compile_script.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +17,6 @@
 
 namespace {
 
-using ValuePtr = std::unique_ptr<ORVA_Value>;
-
-std::wstring textOf(ORVA_Value *value)
-{
-   uint32_t length = 0;
-   const wchar_t *text = value->getValueAsString(&length);
-   return text != nullptr ? std::wstring(text, length) : L"(no text)";
-}
 
 struct Change
 {

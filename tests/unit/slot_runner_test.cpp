@@ -11,51 +11,9 @@
 
 #include <orva.h>
 
+#include "script_outcome.h"
+
 namespace {
-
-struct Outcome
-{
-   int rc;
-   std::wstring error;
-   std::wstring result;
-   std::wstring stack;
-};
-
-Outcome run(const std::wstring &source, uint64_t maxSteps = 0, ORVA_VariableSystem *constants = nullptr)
-{
-   wchar_t errorText[1024] = L"";
-   ORVA_Program *program = ORVACompile(source.c_str(), errorText, 1024);
-   EXPECT_NE(program, nullptr) << errorText;
-   if (program == nullptr)
-      return {-2, L"does not compile", L"", L""};
-   ORVA_RunLimits limits;
-   limits.maxSteps = maxSteps;
-   program->setRunLimits(limits);
-   Outcome outcome{program->run(nullptr, 0, nullptr, nullptr, nullptr, constants), L"", L"", L""};
-   if (outcome.rc != 0 && program->getErrorText() != nullptr)
-      outcome.error = program->getErrorText();
-   for (const ORVA_StackFrame &frame : program->getErrorInfo().callStack)
-      outcome.stack += frame.function + L":" + std::to_wstring(frame.line) + L" ";
-   ORVA_Value *result = program->getResult();
-   if (result != nullptr && result->getValueAsCString() != nullptr)
-      outcome.result = result->getValueAsCString();
-   delete program;
-   return outcome;
-}
-
-uint64_t stepsNeeded(const std::wstring &source)
-{
-   uint64_t low = 1, high = 100000000;
-   while (low < high)
-   {
-      const uint64_t middle = (low + high) / 2;
-      if (run(source, middle).rc == 0)
-         high = middle;
-      else
-         low = middle + 1;
-   }
-   return low;
-}
 
 const std::wstring kReference = L"global z; ";
 
@@ -112,7 +70,7 @@ TEST(SlotRunner, ResultsStayTheSame)
    };
    for (const Case &c : cases)
    {
-      const Outcome outcome = run(c.source);
+      const Outcome outcome = runScript(c.source);
       EXPECT_EQ(outcome.rc, 0) << c.name << ": " << std::string(outcome.error.begin(), outcome.error.end());
       EXPECT_EQ(outcome.result, c.result) << c.name;
    }
@@ -120,9 +78,9 @@ TEST(SlotRunner, ResultsStayTheSame)
 
 TEST(SlotRunner, StepsErrorsAndCallStacksAreTheLoops)
 {
-   const Outcome compact = run(kCalls);
+   const Outcome compact = runScript(kCalls);
    ASSERT_EQ(compact.rc, 0);
-   EXPECT_EQ(compact.result, run(kReference + kCalls).result);
+   EXPECT_EQ(compact.result, runScript(kReference + kCalls).result);
    wchar_t errorText[1024];
    ORVA_Program *withGlobal = ORVACompile((kReference + kCalls).c_str(), errorText, 1024);
    ORVA_Program *without = ORVACompile(kCalls.c_str(), errorText, 1024);
@@ -138,15 +96,15 @@ TEST(SlotRunner, StepsErrorsAndCallStacksAreTheLoops)
    // increment, the back-jump) and of the recursion's deepest frames, then the end.
    for (uint64_t limit = 2000; limit < 2080; limit++)
    {
-      const Outcome a = run(kCalls, limit);
-      const Outcome b = run(kReference + kCalls, limit + declaration);
+      const Outcome a = runScript(kCalls, limit);
+      const Outcome b = runScript(kReference + kCalls, limit + declaration);
       EXPECT_EQ(a.error, b.error) << limit;
       EXPECT_EQ(a.stack, b.stack) << limit;
    }
    for (uint64_t limit = needed - 400; limit < needed; limit += 7)
    {
-      const Outcome a = run(kCalls, limit);
-      const Outcome b = run(kReference + kCalls, limit + declaration);
+      const Outcome a = runScript(kCalls, limit);
+      const Outcome b = runScript(kReference + kCalls, limit + declaration);
       EXPECT_EQ(a.error, b.error) << limit;
       EXPECT_EQ(a.stack, b.stack) << limit;
    }
@@ -155,8 +113,8 @@ TEST(SlotRunner, StepsErrorsAndCallStacksAreTheLoops)
 TEST(SlotRunner, RunawayRecursionStopsAsInTheLoop)
 {
    const std::wstring source = L"sub r(n) { if (n < 0) z = 1; return r(n + 1); }\nreturn r(0);\n";
-   const Outcome compact = run(source);
-   const Outcome reference = run(kReference + source);
+   const Outcome compact = runScript(source);
+   const Outcome reference = runScript(kReference + source);
    EXPECT_NE(compact.rc, 0);
    EXPECT_EQ(compact.error, reference.error);
    EXPECT_EQ(compact.stack.size(), reference.stack.size());
@@ -168,7 +126,7 @@ TEST(SlotRunner, HostConstantsComeFirst)
    ORVA_VariableSystem constants(true);
    constants.create(L"b", new ORVA_Value(static_cast<int32_t>(3)));
    const std::wstring source = L"sub f(a) { return a + b; }\nsub g(a) { b = a; return b; }\nx = f(1);\nreturn x . g(2);\n";
-   const Outcome outcome = run(source, 0, &constants);
+   const Outcome outcome = runScript(source, 0, &constants);
    EXPECT_EQ(outcome.error, L"Error 25 in line 2: Cannot assign to a variable that is constant");
 }
 
@@ -199,8 +157,8 @@ TEST(SlotRunner, ErrorsAreTheLoops)
    };
    for (const wchar_t *source : sources)
    {
-      const Outcome compact = run(source);
-      const Outcome reference = run(kReference + source);
+      const Outcome compact = runScript(source);
+      const Outcome reference = runScript(kReference + source);
       EXPECT_NE(compact.rc, 0) << std::wstring(source).c_str();
       EXPECT_EQ(compact.error, reference.error);
       EXPECT_EQ(compact.stack, reference.stack);

@@ -3,6 +3,8 @@
 // another (also after the thread that made them has ended).
 #include <orva.h>
 
+#include "value_text.h"
+
 #include "values/pool.h"
 
 #include <gtest/gtest.h>
@@ -14,14 +16,6 @@
 
 namespace {
 
-using ValuePtr = std::unique_ptr<ORVA_Value>;
-
-std::wstring textOf(ORVA_Value *value)
-{
-   uint32_t length = 0;
-   const wchar_t *text = value->getValueAsString(&length);
-   return text != nullptr ? std::wstring(text, length) : L"(no text)";
-}
 
 // A text of `length` characters that differ from their neighbours, so a misplaced copy
 // shows.
