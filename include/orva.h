@@ -488,7 +488,8 @@ private:
    /* set with the contents of `value` (left with the element's old contents, or null):
       an element that is already there takes them without a new value being made. */
    void assign(int index, ORVA_Value &value);
-   /* assign of a plain number; one appended to a dense array is made in its slot. */
+   /* assign of a plain number: an element holding neither a name nor a reference takes
+      it in place, and one appended to a dense array is made in its slot. */
    void assignNumber(int index, int32_t number);
    void append(int index, ORVA_Value &value);
    void clear(int index);

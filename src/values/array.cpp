@@ -507,9 +507,17 @@ ORVA_Array::Element *ORVA_Array::recordFor(int index, int *position) const
    return found ? &m_elements[*position] : nullptr;
 }
 
-// Stores past the last element of a dense array (or the first element of an empty one).
 void ORVA_Array::assignNumber(int index, int32_t number)
 {
+   // An element holding no name and no reference takes the number in place, as a stored
+   // copy would replace it: nothing released could reach this array.
+   ORVA_Value *element = get(index);
+   if (element != nullptr && element->getName() == nullptr && !element->isObject() && !element->isArray() &&
+       !element->isIterator())
+   {
+      element->set(number);
+      return;
+   }
    if (m_dense && (m_size == 0 || int64_t{index} - m_base == m_size))
    {
       ::new (static_cast<void *>(takeSlot())) ORVA_Value(number);

@@ -1033,18 +1033,10 @@ public:
          {
             ORVA_Array *elements = stack[0].array;
             const int32_t index = stack[1].number;
-            ORVA_Value *element = elements->get(index);
-            if (element != nullptr && holdsPlainData(element))
-            {
-               element->set(stack[2].number);
-               *next = after;
-               return true;
-            }
             const uint32_t limit = program->m_limits.maxArrayElements;
-            if (limit != 0 && static_cast<uint32_t>(elements->size()) >= limit && element == nullptr)
+            if (limit != 0 && static_cast<uint32_t>(elements->size()) >= limit && elements->get(index) == nullptr)
                return false;
-            ORVA_Value number(stack[2].number);
-            elements->assign(index, number);
+            elements->assignNumber(index, stack[2].number);
             *next = after;
             return true;
          }
@@ -1063,13 +1055,6 @@ public:
    static bool isPlainInt32(const ORVA_Value *value)
    {
       return value != nullptr && value->getDataType() == ORVA_DT_INT32 && value->getName() == nullptr;
-   }
-
-   // A value that a number can overwrite in place, as a stored copy would replace it: no
-   // name to drop, and no reference whose release could reach the array being stored into.
-   static bool holdsPlainData(const ORVA_Value *value)
-   {
-      return value->getName() == nullptr && !value->isObject() && !value->isArray() && !value->isIterator();
    }
 
    // Gives the variable a new int32 value without text or name, as an operation's

@@ -115,7 +115,6 @@ private:
    void leave(uint32_t depth, uint32_t ip, uint32_t count, const SlotValue *top);
    void rebuildFrame(uint32_t index, size_t end);
    void releaseFrame(uint32_t index);
-   void storeElement(ORVA_Array *elements, int32_t index, int32_t number);
    bool mayStore(ORVA_Array *elements, int32_t index) const;
    ORVA_Value *box(SlotValue &value, const SlotFunction *function);
    // What PUSH_VAR puts on the data stack for a slot's value: the value, or the array of
@@ -291,20 +290,6 @@ bool ORVA_SlotRunner::mayStore(ORVA_Array *elements, int32_t index) const
 {
    const uint32_t limit = m_program->m_limits.maxArrayElements;
    return limit == 0 || static_cast<uint32_t>(elements->size()) < limit || elements->get(index) != nullptr;
-}
-
-// ESET of a number: an element holding neither a name nor a reference takes it in place,
-// as a stored copy would replace it.
-void ORVA_SlotRunner::storeElement(ORVA_Array *elements, int32_t index, int32_t number)
-{
-   ORVA_Value *element = elements->get(index);
-   if (element != nullptr && element->getName() == nullptr && !element->isObject() && !element->isArray() &&
-       !element->isIterator())
-   {
-      element->set(number);
-      return;
-   }
-   elements->assignNumber(index, number);
 }
 
 // Pushes the outermost call's result for the instruction loop, which goes on after the call.
@@ -549,7 +534,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
           !mayStore(sp[-3].array, sp[-2].number))
          goto handOver;
       STEP();
-      storeElement(sp[-3].array, sp[-2].number, sp[-1].number);
+      sp[-3].array->assignNumber(sp[-2].number, sp[-1].number);
       sp -= 2;
       sp[-1] = sp[1];
       pc++;
@@ -683,7 +668,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
           !mayStore(sp[-3].array, sp[-2].number))
          goto *kCode[pc->base];
       count -= 2;
-      storeElement(sp[-3].array, sp[-2].number, sp[-1].number);
+      sp[-3].array->assignNumber(sp[-2].number, sp[-1].number);
       sp -= 3;
       pc += 2;
       DISPATCH();
