@@ -269,6 +269,8 @@ private:
    uint32_t formNumberText(wchar_t *buffer) const;
    int32_t convertToInt32() const;
    friend bool IsPlainInt32(const ORVA_Value *value);
+   friend bool OverwritePlainInt32(ORVA_Value *value, int32_t number);
+   friend ORVA_Array *ArrayOf(const ORVA_Value *value);
    bool testZero() const;
 
    /* 24 bytes: arrays hold their elements' values inline, so every byte here counts a
@@ -481,6 +483,8 @@ private:
    /* The value slot at a number (see array.cpp); for a dense array, the element at that
       position. */
    ORVA_Value *slotAt(int32_t slot) const;
+   /* The element at `index` of a dense array; null for another index or array. */
+   ORVA_Value *denseElement(int index) const;
    ORVA_Value *takeSlot();
    void releaseSlot(ORVA_Value *slot) noexcept;
    void addPage();

@@ -1,9 +1,9 @@
 // ORVA_Array: a sparse array of values indexed by int32.
 //
 // The element values live in the array itself, in value slots: pages of ORVA_Value that
-// never move, handed out one slot at a time. The first pages are small (8, 16, ... 512
-// slots) so that small arrays stay small; the rest hold 512 slots each. An array holds
-// its elements in one of three layouts:
+// never move, handed out one slot at a time. Each page holds twice the slots of the one
+// before (8, 16, 32, ...), so that small arrays stay small and a big one has a few big
+// pages. An array holds its elements in one of three layouts:
 //
 // - Dense (the common case): the indexes have no gaps, and the element at position p,
 //   index m_base + p, is the value in slot p. Nothing else is stored: a million integers
@@ -42,6 +42,9 @@
 // std::bad_alloc and leaves the array as it was. The cursors make reads change the
 // Chunks, so one array is read by one thread at a time, as every value is.
 #include "orva.h"
+#include "values/array_slots.h"
+#include "values/plain_int32.h"
+#include "values/pool.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -52,24 +55,16 @@
 #include <vector>
 
 namespace {
-// The value slot pages: kFirstPage slots, doubling up to kPageSlots, then kPageSlots each.
-const int32_t kFirstPage = 8;
-const int32_t kPageSlots = 512;
-const int32_t kDoublingPages = 7;
-const int32_t kDoublingSlots = kFirstPage * ((1 << kDoublingPages) - 1);
-static_assert(kFirstPage << (kDoublingPages - 1) == kPageSlots, "the doubling pages end at kPageSlots");
-
-int32_t pageSize(int32_t page)
+// The bytes of value slot page `page`.
+size_t pageBytes(int32_t page)
 {
-   return page < kDoublingPages ? kFirstPage << page : kPageSlots;
+   return sizeof(ORVA_Value) * (size_t{kFirstArrayPage} << page);
 }
 
 // The slots of the first `pages` pages.
-int32_t slotsIn(int32_t pages)
+int64_t slotsIn(int32_t pages)
 {
-   if (pages <= kDoublingPages)
-      return kFirstPage * ((1 << pages) - 1);
-   return kDoublingSlots + (pages - kDoublingPages) * kPageSlots;
+   return kFirstArrayPage * ((int64_t{1} << pages) - 1);
 }
 
 const int32_t kArrayGrowth = 32;
@@ -291,7 +286,7 @@ ORVA_Array::~ORVA_Array()
    else
       free(m_elements - m_front);
    for (int32_t page = 0; page < m_pageCount; page++)
-      free(m_pages[page]);
+      LargeBlockRelease(m_pages[page], pageBytes(page));
    free(m_pages);
 }
 
@@ -311,25 +306,6 @@ void ORVA_Array::destroyValues() noexcept
       else if (record->value != nullptr)
          record->value->~ORVA_Value();
    }
-}
-
-// Slot numbers run through the pages in order. Inlined: every element read of a dense
-// array comes through here.
-__attribute__((always_inline)) inline ORVA_Value *ORVA_Array::slotAt(int32_t slot) const
-{
-   int32_t page;
-   int32_t offset;
-   if (slot < kDoublingSlots)
-   {
-      page = 31 - __builtin_clz(static_cast<uint32_t>(slot / kFirstPage + 1));
-      offset = slot - kFirstPage * ((1 << page) - 1);
-   }
-   else
-   {
-      page = kDoublingPages + (slot - kDoublingSlots) / kPageSlots;
-      offset = (slot - kDoublingSlots) % kPageSlots;
-   }
-   return static_cast<ORVA_Value *>(m_pages[page]) + offset;
 }
 
 // A slot for a new element's value, not constructed: a free one, or the next one, on a new
@@ -360,7 +336,7 @@ void ORVA_Array::addPage()
       m_pages = pages;
       m_pagesAllocated = allocated;
    }
-   void *page = malloc(sizeof(ORVA_Value) * static_cast<size_t>(pageSize(m_pageCount)));
+   void *page = LargeBlockAllocate(pageBytes(m_pageCount));
    if (page == nullptr)
       throw std::bad_alloc();
    m_pages[m_pageCount++] = page;
@@ -428,10 +404,7 @@ const ORVA_Array::Element *ORVA_Array::recordAt(int position) const
 ORVA_Value *ORVA_Array::get(int index) const
 {
    if (m_dense)
-   {
-      const int64_t position = int64_t{index} - m_base;
-      return (position >= 0 && position < m_size) ? slotAt(static_cast<int32_t>(position)) : nullptr;
-   }
+      return denseElement(index);
    const Element *record = lookup(index);
    return (record != nullptr) ? record->value : nullptr;
 }
@@ -512,6 +485,8 @@ void ORVA_Array::assignNumber(int index, int32_t number)
    // An element holding no name and no reference takes the number in place, as a stored
    // copy would replace it: nothing released could reach this array.
    ORVA_Value *element = get(index);
+   if (element != nullptr && OverwritePlainInt32(element, number))
+      return;
    if (element != nullptr && element->getName() == nullptr && !element->isObject() && !element->isArray() &&
        !element->isIterator())
    {

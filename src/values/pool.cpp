@@ -48,8 +48,17 @@ struct FreeBlock
    FreeBlock *next;
 };
 
+struct LargeBlock
+{
+   void *block;
+   size_t size;
+};
+
 struct ThreadPool
 {
+   LargeBlock large[kLargeBlocksKept];
+   size_t largeCount;
+   size_t largeBytes;
    FreeBlock *heads[kPoolClasses];
    uint32_t counts[kPoolClasses];
    FreeBlock *textHeads[kTextClasses];
@@ -86,6 +95,10 @@ struct PoolCloser
          }
          t_pool.textCounts[textClass] = 0;
       }
+      for (size_t i = 0; i < t_pool.largeCount; i++)
+         free(t_pool.large[i].block);
+      t_pool.largeCount = 0;
+      t_pool.largeBytes = 0;
       t_pool.closed = true;
    }
    void open() {}
@@ -251,6 +264,38 @@ void TextRelease(void *block, size_t capacity)
    keepBlock(&t_pool.textHeads[textClass], &t_pool.textCounts[textClass], block);
 }
 
+void *LargeBlockAllocate(size_t size)
+{
+   if (size < kLargeBlockSmallest)
+      return malloc(size);
+   for (size_t i = 0; i < t_pool.largeCount; i++)
+   {
+      if (t_pool.large[i].size != size)
+         continue;
+      void *block = t_pool.large[i].block;
+      t_pool.large[i] = t_pool.large[--t_pool.largeCount];
+      t_pool.largeBytes -= size;
+      return block;
+   }
+   return malloc(size);
+}
+
+void LargeBlockRelease(void *block, size_t size)
+{
+   if (block == nullptr)
+      return;
+   if (size < kLargeBlockSmallest || t_pool.closed || t_pool.largeCount == kLargeBlocksKept ||
+       t_pool.largeBytes + size > kLargeBlockCacheBytes)
+   {
+      free(block);
+      return;
+   }
+   if (!t_pool.registered)
+      registerPool();
+   t_pool.large[t_pool.largeCount++] = LargeBlock{block, size};
+   t_pool.largeBytes += size;
+}
+
 #else
 
 void *PoolAllocate(size_t size)
@@ -283,6 +328,16 @@ void *TextGrow(void *block, size_t capacity, size_t, size_t size, size_t *newCap
 }
 
 void TextRelease(void *block, size_t)
+{
+   free(block);
+}
+
+void *LargeBlockAllocate(size_t size)
+{
+   return malloc(size);
+}
+
+void LargeBlockRelease(void *block, size_t)
 {
    free(block);
 }

@@ -36,6 +36,22 @@ void *TextGrow(void *block, size_t capacity, size_t used, size_t size, size_t *n
 // Gives back a block from TextAllocate or TextGrow with its capacity; null is ignored.
 void TextRelease(void *block, size_t capacity);
 
+// Large blocks, such as the value pages of a big array that a function makes and drops on
+// every call: a thread keeps up to kLargeBlockCacheBytes of released ones, at most
+// kLargeBlocksKept, and hands one back for a request of the same size. Given back to the
+// C allocator, a freed large block is returned to the system, and the next array of that
+// size faults its memory in again page by page, which costs more than filling it.
+// Blocks below kLargeBlockSmallest are left to the C allocator, which reuses them well.
+constexpr size_t kLargeBlockSmallest = 128 * 1024;
+constexpr size_t kLargeBlockCacheBytes = 32 * 1024 * 1024;
+constexpr size_t kLargeBlocksKept = 12;
+
+// A block of exactly `size` bytes (any size), or null when memory runs out.
+void *LargeBlockAllocate(size_t size);
+
+// Gives back a block from LargeBlockAllocate of the same `size`; null is ignored.
+void LargeBlockRelease(void *block, size_t size);
+
 // The room of a text block in one byte, for values that keep no more: (8 + m) << e bytes
 // with m the low three bits of the code and e the rest, rounded down. The pool's classes,
 // powers of two, are coded exactly; a large block may have up to an eighth more room than

@@ -749,12 +749,6 @@ const wchar_t *ORVA_Value::getValueAsString(uint32_t *length)
    return text;
 }
 
-bool IsPlainInt32(const ORVA_Value *value)
-{
-   return value != nullptr && value->m_dataType == ORVA_DT_INT32 && !value->m_named &&
-          !(value->m_stringValid && value->m_string != nullptr && !value->m_textFormed);
-}
-
 int32_t ORVA_Value::convertToInt32() const
 {
    switch (m_dataType)

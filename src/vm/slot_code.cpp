@@ -48,7 +48,7 @@ public:
    // False when a name is too many for the slots.
    bool take(const ORVA_Instruction *instruction)
    {
-      SlotOp op{SlotOp::kLeave, SlotOp::kLeave, false, static_cast<uint8_t>(instruction->getOpcode()), 0, 0, 0, nullptr};
+      SlotOp op{SlotOp::kLeave, SlotOp::kLeave, false, static_cast<uint8_t>(instruction->getOpcode()), 0, 0, 0, 0, nullptr};
       switch (instruction->getOpcode())
       {
          case NOP:
@@ -355,6 +355,66 @@ void pair(SlotOp *first, const SlotOp &second)
    }
 }
 
+bool isConditionalJump(SlotOp::Kind kind)
+{
+   return kind == SlotOp::kJumpZero || kind == SlotOp::kJumpNonZero;
+}
+
+void takeJump(const SlotOp &jump, SlotOp *op)
+{
+   op->target = jump.target;
+   op->jumpIfZero = (jump.kind == SlotOp::kJumpZero);
+}
+
+// Makes *op the op of the run of ops from `at` in `plain` (the ops before any pairing),
+// where they make one (see slot_code.h); false when they do not.
+bool fuseRun(const std::vector<SlotOp> &plain, size_t at, SlotOp *op)
+{
+   const auto kind = [&](size_t i) { return (at + i < plain.size()) ? plain[at + i].kind : SlotOp::kLeave; };
+   const auto opAt = [&](size_t i) -> const SlotOp & { return plain[at + i]; };
+   const auto popsOne = [&](size_t i) { return kind(i) == SlotOp::kPop && opAt(i).number == 1; };
+   if (kind(0) != SlotOp::kPushVar || (kind(1) != SlotOp::kPushVar && kind(1) != SlotOp::kPushInt))
+      return false;
+   const bool constant = (kind(1) == SlotOp::kPushInt);
+   SlotOp run = *op;
+   run.base = SlotOp::kPushVar;
+   run.number = opAt(1).number;
+   run.other = opAt(1).slot;
+   if (!constant && kind(2) == SlotOp::kElementGet && kind(3) == SlotOp::kPushInt &&
+       kind(4) == SlotOp::kOperate && isComparison(opAt(4).opcode) && isConditionalJump(kind(5)))
+   {
+      run.kind = SlotOp::kElementCompareJump;
+      run.number = opAt(3).number;
+      run.opcode = opAt(4).opcode;
+      takeJump(opAt(5), &run);
+   }
+   else if (!constant && (kind(2) == SlotOp::kPushInt || kind(2) == SlotOp::kPushVar) &&
+            kind(3) == SlotOp::kElementSet && popsOne(4))
+   {
+      run.kind = (kind(2) == SlotOp::kPushInt) ? SlotOp::kStoreInt : SlotOp::kStoreVar;
+      run.number = opAt(2).number;
+      run.target = opAt(2).slot;
+   }
+   else if (kind(2) == SlotOp::kOperate && isComparison(opAt(2).opcode) && isConditionalJump(kind(3)))
+   {
+      run.kind = constant ? SlotOp::kVarIntCompareJump : SlotOp::kVarCompareJump;
+      run.opcode = opAt(2).opcode;
+      takeJump(opAt(3), &run);
+   }
+   else if (kind(2) == SlotOp::kOperate && kind(3) == SlotOp::kSet && popsOne(4))
+   {
+      run.kind = constant ? SlotOp::kVarIntOperateSet : SlotOp::kVarOperateSet;
+      run.opcode = opAt(2).opcode;
+      run.target = opAt(3).slot;
+   }
+   else
+   {
+      return false;
+   }
+   *op = run;
+   return true;
+}
+
 }  // namespace
 
 bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t start, uint32_t binds,
@@ -370,7 +430,7 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
    {
       if (code[start + i]->getOpcode() != BIND || !translator.parameter(code[start + i]->getNameOperand()))
          return false;
-      function->ops.push_back(SlotOp{SlotOp::kLeave, SlotOp::kLeave, false, BIND, 0, 0, 0, nullptr});
+      function->ops.push_back(SlotOp{SlotOp::kLeave, SlotOp::kLeave, false, BIND, 0, 0, 0, 0, nullptr});
    }
    for (uint32_t position = start + binds; position <= end; position++)
    {
@@ -387,7 +447,11 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
    function->slotCount = static_cast<uint32_t>(function->names.size());
    if (function->ops[binds].kind == SlotOp::kLeave || !measureDepth(function))
       return false;
+   const std::vector<SlotOp> plain = function->ops;
    for (size_t i = binds; i + 1 < function->ops.size(); i++)
-      pair(&function->ops[i], function->ops[i + 1]);
+   {
+      if (!fuseRun(plain, i, &function->ops[i]))
+         pair(&function->ops[i], plain[i + 1]);
+   }
    return true;
 }

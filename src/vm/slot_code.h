@@ -11,7 +11,10 @@
 //
 // Common pairs (an assignment's SET and POP, an operand pushed for the operator after it,
 // a comparison and its jump) are also one op, which runs both instructions and counts two
-// steps; the second instruction keeps its own op, for jumps to it.
+// steps; the second instruction keeps its own op, for jumps to it. So are the longer runs
+// of a loop's round: a test of a variable against another or a constant, an assignment of
+// such an operation, an element store, a test of an element. A run falls back to its first
+// instruction alone when fewer steps are left in the slice than it has instructions.
 //
 // Only what the runner does exactly as the instruction loop does is translated: pushes
 // of variables and of int32 or null constants, assignments, POP, INC/DEC, the operators
@@ -60,6 +63,16 @@ struct SlotOp
       kCompareJump,    // comparison, JZ or JNZ: opcode, target; `jumpIfZero`
       kPushVarVar,     // PUSH_VAR, PUSH_VAR: slot, number = the second slot
       kElementSetPop,  // ESET, POP 1
+      // Longer runs from a PUSH_VAR (base kPushVar) that loops make on every round: an
+      // operand is a variable (`other`: its slot) or an int32 constant (`number`).
+      kVarCompareJump,        // PUSH_VAR, PUSH_VAR, comparison, JZ or JNZ: slot, other, opcode, target
+      kVarIntCompareJump,     // PUSH_VAR, PUSH_CONST, comparison, JZ or JNZ: slot, number, opcode, target
+      kVarOperateSet,         // PUSH_VAR, PUSH_VAR, operator, SET, POP 1: slot, other, opcode, target = SET's slot
+      kVarIntOperateSet,      // PUSH_VAR, PUSH_CONST, operator, SET, POP 1: slot, number, opcode, target = SET's slot
+      kStoreInt,              // PUSH_VAR array, PUSH_VAR index, PUSH_CONST, ESET, POP 1: slot, other, number
+      kStoreVar,              // PUSH_VAR array, PUSH_VAR index, PUSH_VAR, ESET, POP 1: slot, other, target = the value's slot
+      kElementCompareJump,    // PUSH_VAR array, PUSH_VAR index, EGET, PUSH_CONST, comparison, JZ or JNZ:
+                              // slot, other, number, opcode, target
       // A foreach loop's start, PUSH_CONST of the variable's name, PUSH_VAR of the array
       // and FOREACH (base kLeave): slot of the variable, number = slot of the array.
       kForeach,
@@ -71,6 +84,7 @@ struct SlotOp
    bool jumpIfZero;
    uint8_t opcode;
    uint16_t slot;
+   uint16_t other;
    int32_t number;
    uint32_t target;
    // For kCall: the callee's compact code, once a call found it.

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "values/array_slots.h"
 #include "values/plain_int32.h"
 #include "vm/engine.h"
 #include "vm/run_cache.h"
@@ -124,8 +125,21 @@ private:
       if (value.tag != kBoxed)
          return value;
       SlotValue array{{0}, 0, kArray};
-      array.array = value.boxed->getValueAsArray();
+      array.array = ArrayOf(value.boxed);
       return array;
+   }
+   // An element of a local array, as get gives it; dense arrays without the call.
+   static const ORVA_Value *elementAt(const ORVA_Array *elements, int32_t index)
+   {
+      return elements->m_dense ? elements->denseElement(index) : elements->get(index);
+   }
+   // ESET of a number into a local array: an element that holds a bare number takes the
+   // new one in place.
+   static void storeNumber(ORVA_Array *elements, int32_t index, int32_t number)
+   {
+      ORVA_Value *element = elements->denseElement(index);
+      if (element == nullptr || !OverwritePlainInt32(element, number))
+         elements->assignNumber(index, number);
    }
    // An argument the call entering the runner hands over: a plain int32 or null.
    static SlotValue numberOf(const void *argument)
@@ -455,6 +469,13 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       &&op_CompareJump,
       &&op_PushVarVar,
       &&op_ElementSetPop,
+      &&op_VarCompareJump,
+      &&op_VarIntCompareJump,
+      &&op_VarOperateSet,
+      &&op_VarIntOperateSet,
+      &&op_StoreInt,
+      &&op_StoreVar,
+      &&op_ElementCompareJump,
       &&op_Foreach,
       &&op_Next,
    };
@@ -519,7 +540,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    {
       if (sp[-2].tag != kArray || sp[-1].tag != kInt)
          goto handOver;
-      const ORVA_Value *element = sp[-2].array->get(sp[-1].number);
+      const ORVA_Value *element = elementAt(sp[-2].array, sp[-1].number);
       if (element != nullptr && !IsPlainInt32(element))
          goto handOver;
       STEP();
@@ -534,7 +555,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
           !mayStore(sp[-3].array, sp[-2].number))
          goto handOver;
       STEP();
-      sp[-3].array->assignNumber(sp[-2].number, sp[-1].number);
+      storeNumber(sp[-3].array, sp[-2].number, sp[-1].number);
       sp -= 2;
       sp[-1] = sp[1];
       pc++;
@@ -668,7 +689,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
           !mayStore(sp[-3].array, sp[-2].number))
          goto *kCode[pc->base];
       count -= 2;
-      sp[-3].array->assignNumber(sp[-2].number, sp[-1].number);
+      storeNumber(sp[-3].array, sp[-2].number, sp[-1].number);
       sp -= 3;
       pc += 2;
       DISPATCH();
@@ -679,7 +700,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       if (count <= 3 || elements.tag != kBoxed)
          goto *kCode[pc->base];
       count -= 3;
-      sp->array = elements.boxed->getValueAsArray();
+      sp->array = ArrayOf(elements.boxed);
       sp->order = static_cast<uint32_t>(-1);
       sp->tag = kIterator | (static_cast<uint32_t>(pc->slot) << 8);
       sp++;
@@ -766,6 +787,106 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       count -= 2;
       sp -= 2;
       pc = ((number == 0) == pc->jumpIfZero) ? ops + pc->target : pc + 2;
+      DISPATCH();
+   }
+   op_VarCompareJump:
+   {
+      int32_t number;
+      bool comparison;
+      const SlotValue &first = slots[pc->slot];
+      const SlotValue &second = slots[pc->other];
+      if (count <= 4 || first.tag != kInt || second.tag != kInt ||
+          !ComputeInt32(pc->opcode, first.number, second.number, &number, &comparison))
+         goto *kCode[pc->base];
+      count -= 4;
+      pc = ((number == 0) == pc->jumpIfZero) ? ops + pc->target : pc + 4;
+      DISPATCH();
+   }
+   op_VarIntCompareJump:
+   {
+      int32_t number;
+      bool comparison;
+      const SlotValue &first = slots[pc->slot];
+      if (count <= 4 || first.tag != kInt || !ComputeInt32(pc->opcode, first.number, pc->number, &number, &comparison))
+         goto *kCode[pc->base];
+      count -= 4;
+      pc = ((number == 0) == pc->jumpIfZero) ? ops + pc->target : pc + 4;
+      DISPATCH();
+   }
+   op_VarOperateSet:
+   {
+      int32_t number;
+      bool comparison;
+      const SlotValue &first = slots[pc->slot];
+      const SlotValue &second = slots[pc->other];
+      SlotValue &variable = slots[pc->target];
+      if (count <= 5 || first.tag != kInt || second.tag != kInt || variable.tag == kBoxed ||
+          !ComputeInt32(pc->opcode, first.number, second.number, &number, &comparison))
+         goto *kCode[pc->base];
+      count -= 5;
+      if (variable.tag == kUnset)
+         variable.order = ++frame->created;
+      variable.number = number;
+      variable.tag = kInt;
+      pc += 5;
+      DISPATCH();
+   }
+   op_VarIntOperateSet:
+   {
+      int32_t number;
+      bool comparison;
+      const SlotValue &first = slots[pc->slot];
+      SlotValue &variable = slots[pc->target];
+      if (count <= 5 || first.tag != kInt || variable.tag == kBoxed ||
+          !ComputeInt32(pc->opcode, first.number, pc->number, &number, &comparison))
+         goto *kCode[pc->base];
+      count -= 5;
+      if (variable.tag == kUnset)
+         variable.order = ++frame->created;
+      variable.number = number;
+      variable.tag = kInt;
+      pc += 5;
+      DISPATCH();
+   }
+   op_StoreInt:
+   {
+      const SlotValue &elements = slots[pc->slot];
+      const SlotValue &index = slots[pc->other];
+      if (count <= 5 || elements.tag != kBoxed || index.tag != kInt ||
+          !mayStore(ArrayOf(elements.boxed), index.number))
+         goto *kCode[pc->base];
+      count -= 5;
+      storeNumber(ArrayOf(elements.boxed), index.number, pc->number);
+      pc += 5;
+      DISPATCH();
+   }
+   op_StoreVar:
+   {
+      const SlotValue &elements = slots[pc->slot];
+      const SlotValue &index = slots[pc->other];
+      const SlotValue &value = slots[pc->target];
+      if (count <= 5 || elements.tag != kBoxed || index.tag != kInt || value.tag != kInt ||
+          !mayStore(ArrayOf(elements.boxed), index.number))
+         goto *kCode[pc->base];
+      count -= 5;
+      storeNumber(ArrayOf(elements.boxed), index.number, value.number);
+      pc += 5;
+      DISPATCH();
+   }
+   op_ElementCompareJump:
+   {
+      int32_t number;
+      bool comparison;
+      const SlotValue &elements = slots[pc->slot];
+      const SlotValue &index = slots[pc->other];
+      if (count <= 6 || elements.tag != kBoxed || index.tag != kInt)
+         goto *kCode[pc->base];
+      const ORVA_Value *element = elementAt(ArrayOf(elements.boxed), index.number);
+      if (!IsPlainInt32(element) ||
+          !ComputeInt32(pc->opcode, element->getValueAsInt32(), pc->number, &number, &comparison))
+         goto *kCode[pc->base];
+      count -= 6;
+      pc = ((number == 0) == pc->jumpIfZero) ? ops + pc->target : pc + 6;
       DISPATCH();
    }
 #undef STEP

@@ -37,6 +37,18 @@ const std::wstring kCalls =
    L"}\n"
    L"return calls(120);\n";
 
+// The steps the reference's declaration adds to `source`.
+uint64_t declarationSteps(const std::wstring &source)
+{
+   wchar_t errorText[1024];
+   ORVA_Program *withGlobal = ORVACompile((kReference + source).c_str(), errorText, 1024);
+   ORVA_Program *without = ORVACompile(source.c_str(), errorText, 1024);
+   const uint64_t steps = (withGlobal != nullptr && without != nullptr) ? withGlobal->getCodeSize() - without->getCodeSize() : 0;
+   delete withGlobal;
+   delete without;
+   return steps;
+}
+
 }  // namespace
 
 TEST(SlotRunner, ResultsStayTheSame)
@@ -81,15 +93,7 @@ TEST(SlotRunner, StepsErrorsAndCallStacksAreTheLoops)
    const Outcome compact = runScript(kCalls);
    ASSERT_EQ(compact.rc, 0);
    EXPECT_EQ(compact.result, runScript(kReference + kCalls).result);
-   wchar_t errorText[1024];
-   ORVA_Program *withGlobal = ORVACompile((kReference + kCalls).c_str(), errorText, 1024);
-   ORVA_Program *without = ORVACompile(kCalls.c_str(), errorText, 1024);
-   ASSERT_NE(withGlobal, nullptr);
-   ASSERT_NE(without, nullptr);
-   const uint64_t declaration = withGlobal->getCodeSize() - without->getCodeSize();
-   delete withGlobal;
-   delete without;
-
+   const uint64_t declaration = declarationSteps(kCalls);
    const uint64_t needed = stepsNeeded(kCalls);
    EXPECT_EQ(stepsNeeded(kReference + kCalls), needed + declaration);
    // Every instruction of a round of the loop (calls, bound parameters, returns, the
@@ -162,5 +166,63 @@ TEST(SlotRunner, ErrorsAreTheLoops)
       EXPECT_NE(compact.rc, 0) << std::wstring(source).c_str();
       EXPECT_EQ(compact.error, reference.error);
       EXPECT_EQ(compact.stack, reference.stack);
+   }
+}
+
+// The runs of a loop's round that one op carries out (a test of a variable, an assignment
+// of an operation, an element store or test) on operands it does not take: each must fall
+// back to the instructions one at a time, to the same results and errors.
+TEST(SlotRunner, LoopRunsFallBackOnOperandsTheyDoNotTake)
+{
+   const wchar_t *const sources[] = {
+      L"sub f(n, m) { if (n < 0) z = 1; c = 0; while (u < 2) { u = 5; c++; } while (m < 3) m = 3; d = n + m; e = m - 1; return c . d . e . typeof(u); }\nreturn f(1) . f(\"0x10\", 2) . f(2.5, 1);",
+      L"sub f(n) { if (n < 0) z = 1; d = n + 1; d = d + e; return d; }\nreturn f(1);",
+      L"sub f(n) { if (n < 0) z = 1; d = 0; for (i = 3; i >= 0; i--) d = n % i; return d; }\nreturn f(7);",
+      L"sub f(n) { if (n < 0) z = 1; array a; a[0] = 1; a[2] = \"0x10\"; a[3] = 16.5; a[4] = 16; c = \"\"; for (i = 0; i < 5; i++) if (a[i] == 16) c = c . i; else c = c . \"-\"; return c; }\nreturn f(1);",
+      L"sub f(n) { if (n < 0) z = 1; array a; v = 7; for (i = 0; i < n; i++) { a[i] = v; a[i] = i; } b = a; b[n] = n; a[n + 1] = v; a[0] = \"t\"; a[0] = 3; a[1] = \"0x10\"; a[1] = v; return a[0] . a[1] . b[n] . a[n + 1]; }\nreturn f(3);",
+      L"sub f(n) { if (n < 0) z = 1; array a; w = null; for (i = 0; i < n; i++) { a[i] = 1; a[i] = w; } return typeof(a[1]) . a[0]; }\nreturn f(3);",
+      L"sub f(n) { if (n < 0) z = 1; a = 5; a[1] = 2; return a; }\nreturn f(3);",
+      L"sub f(n) { if (n < 0) z = 1; array a; a[n] = 1; if (a[n] == 1) t = 1; if (a[0] == 1) t = 2; i = \"x\"; a[i] = 3; return t . a[i]; }\nreturn f(3);",
+   };
+   for (const wchar_t *source : sources)
+   {
+      const Outcome compact = runScript(source);
+      const Outcome reference = runScript(kReference + source);
+      EXPECT_EQ(compact.rc, reference.rc) << std::wstring(source).c_str();
+      EXPECT_EQ(compact.result, reference.result) << std::wstring(source).c_str();
+      EXPECT_EQ(compact.error, reference.error);
+   }
+}
+
+// Each of those runs counts every instruction it carries out: a step limit that falls on
+// any instruction of a round stops the script there, as in the instruction loop.
+TEST(SlotRunner, LoopRunsStopAtEveryStep)
+{
+   const std::wstring source =
+      L"sub f(n) {\n"
+      L"   if (n < 0) z = 1;\n"
+      L"   array a;\n"
+      L"   for (i = 0; i <= n; i++)\n"
+      L"      a[i] = 1;\n"
+      L"   for (i = 2; i * i <= n; i++)\n"
+      L"      if (a[i] == 1)\n"
+      L"         for (j = i * i; j <= n; j += i)\n"
+      L"            a[j] = i;\n"
+      L"   c = 0;\n"
+      L"   for (k = 0; k < 10; k++)\n"
+      L"      c = c + a[k];\n"
+      L"   return c;\n"
+      L"}\n"
+      L"return f(12);\n";
+   const uint64_t declaration = declarationSteps(source);
+   ASSERT_GT(declaration, 0u);
+   const uint64_t needed = stepsNeeded(source);
+   ASSERT_EQ(stepsNeeded(kReference + source), needed + declaration);
+   for (uint64_t limit = 1; limit < needed; limit++)
+   {
+      const Outcome a = runScript(source, limit);
+      const Outcome b = runScript(kReference + source, limit + declaration);
+      ASSERT_EQ(a.error, b.error) << limit;
+      ASSERT_EQ(a.stack, b.stack) << limit;
    }
 }

@@ -1,6 +1,7 @@
 // Text buffers of values: texts that grow across the pool's size classes and past them,
 // a text appended to itself as it moves, and texts made on one thread and released on
-// another (also after the thread that made them has ended).
+// another (also after the thread that made them has ended); and the large blocks a
+// thread keeps for reuse.
 #include <orva.h>
 
 #include "value_text.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -154,4 +156,25 @@ TEST(TextBuffers, RoomCodeNeverOverstates)
    }
    for (size_t bytes = 8; bytes <= (size_t{1} << 34); bytes *= 2)
       EXPECT_EQ(TextRoomOf(TextRoomCode(bytes)), bytes);
+}
+
+// A thread keeps large blocks it released (an array's big pages) for the next request of
+// the same size only.
+TEST(LargeBlocks, ComeBackForTheirOwnSizeOnly)
+{
+   const size_t size = kLargeBlockSmallest * 2;
+   auto *kept = static_cast<unsigned char *>(LargeBlockAllocate(size));
+   ASSERT_NE(kept, nullptr);
+   std::memset(kept, 1, size);
+   LargeBlockRelease(kept, size);
+   auto *larger = static_cast<unsigned char *>(LargeBlockAllocate(size * 2));
+   ASSERT_NE(larger, nullptr);
+   EXPECT_NE(larger, kept);
+   std::memset(larger, 2, size * 2);
+   auto *same = static_cast<unsigned char *>(LargeBlockAllocate(size));
+   ASSERT_NE(same, nullptr);
+   std::memset(same, 3, size);
+   EXPECT_EQ(larger[size * 2 - 1], 2);
+   LargeBlockRelease(same, size);
+   LargeBlockRelease(larger, size * 2);
 }
