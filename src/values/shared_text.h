@@ -8,11 +8,17 @@
 // copy), so the count is atomic: adding a holder needs no order, since the one who adds
 // already holds the buffer; dropping one orders every earlier use of the characters
 // before the block goes back to the pool. A sole holder, the common case, drops its
-// buffer without an atomic write: nobody else can add a holder to it meanwhile.
+// buffer without an atomic write: nobody else can add a holder to it meanwhile. So does
+// a process that has never started a second thread (the C library keeps that flag, and
+// starting a thread orders every count written before it): an atomic read-modify-write
+// costs as much as the rest of a copy, and a runner or a single-threaded host copies
+// texts on nearly every instruction.
 #ifndef ORVA_VALUES_SHARED_TEXT_H
 #define ORVA_VALUES_SHARED_TEXT_H
 
 #include "values/pool.h"
+
+#include <sys/single_threaded.h>
 
 #include <atomic>
 #include <cstddef>
@@ -54,7 +60,11 @@ inline size_t SharedTextCharacters(size_t capacity)
 // One more value holds the text.
 inline void ShareText(const wchar_t *text)
 {
-   SharedTextHeaderOf(text)->holders.fetch_add(1, std::memory_order_relaxed);
+   std::atomic<uint32_t> &holders = SharedTextHeaderOf(text)->holders;
+   if (__libc_single_threaded)
+      holders.store(holders.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+   else
+      holders.fetch_add(1, std::memory_order_relaxed);
 }
 
 // Whether values other than the caller, itself a holder, hold the text.
@@ -70,8 +80,13 @@ inline void DropText(wchar_t *text, size_t capacity)
    if (text == nullptr)
       return;
    SharedTextHeader *header = SharedTextHeaderOf(text);
-   if (header->holders.load(std::memory_order_acquire) != 1 &&
-       header->holders.fetch_sub(1, std::memory_order_acq_rel) != 1)
+   const uint32_t holders = header->holders.load(std::memory_order_acquire);
+   if (holders != 1 && __libc_single_threaded)
+   {
+      header->holders.store(holders - 1, std::memory_order_relaxed);
+      return;
+   }
+   if (holders != 1 && header->holders.fetch_sub(1, std::memory_order_acq_rel) != 1)
       return;
    TextRelease(header, capacity);
 }
