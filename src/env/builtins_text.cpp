@@ -163,14 +163,18 @@ int search(int argc, ORVA_Value **argv, ORVA_Value **result, bool backwards)
       found = wmemcmp(haystack, needle, n) == 0 ? 1 : 0;
    else if (!backwards)
    {
-      int64_t last = static_cast<int64_t>(h) - n;
-      for (int64_t p = start >= 0 ? start : 0; p <= last; p++)
+      // The first character is found with wmemchr; only there is the rest compared.
+      const int64_t from = start >= 0 ? start : 0;
+      const wchar_t *last = haystack + (h - n);
+      const wchar_t *p = (from <= h - n) ? haystack + from : nullptr;
+      while (p != nullptr && p <= last && (p = wmemchr(p, needle[0], static_cast<size_t>(last - p) + 1)) != nullptr)
       {
-         if (wmemcmp(haystack + p, needle, n) == 0)
+         if (wmemcmp(p + 1, needle + 1, n - 1) == 0)
          {
-            found = static_cast<int32_t>(p + 1);
+            found = static_cast<int32_t>(p - haystack + 1);
             break;
          }
+         p++;
       }
    }
    else
