@@ -882,7 +882,7 @@ public:
    void unlock() { m_lock->unlock(); }
 
 protected:
-   void execute();
+   void execute(uint32_t countdown = 1);
    void callFunction(int argc);
    uint32_t getFunctionAddress(const wchar_t *name) const;
    ORVA_Variable *findVariable(const wchar_t *name);
@@ -892,6 +892,7 @@ protected:
    /* error(code) for an error about a function, module or attribute (ORVA_ErrorInfo::name). */
    void error(int code, const wchar_t *name);
    void doBinaryOperation(int opcode);
+   int computeOperator(int opcode, ORVA_Value *left, ORVA_Value *right, ORVA_Value **result);
    int concatenateOperands(ORVA_Value *left, ORVA_Value *right);
    static bool operateOnInt32(int opcode, ORVA_Value *left, int32_t right);
    void doUnaryOperation(int opcode);

@@ -95,17 +95,6 @@ const wchar_t *textOf(ORVA_Value *value, uint32_t *length)
    return text;
 }
 
-bool sameText(ORVA_Value *left, ORVA_Value *right)
-{
-   if (left->isNull() || right->isNull())
-      return left->isNull() && right->isNull();
-   uint32_t leftLength;
-   uint32_t rightLength;
-   const wchar_t *leftText = textOf(left, &leftLength);
-   const wchar_t *rightText = textOf(right, &rightLength);
-   return leftLength == rightLength && wmemcmp(leftText, rightText, leftLength) == 0;
-}
-
 // The numeric path. Converts both operands to their common type (CASE thereby changes its
 // constant and the switch value for good), then computes. Returns 0 or an error code; on
 // success *result is the left operand (also for comparisons, which turn it into the int32
@@ -161,6 +150,17 @@ int concatenateWithin(ORVA_Value *left, const wchar_t *text, uint32_t rightLengt
       return ORVA_ERR_TEXT_LIMIT;
    left->concatenate(text, rightLength);
    return 0;
+}
+
+bool sameText(ORVA_Value *left, ORVA_Value *right)
+{
+   if (left->isNull() || right->isNull())
+      return left->isNull() && right->isNull();
+   uint32_t leftLength;
+   uint32_t rightLength;
+   const wchar_t *leftText = textOf(left, &leftLength);
+   const wchar_t *rightText = textOf(right, &rightLength);
+   return leftLength == rightLength && wmemcmp(leftText, rightText, leftLength) == 0;
 }
 
 }  // namespace
@@ -265,64 +265,7 @@ void ORVA_Program::doBinaryOperation(int opcode)
    } guard{isCase ? nullptr : left, isCase ? nullptr : right};
 
    ORVA_Value *result = nullptr;
-   int code = 0;
-   if ((left->isNull() || right->isNull()) && opcode != EQ && opcode != NE && !isCase)
-   {
-      code = ORVA_ERR_NULL_VALUE;
-   }
-   else if (left->isNumeric() && right->isNumeric() && opcode != CONCAT && !isMatchOperator(opcode))
-   {
-      code = computeNumeric(opcode, left, right, &result);
-   }
-   else
-   {
-      switch (opcode)
-      {
-         case EQ:
-         case CASE:
-            result = newBoolean(sameText(left, right));
-            break;
-         case NE:
-            result = newBoolean(!sameText(left, right));
-            break;
-         case CONCAT:
-            code = concatenateOperands(left, right);
-            if (code == 0)
-               result = left;
-            break;
-         case LIKE:
-         case ILIKE:
-         case MATCH:
-         case IMATCH:
-            if (left->getDataType() < ORVA_DT_STRING || right->getDataType() < ORVA_DT_STRING)
-            {
-               code = ORVA_ERR_NOT_A_STRING;
-            }
-            else if (opcode == LIKE || opcode == ILIKE)
-            {
-               uint32_t length;
-               const wchar_t *pattern = textOf(right, &length);
-               const wchar_t *text = textOf(left, &length);
-               result = newBoolean(MatchString(pattern, text, opcode == LIKE));
-            }
-            else
-            {
-               int matched = matchRegexp(right, left, opcode == IMATCH);
-               if (matched >= 0)
-                  result = newBoolean(matched != 0);
-            }
-            break;
-         case ADD: case SUB: case MUL: case DIV: case REM:
-         case LT: case LE: case GT: case GE:
-         case BITAND: case BITOR: case BITXOR: case AND: case OR:
-         case LSHIFT: case RSHIFT:
-            code = ORVA_ERR_BAD_ARITHMETIC_CONVERSION;
-            break;
-         default:
-            code = ORVA_ERR_INTERNAL;
-            break;
-      }
-   }
+   const int code = computeOperator(opcode, left, right, &result);
 
    guard.left = nullptr;
    guard.right = nullptr;
@@ -340,6 +283,63 @@ void ORVA_Program::doBinaryOperation(int opcode)
    }
    if (result != nullptr)
       m_dataStack->push(result);
+}
+
+// An operator on its operands where the int32 path does not compute it (see
+// doBinaryOperation): 0 with *result (left itself or a new value; null when matching
+// raised its own error), or an error code with no result. It changes nothing but left,
+// which may become the result or be converted to the operands' common type.
+int ORVA_Program::computeOperator(int opcode, ORVA_Value *left, ORVA_Value *right, ORVA_Value **result)
+{
+   const bool isCase = (opcode == CASE);
+   if ((left->isNull() || right->isNull()) && opcode != EQ && opcode != NE && !isCase)
+      return ORVA_ERR_NULL_VALUE;
+   if (left->isNumeric() && right->isNumeric() && opcode != CONCAT && !isMatchOperator(opcode))
+      return computeNumeric(opcode, left, right, result);
+   switch (opcode)
+   {
+      case EQ:
+      case CASE:
+         *result = newBoolean(sameText(left, right));
+         return 0;
+      case NE:
+         *result = newBoolean(!sameText(left, right));
+         return 0;
+      case CONCAT:
+      {
+         const int code = concatenateOperands(left, right);
+         if (code == 0)
+            *result = left;
+         return code;
+      }
+      case LIKE:
+      case ILIKE:
+      case MATCH:
+      case IMATCH:
+      {
+         if (left->getDataType() < ORVA_DT_STRING || right->getDataType() < ORVA_DT_STRING)
+            return ORVA_ERR_NOT_A_STRING;
+         if (opcode == LIKE || opcode == ILIKE)
+         {
+            uint32_t length;
+            const wchar_t *pattern = textOf(right, &length);
+            const wchar_t *text = textOf(left, &length);
+            *result = newBoolean(MatchString(pattern, text, opcode == LIKE));
+            return 0;
+         }
+         const int matched = matchRegexp(right, left, opcode == IMATCH);
+         if (matched >= 0)
+            *result = newBoolean(matched != 0);
+         return 0;
+      }
+      case ADD: case SUB: case MUL: case DIV: case REM:
+      case LT: case LE: case GT: case GE:
+      case BITAND: case BITOR: case BITXOR: case AND: case OR:
+      case LSHIFT: case RSHIFT:
+         return ORVA_ERR_BAD_ARITHMETIC_CONVERSION;
+      default:
+         return ORVA_ERR_INTERNAL;
+   }
 }
 
 // NEG, NOT and BITNOT on the top of the data stack, in place.

@@ -216,14 +216,18 @@ public:
    bool left() const { return m_taken < m_argc; }
    // The next value; from now on the caller's (the host's array is left as it is).
    ORVA_Value *take() { return m_argv[m_taken++]; }
+   // Another owner takes every value over, and may give them back untouched.
+   void giveUp() { m_taken = m_argc; }
+   void takeBack() { m_taken = 0; }
    void releaseRest()
    {
       while (left())
          delete take();
    }
 
-private:
    ORVA_Value **m_argv;
+
+private:
    uint32_t m_argc;
    uint32_t m_taken = 0;
 };
@@ -391,13 +395,8 @@ public:
    static uint32_t bindEntryParameters(ORVA_Program *program, uint32_t entry, uint32_t ownCodeSize,
                                        HostArguments *arguments)
    {
-      if (entry >= ownCodeSize || program->m_locals->getCount() != 0 || program->isInterruptRequested())
-         return 0;
-      const uint32_t plan = entryPlan(program, entry, ownCodeSize);
-      const uint32_t binds = plan & ~kArgumentsUnseen;
-      auto *state = static_cast<RunState *>(program->m_runState);
-      const bool limited = program->m_limits.maxSteps != 0;
-      if ((plan & kArgumentsUnseen) == 0 || binds == 0 || (limited && state->stepsLeft < binds))
+      const uint32_t binds = entryBinds(program, entry, ownCodeSize);
+      if (binds == 0)
          return 0;
       ORVA_Instruction *const *parameters = program->m_instructions + entry;
       ORVA_VariableSystem *locals = program->m_locals;
@@ -412,9 +411,81 @@ public:
             locals->create(name, value);
       }
       arguments->releaseRest();
-      if (limited)
-         state->stepsLeft -= binds;
+      chargeEntryBinds(program, binds);
       return binds;
+   }
+
+   // How many parameters the entry function's own BINDs bind from the host's arguments
+   // (its first BINDs, when nothing in it can see "$1".."$n"); 0 when they cannot: the
+   // entry is module code, the host gave its own local set, the run is to stop at once, or
+   // the step budget ends among the BINDs.
+   static uint32_t entryBinds(ORVA_Program *program, uint32_t entry, uint32_t ownCodeSize)
+   {
+      if (entry >= ownCodeSize || program->m_locals->getCount() != 0 || program->isInterruptRequested())
+         return 0;
+      const uint32_t plan = entryPlan(program, entry, ownCodeSize);
+      const uint32_t binds = plan & ~kArgumentsUnseen;
+      const auto *state = static_cast<RunState *>(program->m_runState);
+      const bool limited = program->m_limits.maxSteps != 0;
+      if ((plan & kArgumentsUnseen) == 0 || (limited && state->stepsLeft < binds))
+         return 0;
+      return binds;
+   }
+
+   // The entry function's BINDs count as run (a negative count gives them back); a run
+   // with a step limit is charged for them at once.
+   static void chargeEntryBinds(ORVA_Program *program, int64_t binds)
+   {
+      if (program->m_limits.maxSteps != 0)
+         static_cast<RunState *>(program->m_runState)->stepsLeft -= static_cast<uint64_t>(binds);
+   }
+
+   // Starts the run with its entry function in the slot runner, when it takes it: the
+   // parameters the function binds itself take the host's arguments (the rest go) and
+   // count as run, as bindEntryParameters has it; then the instruction loop goes on where
+   // the runner leaves. False, with nothing changed, when the runner does not take it.
+   static bool runEntry(ORVA_Program *program, uint32_t entry, uint32_t ownCodeSize, HostArguments *arguments)
+   {
+      const uint32_t binds = entryBinds(program, entry, ownCodeSize);
+      if (binds == 0 || arguments->count() > binds)
+         return false;
+      // The data stack takes the arguments over, as for a call.
+      ORVA_Stack *data = program->m_dataStack;
+      const auto argc = static_cast<int>(arguments->count());
+      int pushed = 0;
+      try
+      {
+         for (; pushed < argc; pushed++)
+            pushValue(data, arguments->m_argv[pushed]);
+      }
+      catch (...)
+      {
+         for (; pushed > 0; pushed--)
+            data->pop();
+         throw;
+      }
+      arguments->giveUp();
+      program->m_currentPosition = entry;
+      newEpoch(program);
+      // The parameters count as run, and the first checkpoint comes before the first
+      // instruction after them.
+      chargeEntryBinds(program, binds);
+      uint32_t countdown = binds + 1;
+      uint32_t next = 0;
+      const SlotCall outcome = RunSlotEntry(program, entry, ownCodeSize, argc, binds, &countdown, &next);
+      if (outcome == SlotCall::kNotTaken)
+      {
+         chargeEntryBinds(program, -int64_t{binds});
+         for (int i = 0; i < argc; i++)
+            data->pop();
+         arguments->takeBack();
+         return false;
+      }
+      if (outcome == SlotCall::kFailed)
+         return true;
+      program->m_currentPosition = next;
+      program->execute(countdown);
+      return true;
    }
 
    // The built-in or host function a CALL_NAME of the current position reaches, or null.
@@ -1748,6 +1819,9 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
       program->error(ORVA_ERR_NO_MAIN, entryPoint != nullptr ? entryPoint : L"main");
       return;
    }
+   program->m_entryAddress = entry;
+   if (localSet == nullptr && runEntry(program, entry, ownCodeSize, &arguments))
+      return;
    const uint32_t bound = (localSet == nullptr) ? bindEntryParameters(program, entry, ownCodeSize, &arguments) : 0;
    while (arguments.left())
    {
@@ -1756,7 +1830,6 @@ void ORVA_Engine::startAndExecute(ORVA_Program *program, ORVA_Environment *envir
       program->m_locals->create(name, arguments.take());
    }
    program->m_bindCounter = static_cast<int32_t>(bound + 1);
-   program->m_entryAddress = entry;
    program->m_currentPosition = entry + bound;
    newEpoch(program);
    program->execute();
@@ -1851,6 +1924,22 @@ ORVA_VariableSystem *OpenCallFrame(ORVA_Program *program)
    return ORVA_Engine::openFrame(program);
 }
 
+const ORVA_ExtFunction *NamedCallTarget(ORVA_Program *program, const ORVA_Instruction *call)
+{
+   return ORVA_Engine::hostFunction(program, call);
+}
+
+int CallHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int argc, ORVA_Value **argv,
+                ORVA_Value **result)
+{
+   return ORVA_Engine::callHandler(program, function, argc, argv, result);
+}
+
+int CheckCreatedValue(const ORVA_Program *program, ORVA_Value *value)
+{
+   return ORVA_Engine::checkCreatedValue(program, value);
+}
+
 bool BindsItsParameters(const ORVA_Program *program, uint32_t address, uint32_t *binds)
 {
    const uint32_t plan = ORVA_Engine::planAt(program, address);
@@ -1880,7 +1969,8 @@ void ORVA_Program::error(int code, const wchar_t *name)
 // the code size (end of code, RET/NRET/EXIT at top level, a handler's stop code) or an
 // error sets it to ORVA_INVALID_ADDRESS. One dispatch per instruction; operands come
 // straight from the instruction record.
-void ORVA_Program::execute()
+// `countdown`: instructions left until the next checkpoint; 1 puts one before the first.
+void ORVA_Program::execute(uint32_t countdown)
 {
 // Raise a runtime error and leave the loop; the run is over.
 #define RAISE(code)      \
@@ -1907,8 +1997,6 @@ void ORVA_Program::execute()
 #define PEEK() peekValue(m_dataStack)
 #define PUSH(value) ORVA_Engine::pushValue(m_dataStack, value)
 
-   // Instructions left until the next checkpoint; 1 puts a checkpoint before the first.
-   uint32_t countdown = 1;
    static_cast<RunState *>(m_runState)->countdown = &countdown;
    while (m_currentPosition < m_codeSize)
    {

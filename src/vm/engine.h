@@ -99,6 +99,15 @@ ORVA_VariableSystem *OpenCallFrame(ORVA_Program *program);
 // Whether a call of the function at `address` may leave out "$1".."$n" (nothing in the
 // function can see them), with the parameters the call then binds itself.
 bool BindsItsParameters(const ORVA_Program *program, uint32_t address, uint32_t *binds);
+// What the CALL_NAME instruction `call` of the program's own code calls: the built-in or
+// host record, or null for a script function.
+const ORVA_ExtFunction *NamedCallTarget(ORVA_Program *program, const ORVA_Instruction *call);
+// Calls a built-in or host handler as CALL_NAME does: a result that is one of the
+// arguments becomes a copy of it, and a result stored before the handler threw goes.
+int CallHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int argc, ORVA_Value **argv,
+                ORVA_Value **result);
+// 0, or the limit error a value a call made raises (a text or an array too large).
+int CheckCreatedValue(const ORVA_Program *program, ORVA_Value *value);
 
 // A new value holding a new empty array; nothing is left behind when memory runs out.
 inline ORVA_Value *NewArrayValue()

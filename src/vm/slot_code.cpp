@@ -92,6 +92,14 @@ public:
          case JNZ:
             jump(instruction, SlotOp::kJumpNonZero, &op);
             break;
+         case CONCAT:
+            op.kind = SlotOp::kOperate;
+            break;
+         case CALL_NAME:
+            op.kind = SlotOp::kCallName;
+            op.number = instruction->getIntOperand();
+            op.instruction = instruction;
+            break;
          case CALL_ADDR:
             op.kind = SlotOp::kCall;
             op.target = instruction->getAddress();
@@ -160,7 +168,10 @@ private:
       {
          op->kind = SlotOp::kPushInt;
          op->number = constant->getValueAsInt32();
+         return;
       }
+      op->kind = SlotOp::kPushValue;
+      op->constant = constant;
    }
 
    void jump(const ORVA_Instruction *instruction, SlotOp::Kind kind, SlotOp *op) const
@@ -217,7 +228,7 @@ int depthChange(const SlotOp &op)
    switch (op.kind)
    {
       case SlotOp::kPushInt: case SlotOp::kPushNull: case SlotOp::kPushVar: case SlotOp::kStep:
-      case SlotOp::kNext: case SlotOp::kForeach:
+      case SlotOp::kNext: case SlotOp::kForeach: case SlotOp::kPushValue:
          return 1;
       case SlotOp::kPop:
          return -op.number;
@@ -225,7 +236,7 @@ int depthChange(const SlotOp &op)
          return -1;
       case SlotOp::kElementSet:
          return -2;
-      case SlotOp::kCall:
+      case SlotOp::kCall: case SlotOp::kCallName:
          return 1 - op.number;
       default:
          return 0;
@@ -244,7 +255,7 @@ int32_t operandsTaken(const SlotOp &op)
          return 2;
       case SlotOp::kElementSet:
          return 3;
-      case SlotOp::kPop: case SlotOp::kCall:
+      case SlotOp::kPop: case SlotOp::kCall: case SlotOp::kCallName:
          return op.number;
       default:
          return 0;
@@ -415,6 +426,19 @@ bool fuseRun(const std::vector<SlotOp> &plain, size_t at, SlotOp *op)
    return true;
 }
 
+// CONCAT, SET, POP 1 from `at`: the assignment of a concatenation, one op (see
+// slot_code.h); false when the ops there are not that.
+bool fuseAssignedConcatenation(const std::vector<SlotOp> &plain, size_t at, SlotOp *op)
+{
+   if (at + 2 >= plain.size() || plain[at].kind != SlotOp::kOperate || plain[at].opcode != CONCAT ||
+       plain[at + 1].kind != SlotOp::kSet || plain[at + 2].kind != SlotOp::kPop || plain[at + 2].number != 1)
+      return false;
+   op->base = SlotOp::kOperate;
+   op->kind = SlotOp::kConcatSetPop;
+   op->slot = plain[at + 1].slot;
+   return true;
+}
+
 }  // namespace
 
 bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint32_t start, uint32_t binds,
@@ -450,7 +474,7 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
    const std::vector<SlotOp> plain = function->ops;
    for (size_t i = binds; i + 1 < function->ops.size(); i++)
    {
-      if (!fuseRun(plain, i, &function->ops[i]))
+      if (!fuseRun(plain, i, &function->ops[i]) && !fuseAssignedConcatenation(plain, i, &function->ops[i]))
          pair(&function->ops[i], plain[i + 1]);
    }
    return true;

@@ -17,11 +17,12 @@
 // instruction alone when fewer steps are left in the slice than it has instructions.
 //
 // Only what the runner does exactly as the instruction loop does is translated: pushes
-// of variables and of int32 or null constants, assignments, POP, INC/DEC, the operators
-// ComputeInt32 computes, jumps, calls of script functions by address, returns, local
-// arrays, their int32 elements and foreach loops over them. Every
-// other instruction becomes kLeave: the runner hands the call over to the instruction
-// loop there, and so does any operand the runner does not hold (a text, a real, an array).
+// of variables and constants, assignments, POP, INC/DEC, the operators ComputeInt32
+// computes, comparisons for (in)equality and CONCAT, jumps, calls of script functions by
+// address, calls by name of built-in and host functions, returns,
+// local arrays, their int32 elements and foreach loops over them. Every other instruction
+// becomes kLeave: the runner hands the call over to the instruction loop there, and so
+// does any operand an op does not take.
 #ifndef ORVA_VM_SLOT_CODE_H
 #define ORVA_VM_SLOT_CODE_H
 
@@ -43,12 +44,14 @@ struct SlotOp
       kPushVar,   // PUSH_VAR: slot
       kSet,       // SET: slot
       kPop,       // POP: number of values
-      kOperate,   // an operator ComputeInt32 computes: opcode
+      kOperate,   // an operator ComputeInt32 computes, or CONCAT: opcode
       kStep,      // INC, DEC, INCP, DECP: opcode, slot
       kJump,      // JMP: target offset
       kJumpZero,  // JZ: target offset
       kJumpNonZero, // JNZ: target offset
       kCall,      // CALL_ADDR: address, number (argument count)
+      kPushValue, // PUSH_CONST of any other constant (a text, a real): constant
+      kCallName,  // CALL_NAME: number (argument count), instruction
       kReturn,    // RET
       kReturnNull, // NRET
       kArray,     // ARRAY: slot
@@ -73,6 +76,7 @@ struct SlotOp
       kStoreVar,              // PUSH_VAR array, PUSH_VAR index, PUSH_VAR, ESET, POP 1: slot, other, target = the value's slot
       kElementCompareJump,    // PUSH_VAR array, PUSH_VAR index, EGET, PUSH_CONST, comparison, JZ or JNZ:
                               // slot, other, number, opcode, target
+      kConcatSetPop,          // CONCAT, SET, POP 1 (base kOperate): slot
       // A foreach loop's start, PUSH_CONST of the variable's name, PUSH_VAR of the array
       // and FOREACH (base kLeave): slot of the variable, number = slot of the array.
       kForeach,
@@ -87,8 +91,15 @@ struct SlotOp
    uint16_t other;
    int32_t number;
    uint32_t target;
-   // For kCall: the callee's compact code, once a call found it.
-   SlotFunction *callee;
+   union
+   {
+      // kCall: the callee's compact code, once a call found it.
+      SlotFunction *callee;
+      // kPushValue: the constant.
+      const ORVA_Value *constant;
+      // kCallName: the instruction, for finding what the name calls.
+      const ORVA_Instruction *instruction;
+   };
 };
 
 struct SlotFunction

@@ -20,11 +20,14 @@ namespace {
 constexpr uint32_t kEarlySteps = 16;
 // A function whose calls mostly leave early is no longer entered, after this many such calls.
 constexpr uint32_t kEarlyLeavesTolerated = 16;
+// Calls by name with more arguments are left to the instruction loop.
+constexpr int kMostNamedCallArguments = 8;
 
-// A slot or data-stack value: a bare int32 or null; in a slot, a local array (its value,
-// owned by the slot) or no variable yet; on the data stack, the array of such a slot,
-// lent: a slot holding an array is never assigned in the runner, so the array outlives
-// the values that lend it.
+// A slot or data-stack value: a bare int32 or null, or any other value that holds no
+// reference (a text, a real), owned; in a slot, a local array (its value, owned by the
+// slot) or no variable yet; on the data stack, the array of such a slot, lent: a slot
+// holding an array is never assigned in the runner, so the array outlives the values that
+// lend it.
 struct SlotValue
 {
    union
@@ -32,6 +35,7 @@ struct SlotValue
       int32_t number;
       ORVA_Value *boxed;
       ORVA_Array *array;
+      ORVA_Value *owned;
    };
    // The position of the slot's variable among those the call made, from 1.
    uint32_t order;
@@ -46,6 +50,8 @@ constexpr uint32_t kArray = 4;
 // On the data stack, a foreach loop's walk over the array of a slot: `array`, the position
 // reached in `order`, and the variable's slot in the tag's upper bits.
 constexpr uint32_t kIterator = 5;
+// A value of its own: `owned`, which the slot or the data stack entry releases.
+constexpr uint32_t kValue = 6;
 constexpr uint32_t kTagBits = 0xFF;
 
 struct SlotFrame
@@ -61,8 +67,9 @@ struct SlotFrame
    uint32_t enteredAt;
    // Variables the call has made.
    uint32_t created;
-   // Whether a slot may hold an array value (which the frame releases when it ends).
-   bool holdsBoxed;
+   // Whether a slot may hold an array value or a value of its own (which the frame
+   // releases when it ends).
+   bool holdsOwned;
 };
 
 }  // namespace
@@ -93,7 +100,7 @@ public:
    }
 
    static SlotCall call(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc, uint32_t binds,
-                        uint32_t *countdown, uint32_t *next);
+                        uint32_t *countdown, uint32_t *next, bool entry);
 
 private:
    // Whether calls may enter `function` now: its names still mean its own variables.
@@ -113,9 +120,13 @@ private:
    SlotFrame *pushFrame(uint32_t depth);
    SlotValue *reserve(size_t size, const SlotValue *top);
    SlotCall finish(uint32_t count, uint32_t *countdown, uint32_t *next, SlotValue result);
+   SlotCall endEntry(uint32_t ip, uint32_t count, const SlotValue *top, uint32_t *countdown, uint32_t *next);
+   SlotCall stopAt(uint32_t ip, uint32_t depth, uint32_t count, const SlotValue *top, ORVA_Value *result,
+                   uint32_t *countdown, uint32_t *next);
    void leave(uint32_t depth, uint32_t ip, uint32_t count, const SlotValue *top);
    void rebuildFrame(uint32_t index, size_t end);
    void releaseFrame(uint32_t index);
+   void releaseAll() noexcept;
    bool mayStore(ORVA_Array *elements, int32_t index) const;
    ORVA_Value *box(SlotValue &value, const SlotFunction *function);
    // What PUSH_VAR puts on the data stack for a slot's value: the value, or the array of
@@ -141,19 +152,98 @@ private:
       if (element == nullptr || !OverwritePlainInt32(element, number))
          elements->assignNumber(index, number);
    }
-   // An argument the call entering the runner hands over: a plain int32 or null.
-   static SlotValue numberOf(const void *argument)
+   // Whether the runner holds such a value: null, an int32, or a value of its own that
+   // holds no reference and no name.
+   static bool holdable(const ORVA_Value *value)
    {
-      const auto *value = static_cast<const ORVA_Value *>(argument);
-      return value->isNull() ? SlotValue{{0}, 0, kNull} : SlotValue{{value->getValueAsInt32()}, 0, kInt};
+      const int type = value->getDataType();
+      return type != ORVA_DT_OBJECT && type != ORVA_DT_ARRAY && type != ORVA_DT_ITERATOR && value->getName() == nullptr;
    }
-   // Whether the `count` values below `top` are numbers or null, as parameters take them.
-   static bool numbers(const SlotValue *top, uint32_t count)
+   // How the runner holds an argument of the call entering it: a plain int32 or null as
+   // such, any other value taken over.
+   static SlotValue held(ORVA_Value *value)
+   {
+      if (value->isNull())
+         return SlotValue{{0}, 0, kNull};
+      if (IsPlainInt32(value))
+         return SlotValue{{value->getValueAsInt32()}, 0, kInt};
+      SlotValue taken{{0}, 0, kValue};
+      taken.owned = value;
+      return taken;
+   }
+   // Whether the `count` values below `top` are what parameters take: numbers, null, or
+   // (unless `plain`) values of their own.
+   static bool parameters(const SlotValue *top, uint32_t count, bool plain)
    {
       for (uint32_t i = 1; i <= count; i++)
       {
-         if (top[-static_cast<int32_t>(i)].tag > kInt)
+         const uint32_t tag = top[-static_cast<int32_t>(i)].tag;
+         if (tag > kInt && (plain || tag != kValue))
             return false;
+      }
+      return true;
+   }
+   // SET: the slot takes `source`, a number or null, or `owned`, a value of its own for it;
+   // the value it held before goes.
+   static void assign(SlotValue *variable, const SlotValue &source, ORVA_Value *owned)
+   {
+      if (variable->tag == kValue)
+         delete variable->owned;
+      if (owned != nullptr)
+      {
+         variable->owned = owned;
+         variable->tag = kValue;
+         return;
+      }
+      variable->number = source.number;
+      variable->tag = source.tag;
+   }
+   // Whether the runner holds the entry as the instruction loop would hold it: null, a
+   // number, or a value of its own.
+   static bool heldValue(const SlotValue &entry)
+   {
+      return entry.tag <= kInt || entry.tag == kValue;
+   }
+   // Makes a data stack entry a value of its own, as the instruction loop holds it.
+   static ORVA_Value *own(SlotValue &entry)
+   {
+      if (entry.tag != kValue)
+      {
+         ORVA_Value *made = (entry.tag == kInt) ? new ORVA_Value(entry.number) : new ORVA_Value();
+         entry.owned = made;
+         entry.tag = kValue;
+      }
+      return entry.owned;
+   }
+   // Releases the values of their own among the data stack entries from `from` to `to`.
+   static void drop(SlotValue *from, const SlotValue *to)
+   {
+      for (; from < to; from++)
+      {
+         if (from->tag == kValue)
+         {
+            from->tag = kUnset;
+            delete from->owned;
+         }
+      }
+   }
+   // After a call by name: the result as the runner holds it, or false (the value on the
+   // stack as it is) for one it does not, which the instruction loop takes.
+   static bool hold(ORVA_Value *result, SlotValue *entry)
+   {
+      if (result == nullptr)
+      {
+         *entry = SlotValue{{0}, 0, kNull};
+         return true;
+      }
+      entry->owned = result;
+      entry->tag = kValue;
+      if (!holdable(result))
+         return false;
+      if (IsPlainInt32(result))
+      {
+         *entry = SlotValue{{result->getValueAsInt32()}, 0, kInt};
+         delete result;
       }
       return true;
    }
@@ -169,9 +259,15 @@ private:
    uint32_t m_globalCount;
    // The call instruction of the loop that entered the runner.
    uint32_t m_callAddress = 0;
+   // Whether the outermost frame is the run's entry function, which the run starts with
+   // instead of a call.
+   bool m_entry = false;
    // The innermost frame while the runner runs; kNoFrame before the first is made.
    static constexpr uint32_t kNoFrame = ~0u;
    uint32_t m_depth = kNoFrame;
+   // The top of the data stack when the runner last called what may throw (an
+   // allocation, a built-in): the values below it are released should it throw.
+   size_t m_top = 0;
 };
 
 SlotFunction *ORVA_SlotRunner::compiled(uint32_t address)
@@ -210,8 +306,9 @@ SlotFunction *ORVA_SlotRunner::callee(SlotOp *call)
 
 bool ORVA_SlotRunner::namesFree(SlotFunction *function) const
 {
-   const ORVA_VariableSystem *constants = m_program->m_constants;
-   const ORVA_VariableSystem *globals = m_program->m_globals;
+   // Empty sets, the common case of a handler, hold no name.
+   const ORVA_VariableSystem *constants = (m_constantCount != 0) ? m_program->m_constants : nullptr;
+   const ORVA_VariableSystem *globals = (m_globalCount != 0) ? m_program->m_globals : nullptr;
    for (const wchar_t *name : function->names)
    {
       if ((constants != nullptr && constants->find(name) != nullptr) ||
@@ -258,6 +355,9 @@ ORVA_Value *ORVA_SlotRunner::box(SlotValue &value, const SlotFunction *function)
       }
       case kArray:
          return new ORVA_Value(value.array);
+      case kValue:
+         value.tag = kUnset;
+         return value.owned;
       case kIterator:
       {
          // The iterator's own reference on the array, as FOREACH takes it.
@@ -286,15 +386,15 @@ ORVA_Value *ORVA_SlotRunner::box(SlotValue &value, const SlotFunction *function)
 void ORVA_SlotRunner::releaseFrame(uint32_t index)
 {
    SlotFrame &frame = m_state->frames[index];
-   if (!frame.holdsBoxed)
+   if (!frame.holdsOwned)
       return;
    SlotValue *slots = m_state->stack.data() + frame.slots;
    for (uint32_t slot = 0; slot < frame.function->slotCount; slot++)
    {
-      if (slots[slot].tag == kBoxed)
+      if (slots[slot].tag == kBoxed || slots[slot].tag == kValue)
       {
          slots[slot].tag = kUnset;
-         delete slots[slot].boxed;
+         delete slots[slot].owned;
       }
    }
 }
@@ -315,6 +415,43 @@ SlotCall ORVA_SlotRunner::finish(uint32_t count, uint32_t *countdown, uint32_t *
    std::unique_ptr<ORVA_Value> value(box(result, nullptr));
    m_program->m_dataStack->push(value.get());
    value.release();
+   return SlotCall::kDone;
+}
+
+// A call by name at op `ip` asked to stop the run (its handler returned -1): the calls in
+// progress go to the instruction loop with the arguments still on the data stack and the
+// result (null for none) above them, and the loop goes on at the end of the code.
+SlotCall ORVA_SlotRunner::stopAt(uint32_t ip, uint32_t depth, uint32_t count, const SlotValue *top,
+                                 ORVA_Value *result, uint32_t *countdown, uint32_t *next)
+{
+   std::unique_ptr<ORVA_Value> value(result);
+   leave(depth, ip, count, top);
+   if (value == nullptr)
+      value.reset(new ORVA_Value());
+   m_program->m_dataStack->push(value.get());
+   value.release();
+   *countdown = count;
+   *next = m_program->m_codeSize;
+   return SlotCall::kDone;
+}
+
+// The entry function returns at op `ip`: its data values, below `top`, go to the data
+// stack and the instruction loop runs the return, which ends the run.
+SlotCall ORVA_SlotRunner::endEntry(uint32_t ip, uint32_t count, const SlotValue *top, uint32_t *countdown,
+                                   uint32_t *next)
+{
+   const SlotFrame &frame = m_state->frames[0];
+   const size_t end = static_cast<size_t>(top - m_state->stack.data());
+   for (size_t at = frame.slots + frame.function->slotCount + frame.keptArguments; at < end; at++)
+   {
+      std::unique_ptr<ORVA_Value> value(box(m_state->stack[at], frame.function));
+      m_program->m_dataStack->push(value.get());
+      value.release();
+   }
+   releaseFrame(0);
+   m_depth = kNoFrame;
+   *countdown = count;
+   *next = frame.function->start + ip;
    return SlotCall::kDone;
 }
 
@@ -349,7 +486,8 @@ void ORVA_SlotRunner::rebuildFrame(uint32_t index, size_t end)
    const SlotFrame &frame = m_state->frames[index];
    const SlotFunction *function = frame.function;
    SlotValue *slots = m_state->stack.data() + frame.slots;
-   ORVA_VariableSystem *locals = OpenCallFrame(m_program);
+   // The entry function of a run has the run's own local set, and no caller.
+   ORVA_VariableSystem *locals = (index == 0 && m_entry) ? m_program->m_locals : OpenCallFrame(m_program);
    for (uint32_t n = frame.keptArguments; n >= 1; n--)
    {
       wchar_t name[kDollarNameSize];
@@ -384,9 +522,23 @@ SlotCall ORVA_SlotRunner::run(SlotFunction *function, int argc, uint32_t *countd
    }
    catch (...)
    {
-      for (uint32_t f = 0; m_depth != kNoFrame && f <= m_depth; f++)
-         releaseFrame(f);
+      releaseAll();
       throw;
+   }
+}
+
+// Releases what the frames in progress hold, their slots and their data values, when
+// memory ran out.
+void ORVA_SlotRunner::releaseAll() noexcept
+{
+   std::vector<SlotFrame> &frames = m_state->frames;
+   SlotValue *stack = m_state->stack.data();
+   for (uint32_t f = 0; m_depth != kNoFrame && f <= m_depth; f++)
+   {
+      releaseFrame(f);
+      const SlotFrame &frame = frames[f];
+      const size_t end = (f < m_depth) ? frames[f + 1].slots : m_top;
+      drop(stack + frame.slots + frame.function->slotCount + frame.keptArguments, stack + end);
    }
 }
 
@@ -395,11 +547,16 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    ORVA_Program *program = m_program;
    ORVA_Stack *data = program->m_dataStack;
    void **arguments = data->peekList(argc);
+   bool plain = true;
    for (int i = 0; i < argc; i++)
    {
       const auto *argument = static_cast<const ORVA_Value *>(arguments[i]);
-      if (!argument->isNull() && !IsPlainInt32(argument))
+      if (argument->isNull() || IsPlainInt32(argument))
+         continue;
+      // Kept arguments would be copies of values of their own: such a call stays in the loop.
+      if (!holdable(argument) || function->keepsArguments)
          return SlotCall::kNotTaken;
+      plain = false;
    }
    m_callAddress = program->m_currentPosition;
    // The parameters the call binds count as run, as in the instruction loop.
@@ -408,17 +565,23 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    uint32_t depth = 0;
    SlotFrame *frame = pushFrame(depth);
    const uint32_t kept = function->keepsArguments ? static_cast<uint32_t>(argc) : 0;
-   *frame = SlotFrame{function, 0, kept, 0, count, 0, false};
+   *frame = SlotFrame{function, 0, kept, 0, count, 0, !plain};
    function->entered++;
+   const auto given = static_cast<uint32_t>(argc);
    for (uint32_t i = 0; i < function->binds; i++)
-      slots[i] = (i < static_cast<uint32_t>(argc)) ? numberOf(arguments[i]) : SlotValue{{0}, 0, kNull};
+      slots[i] = (i < given) ? held(static_cast<ORVA_Value *>(arguments[i])) : SlotValue{{0}, 0, kNull};
    for (uint32_t i = function->binds; i < function->slotCount; i++)
       slots[i].tag = kUnset;
    for (uint32_t i = 0; i < kept; i++)
-      slots[function->slotCount + i] = numberOf(arguments[i]);
+      slots[function->slotCount + i] = held(static_cast<ORVA_Value *>(arguments[i]));
    m_depth = 0;
-   for (int i = 0; i < argc; i++)
-      delete static_cast<ORVA_Value *>(data->pop());
+   m_top = 0;
+   for (uint32_t i = given; i-- > 0;)
+   {
+      auto *argument = static_cast<ORVA_Value *>(data->pop());
+      if (i >= function->binds || slots[i].tag != kValue)
+         delete argument;
+   }
 
    SlotValue *sp = slots + function->slotCount + kept;
    SlotOp *ops = function->ops.data();
@@ -435,6 +598,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          count = NextRunSlice(program, &code);                                        \
          if (count == 0)                                                              \
          {                                                                            \
+            m_top = static_cast<size_t>(sp - m_state->stack.data());                  \
             leave(depth, static_cast<uint32_t>(pc - ops), 1, sp);                      \
             program->error(code);                                                     \
             return SlotCall::kFailed;                                                 \
@@ -457,6 +621,8 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       &&op_JumpZero,
       &&op_JumpNonZero,
       &&op_Call,
+      &&op_PushValue,
+      &&op_CallName,
       &&op_Return,
       &&op_ReturnNull,
       &&op_Array,
@@ -476,11 +642,14 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       &&op_StoreInt,
       &&op_StoreVar,
       &&op_ElementCompareJump,
+      &&op_ConcatSetPop,
       &&op_Foreach,
       &&op_Next,
    };
    static_assert(sizeof(kCode) / sizeof(kCode[0]) == SlotOp::kKindCount, "one label per kind of op");
 #define DISPATCH() goto *kCode[pc->kind]
+// Before anything that may throw: the data values to release should it.
+#define MARK_TOP() (m_top = static_cast<size_t>(sp - m_state->stack.data()))
 
    DISPATCH();
    op_Nop:
@@ -499,24 +668,50 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       DISPATCH();
    op_PushVar:
    {
-      SlotValue value = slots[pc->slot];
+      const SlotValue &value = slots[pc->slot];
       if (value.tag == kUnset)
          goto handOver;
       STEP();
-      *sp++ = lent(value);
+      if (value.tag == kValue)
+      {
+         MARK_TOP();
+         sp->owned = new ORVA_Value(value.owned);
+         sp->tag = kValue;
+         sp++;
+      }
+      else
+      {
+         *sp++ = lent(value);
+      }
+      pc++;
+      DISPATCH();
+   }
+   op_PushValue:
+   {
+      STEP();
+      MARK_TOP();
+      sp->owned = new ORVA_Value(pc->constant);
+      sp->tag = kValue;
+      sp++;
       pc++;
       DISPATCH();
    }
    op_Set:
    {
       SlotValue &variable = slots[pc->slot];
-      if (variable.tag == kBoxed || sp[-1].tag > kInt)
+      if (variable.tag == kBoxed || (sp[-1].tag > kInt && sp[-1].tag != kValue))
          goto handOver;
       STEP();
+      ORVA_Value *copy = nullptr;
+      if (sp[-1].tag == kValue)
+      {
+         MARK_TOP();
+         copy = new ORVA_Value(sp[-1].owned);
+      }
       if (variable.tag == kUnset)
          variable.order = ++frame->created;
-      variable.number = sp[-1].number;
-      variable.tag = sp[-1].tag;
+      assign(&variable, sp[-1], copy);
+      frame->holdsOwned |= (copy != nullptr);
       pc++;
       DISPATCH();
    }
@@ -531,7 +726,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          variable.boxed = NewArrayValue();
          variable.tag = kBoxed;
          variable.order = ++frame->created;
-         frame->holdsBoxed = true;
+         frame->holdsOwned = true;
       }
       pc++;
       DISPATCH();
@@ -563,6 +758,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    }
    op_Pop:
       STEP();
+      drop(sp - pc->number, sp);
       sp -= pc->number;
       pc++;
       DISPATCH();
@@ -570,13 +766,86 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    {
       int32_t number;
       bool comparison;
-      if (sp[-2].tag != kInt || sp[-1].tag != kInt ||
-          !ComputeInt32(pc->opcode, sp[-2].number, sp[-1].number, &number, &comparison))
+      if (sp[-2].tag == kInt && sp[-1].tag == kInt &&
+          ComputeInt32(pc->opcode, sp[-2].number, sp[-1].number, &number, &comparison))
+      {
+         STEP();
+         sp--;
+         sp[-1].number = number;
+         pc++;
+         DISPATCH();
+      }
+      if (!heldValue(sp[-2]) || !heldValue(sp[-1]))
          goto handOver;
       STEP();
+      MARK_TOP();
+      ORVA_Value *left = own(sp[-2]);
+      ORVA_Value *right = own(sp[-1]);
+      ORVA_Value *result = nullptr;
+      if (program->computeOperator(pc->opcode, left, right, &result) != 0)
+      {
+         // Nothing the loop could tell apart changed: it runs the instruction again and
+         // raises the error.
+         count++;
+         goto handOver;
+      }
+      // Left has become the result, or goes; right goes.
+      sp[-2].tag = kUnset;
+      if (result != left)
+         delete left;
+      drop(sp - 1, sp);
       sp--;
-      sp[-1].number = number;
+      const bool taken = hold(result, sp - 1);
       pc++;
+      if (!taken)
+         goto handOver;
+      DISPATCH();
+   }
+   op_CallName:
+   {
+      const ORVA_ExtFunction *target = NamedCallTarget(program, pc->instruction);
+      const int argc = pc->number;
+      if (target == nullptr || target->handler == nullptr || argc > kMostNamedCallArguments ||
+          (target->numArgs != -1 && target->numArgs != argc) || !parameters(sp, static_cast<uint32_t>(argc), false))
+         goto handOver;
+      STEP();
+      MARK_TOP();
+      ORVA_Value *argv[kMostNamedCallArguments];
+      for (int i = 0; i < argc; i++)
+         argv[i] = own(sp[i - argc]);
+      ORVA_Value *result = nullptr;
+      int rc = 0;
+      try
+      {
+         rc = CallHandler(program, target, argc, argv, &result);
+      }
+      catch (...)
+      {
+         // What the handler threw reaches the run as from the instruction loop.
+         leave(depth, static_cast<uint32_t>(pc - ops), count, sp);
+         throw;
+      }
+      const int limitCode = (rc == 0 || rc == -1) ? CheckCreatedValue(program, result) : 0;
+      if (rc == -1 && limitCode == 0)
+         return stopAt(static_cast<uint32_t>(pc - ops), depth, count, sp, result, countdown, next);
+      if (rc != 0 || limitCode != 0)
+      {
+         // The arguments stay on the data stack, as in the instruction loop.
+         delete result;
+         leave(depth, static_cast<uint32_t>(pc - ops), count, sp);
+         if (limitCode != 0)
+            program->error(limitCode);
+         else
+            program->error(rc, pc->instruction->getNameOperand());
+         return SlotCall::kFailed;
+      }
+      drop(sp - argc, sp);
+      sp -= argc;
+      const bool taken = hold(result, sp);
+      sp++;
+      pc++;
+      if (!taken)
+         goto handOver;
       DISPATCH();
    }
    op_Step:
@@ -614,17 +883,20 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    {
       SlotFunction *target = callee(pc);
       const auto argc = static_cast<uint32_t>(pc->number);
-      if (!enterable(target) || program->m_callDepth + depth + 1 >= kMaxCallDepth || !numbers(sp, argc))
+      if (!enterable(target) || program->m_callDepth + depth + 1 >= kMaxCallDepth ||
+          !parameters(sp, argc, target->keepsArguments))
          goto handOver;
       STEP();
+      MARK_TOP();
       const auto callAt = static_cast<uint32_t>(pc - ops);
       const size_t at = static_cast<size_t>(sp - m_state->stack.data()) - argc;
       const uint32_t kept = target->keepsArguments ? argc : 0;
       if (at + target->frameSize + kept > m_state->stack.size())
          sp = reserve(at + target->frameSize + kept, sp);
+      const bool plainArguments = parameters(sp, argc, true);
       frame = pushFrame(++depth);
       m_depth = depth;
-      *frame = SlotFrame{target, static_cast<uint32_t>(at), kept, callAt, count, 0, false};
+      *frame = SlotFrame{target, static_cast<uint32_t>(at), kept, callAt, count, 0, !plainArguments};
       target->entered++;
       slots = m_state->stack.data() + at;
       // The arguments stay where they are as the parameters; kept ones are copied past the slots.
@@ -632,6 +904,8 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          std::memmove(static_cast<void *>(slots + target->slotCount), slots, kept * sizeof(SlotValue));
       for (uint32_t i = argc; i < target->binds; i++)
          slots[i] = SlotValue{{0}, 0, kNull};
+      if (argc > target->binds)
+         drop(slots + target->binds, slots + argc);
       for (uint32_t i = target->binds; i < target->slotCount; i++)
          slots[i].tag = kUnset;
       function = target;
@@ -651,9 +925,21 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    op_ReturnNull:
    {
       const SlotValue result = (pc->kind == SlotOp::kReturn) ? sp[-1] : SlotValue{{0}, 0, kNull};
-      if (result.tag > kInt)
+      if (result.tag > kInt && result.tag != kValue)
          goto handOver;
+      if (depth == 0 && m_entry)
+      {
+         // The loop's return ends the run, which needs the entry function's values on the
+         // data stack but not its variables.
+         MARK_TOP();
+         return endEntry(static_cast<uint32_t>(pc - ops), count, sp, countdown, next);
+      }
       STEP();
+      // The result moves out of its entry; whatever else the frame has on the data stack
+      // (a foreach loop's walk) goes.
+      if (pc->kind == SlotOp::kReturn)
+         sp[-1].tag = kUnset;
+      drop(slots + function->slotCount + frame->keptArguments, sp);
       if (depth == 0)
          return finish(count, countdown, next, result);
       releaseFrame(depth);
@@ -674,7 +960,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    {
       const SlotValue &first = slots[pc->slot];
       const SlotValue &second = slots[pc->number];
-      if (count <= 2 || first.tag == kUnset || second.tag == kUnset)
+      if (count <= 2 || first.tag == kUnset || second.tag == kUnset || first.tag == kValue || second.tag == kValue)
          goto *kCode[pc->base];
       count -= 2;
       sp[0] = lent(first);
@@ -716,7 +1002,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       const auto position = static_cast<int32_t>(iterator.order);
       const int32_t reached = (position < std::numeric_limits<int32_t>::max()) ? position + 1 : position;
       const ORVA_Value *element = iterator.array->getByPosition(reached);
-      if (variable.tag == kBoxed || (element != nullptr && !IsPlainInt32(element)))
+      if (variable.tag == kBoxed || variable.tag == kValue || (element != nullptr && !IsPlainInt32(element)))
          goto handOver;
       STEP();
       iterator.order = static_cast<uint32_t>(reached);
@@ -731,14 +1017,16 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    op_SetPop:
    {
       SlotValue &variable = slots[pc->slot];
-      if (count <= 2 || variable.tag == kBoxed || sp[-1].tag > kInt)
+      if (count <= 2 || variable.tag == kBoxed || (sp[-1].tag > kInt && sp[-1].tag != kValue))
          goto *kCode[pc->base];
       count -= 2;
       if (variable.tag == kUnset)
          variable.order = ++frame->created;
       sp--;
-      variable.number = sp->number;
-      variable.tag = sp->tag;
+      // The value moves from the data stack into the slot.
+      assign(&variable, *sp, (sp->tag == kValue) ? sp->owned : nullptr);
+      frame->holdsOwned |= (sp->tag == kValue);
+      sp->tag = kUnset;
       pc += 2;
       DISPATCH();
    }
@@ -820,7 +1108,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       const SlotValue &first = slots[pc->slot];
       const SlotValue &second = slots[pc->other];
       SlotValue &variable = slots[pc->target];
-      if (count <= 5 || first.tag != kInt || second.tag != kInt || variable.tag == kBoxed ||
+      if (count <= 5 || first.tag != kInt || second.tag != kInt || variable.tag > kInt ||
           !ComputeInt32(pc->opcode, first.number, second.number, &number, &comparison))
          goto *kCode[pc->base];
       count -= 5;
@@ -837,7 +1125,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       bool comparison;
       const SlotValue &first = slots[pc->slot];
       SlotValue &variable = slots[pc->target];
-      if (count <= 5 || first.tag != kInt || variable.tag == kBoxed ||
+      if (count <= 5 || first.tag != kInt || variable.tag > kInt ||
           !ComputeInt32(pc->opcode, first.number, pc->number, &number, &comparison))
          goto *kCode[pc->base];
       count -= 5;
@@ -889,6 +1177,38 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       pc = ((number == 0) == pc->jumpIfZero) ? ops + pc->target : pc + 6;
       DISPATCH();
    }
+   op_ConcatSetPop:
+   {
+      // `s = s . x` (and `s .= x`): the variable's value goes first, so that the copy of
+      // it on the data stack is its text's only holder and takes the appended text in
+      // place instead of copying the whole. No checkpoint falls among the three steps and
+      // nothing else runs between, so nothing can tell. The text limit and any operand
+      // concatenation refuses are left to the instructions one at a time.
+      SlotValue &variable = slots[pc->slot];
+      if (count <= 3 || sp[-2].tag != kValue || (sp[-1].tag != kInt && sp[-1].tag != kValue) ||
+          variable.tag == kBoxed || program->m_limits.maxTextLength != 0)
+         goto *kCode[pc->base];
+      count -= 3;
+      MARK_TOP();
+      if (variable.tag == kValue)
+      {
+         variable.tag = kNull;
+         delete variable.owned;
+      }
+      ORVA_Value number(sp[-1].number);
+      ORVA_Value *right = (sp[-1].tag == kValue) ? sp[-1].owned : &number;
+      program->concatenateOperands(sp[-2].owned, right);
+      if (variable.tag == kUnset)
+         variable.order = ++frame->created;
+      variable.owned = sp[-2].owned;
+      variable.tag = kValue;
+      frame->holdsOwned = true;
+      sp[-2].tag = kUnset;
+      drop(sp - 1, sp);
+      sp -= 2;
+      pc += 3;
+      DISPATCH();
+   }
 #undef STEP
 #undef DISPATCH
 
@@ -900,12 +1220,13 @@ handOver:
 }
 
 SlotCall ORVA_SlotRunner::call(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc,
-                               uint32_t binds, uint32_t *countdown, uint32_t *next)
+                               uint32_t binds, uint32_t *countdown, uint32_t *next, bool entry)
 {
    ORVA_SlotRunnerStatePtr &state = program->m_runCache->slotRunner();
    if (state == nullptr)
       state.reset(new ORVA_SlotRunnerState());
    ORVA_SlotRunner runner(program, state.get(), ownCodeSize);
+   runner.m_entry = entry;
    SlotFunction *function = runner.compiled(address);
    if (!runner.enterable(function) || function->binds != binds)
       return SlotCall::kNotTaken;
@@ -915,5 +1236,11 @@ SlotCall ORVA_SlotRunner::call(ORVA_Program *program, uint32_t address, uint32_t
 SlotCall RunSlotCall(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc, uint32_t binds,
                      uint32_t *countdown, uint32_t *next)
 {
-   return ORVA_SlotRunner::call(program, address, ownCodeSize, argc, binds, countdown, next);
+   return ORVA_SlotRunner::call(program, address, ownCodeSize, argc, binds, countdown, next, false);
+}
+
+SlotCall RunSlotEntry(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc, uint32_t binds,
+                      uint32_t *countdown, uint32_t *next)
+{
+   return ORVA_SlotRunner::call(program, address, ownCodeSize, argc, binds, countdown, next, true);
 }

@@ -43,4 +43,12 @@ enum class SlotCall
 SlotCall RunSlotCall(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc, uint32_t binds,
                      uint32_t *countdown, uint32_t *next);
 
+// RunSlotCall for the entry function a run starts with (its own local set empty), its
+// arguments on the data stack: the run's first checkpoint falls on the function's first
+// instruction after its parameters. A return of the function is left to the instruction
+// loop, at *next, which ends the run; the function's variables are not made unless the
+// runner hands over before.
+SlotCall RunSlotEntry(ORVA_Program *program, uint32_t address, uint32_t ownCodeSize, int argc, uint32_t binds,
+                      uint32_t *countdown, uint32_t *next);
+
 #endif

@@ -142,6 +142,16 @@ const wchar_t *const kDenseArray =
    L"println n . \" \" . b[1100] . \" \" . sum;\n"
    L"return sum;";
 
+// Functions that work on texts in their parameters and locals: copies, constants,
+// concatenation, built-in calls and their results, calls between such functions, and a
+// foreach loop left by a return.
+const wchar_t *const kTextFunctions =
+   L"sub piece(s, i) { return left(s, i) . \",\" . length(s) . (s == \"ab\"); }\n"
+   L"sub pieces(s, n) { t = \"\"; for (i = 0; i < n; i++) { t .= piece(s, i); u = t; } return t . upper(u); }\n"
+   L"sub first(s) { array a; a[0] = 1; foreach (v : a) return s . v . substr(s, 2); }\n"
+   L"println pieces(\"abcdef\", 6) . first(\"xyz\");\n"
+   L"return pieces(\"q\", 3) . first(2.5);";
+
 // Fails each allocation of a run of the script in turn, and checks every outcome; the
 // undisturbed run prints `printed` among its output.
 void failEveryAllocationOf(const wchar_t *script, const char *printed)
@@ -190,6 +200,11 @@ void failEveryAllocationOf(const wchar_t *script, const char *printed)
 TEST(AllocationFailure, EveryAllocationOfARunFailsInTurn)
 {
    failEveryAllocationOf(kScript, "named");
+}
+
+TEST(AllocationFailure, EveryAllocationOfTextFunctionsFailsInTurn)
+{
+   failEveryAllocationOf(kTextFunctions, "60xyz1yz");
 }
 
 TEST(AllocationFailure, EveryAllocationOfAScatteredArrayFillFailsInTurn)

@@ -7,6 +7,8 @@
 // script runs in the instruction loop.
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <stdexcept>
 #include <string>
 
 #include <orva.h>
@@ -225,4 +227,176 @@ TEST(SlotRunner, LoopRunsStopAtEveryStep)
       ASSERT_EQ(a.error, b.error) << limit;
       ASSERT_EQ(a.stack, b.stack) << limit;
    }
+}
+
+// Functions working on texts: parameters and locals holding texts and reals, constants,
+// concatenation, (in)equality, arithmetic on numbers of other types, the built-ins that
+// work on their arguments alone, calls between such functions, and everything that hands
+// over (a host or script function called by name, an error of a built-in or an operator).
+TEST(SlotRunner, TextsRunAsInTheLoop)
+{
+   const wchar_t *const sources[] = {
+      L"sub f(s, n) { if (0) z = 1; t = \"\"; for (i = 0; i < n; i++) t .= left(s, i) . \",\" . length(t); return t . upper(s) . index(t, \",\", 3); }\nreturn f(\"abcdef\", 5) . f(1.5, 2) . f(null, 1);",
+      L"sub g(a, b) { if (0) z = 1; c = a . b; if (c == \"xy\") return 1; if (c != \"0x10\") return c . typeof(c); return null; }\nreturn g(\"x\", \"y\") . g(\"0x\", 10) . g(\"x\", \"z\") . typeof(g(\"0\", \"x10\"));",
+      L"sub h(a) { if (0) z = 1; n = length(a) + 1; m = a + 1; r = 2.5 * n; q = a == 5; return n . \" \" . m . \" \" . r . \" \" . q . \" \" . (n > 3); }\nreturn h(\"5\") . \"|\" . h(\"0x10\") . \"|\" . h(1.25);",
+      L"sub inner(a, b) { if (0) z = 1; return substr(a, b, 2) . trim(\"  \" . a); }\nsub outer(s) { if (0) z = 1; u = \"\"; for (k = 1; k < 4; k++) u = u . inner(s, k) . min(k, 2); return u . typeof(u); }\nreturn outer(\"hello\") . outer(42);",
+      L"sub f(s) { if (0) z = 1; t = s . \"!\"; u = classify(t); return t . u; }\nsub classify(x) { return length(x); }\nreturn f(\"abc\");",
+      L"sub f(s) { if (0) z = 1; a = s . \"x\"; b = time(); return a . typeof(b); }\nreturn f(\"q\");",
+      L"sub f(s) { if (0) z = 1; a = substr(s); return a; }\nreturn f(\"abc\");",
+      L"sub f(s) { if (0) z = 1; a = s . \"x\"; b = a - 1; return b; }\nreturn f(\"abc\");",
+      L"sub f(s) { if (0) z = 1; a = s . \"x\"; b = a . null; return b; }\nreturn f(\"abc\");",
+      L"sub f(s) { if (0) z = 1; a = s % 0; return a; }\nreturn f(\"7\");",
+      L"sub f(s, n) { if (0) z = 1; t = s; for (i = 0; i < n; i++) t = t . t; return length(t); }\nreturn f(\"ab\", 8);",
+      L"sub f(s, n, e) { if (0) z = 1; array a; a[0] = n; foreach (v : a) return s . v . e; }\nreturn f(\"ab\", 3, \"c\", \"extra\", 7);",
+   };
+   for (const wchar_t *source : sources)
+   {
+      const Outcome compact = runScript(source);
+      const Outcome reference = runScript(kReference + source);
+      EXPECT_EQ(compact.rc, reference.rc) << std::wstring(source).c_str();
+      EXPECT_EQ(compact.result, reference.result) << std::wstring(source).c_str();
+      EXPECT_EQ(compact.error, reference.error) << std::wstring(source).c_str();
+      EXPECT_EQ(compact.stack, reference.stack) << std::wstring(source).c_str();
+   }
+}
+
+// Text work stops at every step as in the instruction loop, and a limit on texts stops a
+// concatenation as it does there.
+TEST(SlotRunner, TextWorkStopsAsInTheLoop)
+{
+   const std::wstring source =
+      L"sub f(s, n) {\n"
+      L"   if (0) z = 1;\n"
+      L"   t = \"\";\n"
+      L"   for (i = 0; i < n; i++)\n"
+      L"      t .= \"k\" . (i + 1) . left(s, i);\n"
+      L"   if (t == s) t = null;\n"
+      L"   return t . length(t);\n"
+      L"}\n"
+      L"return f(\"word\", 4);\n";
+   const uint64_t declaration = declarationSteps(source);
+   ASSERT_GT(declaration, 0u);
+   const uint64_t needed = stepsNeeded(source);
+   ASSERT_EQ(stepsNeeded(kReference + source), needed + declaration);
+   for (uint64_t limit = 1; limit < needed; limit++)
+   {
+      const Outcome a = runScript(source, limit);
+      const Outcome b = runScript(kReference + source, limit + declaration);
+      ASSERT_EQ(a.error, b.error) << limit;
+      ASSERT_EQ(a.stack, b.stack) << limit;
+   }
+   for (const std::wstring &script : {source, kReference + source})
+   {
+      wchar_t errorText[1024];
+      ORVA_Program *program = ORVACompile(script.c_str(), errorText, 1024);
+      ASSERT_NE(program, nullptr);
+      ORVA_RunLimits limits;
+      limits.maxTextLength = 9;
+      program->setRunLimits(limits);
+      EXPECT_NE(program->run(nullptr, 0, nullptr), 0);
+      EXPECT_EQ(std::wstring(program->getErrorText()), L"Error 29 in line 5: Text length limit exceeded");
+      delete program;
+   }
+}
+
+namespace {
+
+int hostLength(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
+{
+   const wchar_t *text = argv[0]->getValueAsCString();
+   *result = new ORVA_Value(static_cast<int32_t>(text != nullptr ? wcslen(text) : 0));
+   return 0;
+}
+
+int hostFail(int, ORVA_Value **, ORVA_Value **, ORVA_Program *)
+{
+   return ORVA_ERR_NOT_A_STRING;
+}
+
+int hostStop(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
+{
+   *result = new ORVA_Value(argv[0]);
+   return -1;
+}
+
+int hostThrow(int, ORVA_Value **, ORVA_Value **, ORVA_Program *)
+{
+   throw std::runtime_error("host");
+}
+
+const ORVA_ExtFunction kHostFunctions[] = {
+   {L"hostLength", hostLength, 1}, {L"hostFail", hostFail, 1}, {L"hostStop", hostStop, 1}, {L"hostThrow", hostThrow, 1}};
+
+// A handler as a host calls it: the entry function onEvent with three arguments, in an
+// environment with host functions. The reference has a host constant `z`, which the
+// functions name, so that none runs in the compact form.
+const wchar_t *const kHandler =
+   L"sub onEvent(id, line, address) {\n"
+   L"   if (0) z = 1;\n"
+   L"   space = index(line, \" \");\n"
+   L"   user = left(line, space - 1);\n"
+   L"   n = hostLength(user) + length(address);\n"
+   L"   if (user == \"fail\") n = hostFail(user);\n"
+   L"   if (user == \"stop\") n = hostStop(user . n);\n"
+   L"   if (user == \"throw\") n = hostThrow(n);\n"
+   L"   return id . \":\" . user . \":\" . n . \":\" . helper(address, n);\n"
+   L"}\n"
+   L"sub helper(a, n) {\n"
+   L"   if (0) z = 1;\n"
+   L"   return substr(a, 1, n % 5) . upper(a);\n"
+   L"}\n";
+
+Outcome runHandler(ORVA_Program *program, const wchar_t *line, bool reference, uint64_t maxSteps)
+{
+   ORVA_VariableSystem constants(true);
+   if (reference)
+      constants.create(L"z", new ORVA_Value(static_cast<int32_t>(0)));
+   ORVA_RunLimits limits;
+   limits.maxSteps = maxSteps;
+   program->setRunLimits(limits);
+   auto *environment = new ORVA_Environment();
+   environment->registerFunctionSet(4, kHostFunctions);
+   ORVA_Value *argv[] = {new ORVA_Value(static_cast<int32_t>(7)), new ORVA_Value(line), new ORVA_Value(L"10.1.2.3")};
+   Outcome outcome{program->run(environment, 3, argv, nullptr, nullptr, &constants, L"onEvent"), L"", L"", L""};
+   if (outcome.rc != 0 && program->getErrorText() != nullptr)
+      outcome.error = program->getErrorText();
+   for (const ORVA_StackFrame &frame : program->getErrorInfo().callStack)
+      outcome.stack += frame.function + L":" + std::to_wstring(frame.line) + L" ";
+   if (program->getResult() != nullptr && program->getResult()->getValueAsCString() != nullptr)
+      outcome.result = program->getResult()->getValueAsCString();
+   return outcome;
+}
+
+}  // namespace
+
+// A host's handler starts in the compact form, calls built-ins and host functions there,
+// and ends as in the instruction loop: results, host errors, a host's stop, what a host
+// function throws, and every step limit.
+TEST(SlotRunner, HandlersRunAsInTheLoop)
+{
+   wchar_t errorText[1024];
+   ORVA_Program *program = ORVACompile(kHandler, errorText, 1024);
+   ASSERT_NE(program, nullptr) << errorText;
+   for (const wchar_t *line : {L"alice logged in", L"fail now", L"stop here", L"throw it", L"nospace"})
+   {
+      const Outcome compact = runHandler(program, line, false, 0);
+      const Outcome reference = runHandler(program, line, true, 0);
+      EXPECT_EQ(compact.rc, reference.rc) << std::wstring(line).c_str();
+      EXPECT_EQ(compact.result, reference.result) << std::wstring(line).c_str();
+      EXPECT_EQ(compact.error, reference.error) << std::wstring(line).c_str();
+      EXPECT_EQ(compact.stack, reference.stack) << std::wstring(line).c_str();
+   }
+   EXPECT_EQ(runHandler(program, L"alice logged in", false, 0).result, L"7:alice:13:10.10.1.2.3");
+   uint64_t limit = 1;
+   for (;; limit++)
+   {
+      const Outcome compact = runHandler(program, L"alice logged in", false, limit);
+      const Outcome reference = runHandler(program, L"alice logged in", true, limit);
+      ASSERT_EQ(compact.error, reference.error) << limit;
+      ASSERT_EQ(compact.stack, reference.stack) << limit;
+      if (reference.rc == 0)
+         break;
+   }
+   EXPECT_GT(limit, 40u);
+   delete program;
 }
