@@ -12,6 +12,8 @@
 
 #include <orva.h>
 
+#include <cstdint>
+
 // The number of built-in functions; they fill the first slots of every function table.
 constexpr uint32_t kBuiltinFunctionCount = 32;
 
@@ -21,6 +23,15 @@ extern const ORVA_ExtFunction g_orvaDefaultFunctions[kBuiltinFunctionCount];
 // The position of the built-in of exactly that name (case-sensitive), or
 // kBuiltinFunctionCount when there is none.
 uint32_t FindBuiltin(const wchar_t *name);
+
+// Whether the record is one of the shared built-in records (an environment that changed
+// its table holds copies, which this does not recognise).
+inline bool IsBuiltinRecord(const ORVA_ExtFunction *record)
+{
+   const auto at = reinterpret_cast<uintptr_t>(record);
+   const auto first = reinterpret_cast<uintptr_t>(g_orvaDefaultFunctions);
+   return at >= first && at < first + sizeof(g_orvaDefaultFunctions);
+}
 
 // Text (builtins_text.cpp)
 int builtinUpper(int argc, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *program);

@@ -228,7 +228,7 @@ int depthChange(const SlotOp &op)
    switch (op.kind)
    {
       case SlotOp::kPushInt: case SlotOp::kPushNull: case SlotOp::kPushVar: case SlotOp::kStep:
-      case SlotOp::kNext: case SlotOp::kForeach: case SlotOp::kPushValue:
+      case SlotOp::kNext: case SlotOp::kForeach: case SlotOp::kPushValue: case SlotOp::kPushVarLent:
          return 1;
       case SlotOp::kPop:
          return -op.number;
@@ -312,6 +312,47 @@ bool measureDepth(SlotFunction *function)
    function->stackBound = static_cast<uint32_t>(deepest) + 1;
    function->frameSize = function->slotCount + function->stackBound;
    return true;
+}
+
+// Whether the op assigns to the variable in `slot`.
+bool assigns(const SlotOp &op, uint16_t slot)
+{
+   switch (op.kind)
+   {
+      case SlotOp::kSet: case SlotOp::kStep: case SlotOp::kArray: case SlotOp::kNext: case SlotOp::kForeach:
+         return op.slot == slot;
+      default:
+         return false;
+   }
+}
+
+// Marks the PUSH_VARs that may lend their variable's value (kPushVarLent, see
+// slot_code.h): following the data stack from each, the op that takes the value is a
+// call by name, and no op before it assigns to the variable, jumps, returns or leaves.
+void markLentPushes(std::vector<SlotOp> &ops)
+{
+   for (size_t i = 0; i < ops.size(); i++)
+   {
+      if (ops[i].kind != SlotOp::kPushVar)
+         continue;
+      // Where the pushed value is, counted from the top of the data stack.
+      int32_t depth = 1;
+      for (size_t j = i + 1; j < ops.size(); j++)
+      {
+         const SlotOp &op = ops[j];
+         if (assigns(op, ops[i].slot) || op.kind == SlotOp::kLeave || op.kind == SlotOp::kJump ||
+             op.kind == SlotOp::kJumpZero || op.kind == SlotOp::kJumpNonZero || op.kind == SlotOp::kReturn ||
+             op.kind == SlotOp::kReturnNull)
+            break;
+         if (operandsTaken(op) >= depth)
+         {
+            if (op.kind == SlotOp::kCallName)
+               ops[i].kind = SlotOp::kPushVarLent;
+            break;
+         }
+         depth += depthChange(op);
+      }
+   }
 }
 
 bool isComparison(int opcode)
@@ -471,6 +512,7 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
    function->slotCount = static_cast<uint32_t>(function->names.size());
    if (function->ops[binds].kind == SlotOp::kLeave || !measureDepth(function))
       return false;
+   markLentPushes(function->ops);
    const std::vector<SlotOp> plain = function->ops;
    for (size_t i = binds; i + 1 < function->ops.size(); i++)
    {

@@ -9,6 +9,9 @@
 // the function is still its offset. Names become slot numbers (parameters first, in BIND
 // order); int32 constants are read once; jumps become offsets.
 //
+// A variable pushed only for a call by name, with nothing before the call that changes the
+// variable or jumps, may lend its own value to a built-in instead of pushing a copy.
+//
 // Common pairs (an assignment's SET and POP, an operand pushed for the operator after it,
 // a comparison and its jump) are also one op, which runs both instructions and counts two
 // steps; the second instruction keeps its own op, for jumps to it. So are the longer runs
@@ -42,6 +45,8 @@ struct SlotOp
       kPushInt,   // PUSH_CONST of an int32 that keeps no text of its own: number
       kPushNull,  // PUSH_CONST of null
       kPushVar,   // PUSH_VAR: slot
+      kPushVarLent, // PUSH_VAR whose value only a call by name takes, the variable unchanged
+                    // until then: slot
       kSet,       // SET: slot
       kPop,       // POP: number of values
       kOperate,   // an operator ComputeInt32 computes, or CONCAT: opcode

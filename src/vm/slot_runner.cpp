@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "values/array_slots.h"
+#include "env/builtins.h"
 #include "values/plain_int32.h"
 #include "vm/engine.h"
 #include "vm/run_cache.h"
@@ -52,6 +53,9 @@ constexpr uint32_t kArray = 4;
 constexpr uint32_t kIterator = 5;
 // A value of its own: `owned`, which the slot or the data stack entry releases.
 constexpr uint32_t kValue = 6;
+// On the data stack, the value of a slot, lent for a call by name (kPushVarLent): `owned`,
+// which the slot keeps.
+constexpr uint32_t kLent = 7;
 constexpr uint32_t kTagBits = 0xFF;
 
 struct SlotFrame
@@ -172,13 +176,13 @@ private:
       return taken;
    }
    // Whether the `count` values below `top` are what parameters take: numbers, null, or
-   // (unless `plain`) values of their own.
-   static bool parameters(const SlotValue *top, uint32_t count, bool plain)
+   // (unless `plain`) values of their own, and (if `lent`) values lent.
+   static bool parameters(const SlotValue *top, uint32_t count, bool plain, bool lent = false)
    {
       for (uint32_t i = 1; i <= count; i++)
       {
          const uint32_t tag = top[-static_cast<int32_t>(i)].tag;
-         if (tag > kInt && (plain || tag != kValue))
+         if (tag > kInt && (plain || (tag != kValue && (!lent || tag != kLent))))
             return false;
       }
       return true;
@@ -207,13 +211,18 @@ private:
    // Makes a data stack entry a value of its own, as the instruction loop holds it.
    static ORVA_Value *own(SlotValue &entry)
    {
-      if (entry.tag != kValue)
-      {
-         ORVA_Value *made = (entry.tag == kInt) ? new ORVA_Value(entry.number) : new ORVA_Value();
-         entry.owned = made;
-         entry.tag = kValue;
-      }
-      return entry.owned;
+      if (entry.tag == kValue)
+         return entry.owned;
+      ORVA_Value *made = nullptr;
+      if (entry.tag == kInt)
+         made = new ORVA_Value(entry.number);
+      else if (entry.tag == kLent)
+         made = new ORVA_Value(entry.owned);
+      else
+         made = new ORVA_Value();
+      entry.owned = made;
+      entry.tag = kValue;
+      return made;
    }
    // Releases the values of their own among the data stack entries from `from` to `to`.
    static void drop(SlotValue *from, const SlotValue *to)
@@ -358,6 +367,8 @@ ORVA_Value *ORVA_SlotRunner::box(SlotValue &value, const SlotFunction *function)
       case kValue:
          value.tag = kUnset;
          return value.owned;
+      case kLent:
+         return new ORVA_Value(value.owned);
       case kIterator:
       {
          // The iterator's own reference on the array, as FOREACH takes it.
@@ -613,6 +624,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       &&op_PushInt,
       &&op_PushNull,
       &&op_PushVar,
+      &&op_PushVarLent,
       &&op_Set,
       &&op_Pop,
       &&op_Operate,
@@ -683,6 +695,18 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       {
          *sp++ = lent(value);
       }
+      pc++;
+      DISPATCH();
+   }
+   op_PushVarLent:
+   {
+      const SlotValue &value = slots[pc->slot];
+      if (value.tag != kValue)
+         goto op_PushVar;
+      STEP();
+      sp->owned = value.owned;
+      sp->tag = kLent;
+      sp++;
       pc++;
       DISPATCH();
    }
@@ -806,13 +830,17 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       const ORVA_ExtFunction *target = NamedCallTarget(program, pc->instruction);
       const int argc = pc->number;
       if (target == nullptr || target->handler == nullptr || argc > kMostNamedCallArguments ||
-          (target->numArgs != -1 && target->numArgs != argc) || !parameters(sp, static_cast<uint32_t>(argc), false))
+          (target->numArgs != -1 && target->numArgs != argc) ||
+          !parameters(sp, static_cast<uint32_t>(argc), false, true))
          goto handOver;
       STEP();
       MARK_TOP();
+      // A built-in only reads its arguments: it may read a variable's own value. A host
+      // function gets copies, which it may change.
+      const bool builtin = IsBuiltinRecord(target);
       ORVA_Value *argv[kMostNamedCallArguments];
       for (int i = 0; i < argc; i++)
-         argv[i] = own(sp[i - argc]);
+         argv[i] = (builtin && sp[i - argc].tag == kLent) ? sp[i - argc].owned : own(sp[i - argc]);
       ORVA_Value *result = nullptr;
       int rc = 0;
       try

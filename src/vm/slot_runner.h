@@ -1,12 +1,13 @@
 // The slot runner: runs calls of script functions in their compact code form
 // (slot_code.h), beside the instruction loop.
 //
-// A call the instruction loop makes to a function of the program's own code, with int32
-// or null arguments, runs here: parameters and locals are slots of a frame on the
-// runner's own stack, int32 values are held as bare numbers (no ORVA_Value, no lookup),
-// and the calls such a function makes to others of its kind stay here too. The runner
-// keeps the loop's count of steps exactly (one per instruction, the parameters a call
-// binds itself included) and its checkpoints.
+// A call the instruction loop makes to a function of the program's own code, and a run's
+// entry function, run here: parameters and locals are slots of a frame on the runner's
+// own stack, int32 values are held as bare numbers and other values (texts, reals) as
+// values of their own, found without a lookup, and the calls such a function makes to
+// others of its kind stay here too, as do its calls of built-in and host functions. The
+// runner keeps the loop's count of steps exactly (one per instruction, the parameters a
+// call binds itself included) and its checkpoints.
 //
 // It leaves, handing the call over to the instruction loop, at the first instruction it
 // does not translate or whose operands it does not hold (see slot_code.h). Leaving
@@ -15,7 +16,8 @@
 // the caller's place on the control stack, then the frame's values on the data stack.
 // The loop goes on from the instruction the runner left at, which has not run yet. A
 // checkpoint that stops the run does the same before raising its error, so the error's
-// line and call stack are the loop's.
+// line and call stack are the loop's; so does a host or built-in function that fails,
+// throws or asks to stop the run.
 //
 // What a function's names mean cannot change while the runner runs: they are checked
 // against the constant and global sets before a call enters (a constant or global of the

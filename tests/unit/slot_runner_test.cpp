@@ -248,6 +248,7 @@ TEST(SlotRunner, TextsRunAsInTheLoop)
       L"sub f(s) { if (0) z = 1; a = s % 0; return a; }\nreturn f(\"7\");",
       L"sub f(s, n) { if (0) z = 1; t = s; for (i = 0; i < n; i++) t = t . t; return length(t); }\nreturn f(\"ab\", 8);",
       L"sub f(s, n, e) { if (0) z = 1; array a; a[0] = n; foreach (v : a) return s . v . e; }\nreturn f(\"ab\", 3, \"c\", \"extra\", 7);",
+      L"sub f(s) { if (0) z = 1; a = index(s, s = \"b\"); b = length(s) . left(s, 1) . max(s, \"a\"); c = g(s) . max(s, s); return a . b . c . s; }\nsub g(x) { return x . x; }\nreturn f(\"abc\");",
    };
    for (const wchar_t *source : sources)
    {
@@ -324,8 +325,17 @@ int hostThrow(int, ORVA_Value **, ORVA_Value **, ORVA_Program *)
    throw std::runtime_error("host");
 }
 
+// Changes its argument, which is the engine's: the script's variable must not change.
+int hostChange(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
+{
+   argv[0]->set(static_cast<int32_t>(0));
+   *result = new ORVA_Value(static_cast<int32_t>(1));
+   return 0;
+}
+
 const ORVA_ExtFunction kHostFunctions[] = {
-   {L"hostLength", hostLength, 1}, {L"hostFail", hostFail, 1}, {L"hostStop", hostStop, 1}, {L"hostThrow", hostThrow, 1}};
+   {L"hostLength", hostLength, 1}, {L"hostFail", hostFail, 1}, {L"hostStop", hostStop, 1}, {L"hostThrow", hostThrow, 1},
+   {L"hostChange", hostChange, 1}};
 
 // A handler as a host calls it: the entry function onEvent with three arguments, in an
 // environment with host functions. The reference has a host constant `z`, which the
@@ -335,7 +345,7 @@ const wchar_t *const kHandler =
    L"   if (0) z = 1;\n"
    L"   space = index(line, \" \");\n"
    L"   user = left(line, space - 1);\n"
-   L"   n = hostLength(user) + length(address);\n"
+   L"   n = hostLength(user) + length(address) + hostChange(address);\n"
    L"   if (user == \"fail\") n = hostFail(user);\n"
    L"   if (user == \"stop\") n = hostStop(user . n);\n"
    L"   if (user == \"throw\") n = hostThrow(n);\n"
@@ -355,7 +365,7 @@ Outcome runHandler(ORVA_Program *program, const wchar_t *line, bool reference, u
    limits.maxSteps = maxSteps;
    program->setRunLimits(limits);
    auto *environment = new ORVA_Environment();
-   environment->registerFunctionSet(4, kHostFunctions);
+   environment->registerFunctionSet(5, kHostFunctions);
    ORVA_Value *argv[] = {new ORVA_Value(static_cast<int32_t>(7)), new ORVA_Value(line), new ORVA_Value(L"10.1.2.3")};
    Outcome outcome{program->run(environment, 3, argv, nullptr, nullptr, &constants, L"onEvent"), L"", L"", L""};
    if (outcome.rc != 0 && program->getErrorText() != nullptr)
@@ -386,7 +396,7 @@ TEST(SlotRunner, HandlersRunAsInTheLoop)
       EXPECT_EQ(compact.error, reference.error) << std::wstring(line).c_str();
       EXPECT_EQ(compact.stack, reference.stack) << std::wstring(line).c_str();
    }
-   EXPECT_EQ(runHandler(program, L"alice logged in", false, 0).result, L"7:alice:13:10.10.1.2.3");
+   EXPECT_EQ(runHandler(program, L"alice logged in", false, 0).result, L"7:alice:14:10.110.1.2.3");
    uint64_t limit = 1;
    for (;; limit++)
    {
