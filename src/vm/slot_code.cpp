@@ -48,7 +48,7 @@ public:
    // False when a name is too many for the slots.
    bool take(const ORVA_Instruction *instruction)
    {
-      SlotOp op{SlotOp::kLeave, SlotOp::kLeave, false, static_cast<uint8_t>(instruction->getOpcode()), 0, 0, 0, 0, nullptr};
+      SlotOp op{SlotOp::kLeave, SlotOp::kLeave, false, static_cast<uint8_t>(instruction->getOpcode()), 0, 0, 0, 0, {nullptr}};
       switch (instruction->getOpcode())
       {
          case NOP:
@@ -495,7 +495,7 @@ bool CompileSlotFunction(ORVA_Instruction *const *code, uint32_t codeSize, uint3
    {
       if (code[start + i]->getOpcode() != BIND || !translator.parameter(code[start + i]->getNameOperand()))
          return false;
-      function->ops.push_back(SlotOp{SlotOp::kLeave, SlotOp::kLeave, false, BIND, 0, 0, 0, 0, nullptr});
+      function->ops.push_back(SlotOp{SlotOp::kLeave, SlotOp::kLeave, false, BIND, 0, 0, 0, 0, {nullptr}});
    }
    for (uint32_t position = start + binds; position <= end; position++)
    {

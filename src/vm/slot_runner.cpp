@@ -121,7 +121,15 @@ private:
    SlotFunction *compiled(uint32_t address);
    SlotFunction *callee(SlotOp *call);
    bool namesFree(SlotFunction *function) const;
-   SlotFrame *pushFrame(uint32_t depth);
+   // The frame at `depth`, made room for; inline, as every call takes one.
+   SlotFrame *pushFrame(uint32_t depth)
+   {
+      std::vector<SlotFrame> &frames = m_state->frames;
+      if (depth >= frames.size())
+         growFrames();
+      return &frames[depth];
+   }
+   void growFrames();
    SlotValue *reserve(size_t size, const SlotValue *top);
    SlotCall finish(uint32_t count, uint32_t *countdown, uint32_t *next, SlotValue result);
    SlotCall endEntry(uint32_t ip, uint32_t count, const SlotValue *top, uint32_t *countdown, uint32_t *next);
@@ -129,7 +137,13 @@ private:
                    uint32_t *countdown, uint32_t *next);
    void leave(uint32_t depth, uint32_t ip, uint32_t count, const SlotValue *top);
    void rebuildFrame(uint32_t index, size_t end);
-   void releaseFrame(uint32_t index);
+   // Releases the array values and values of their own the slots of frame `index` hold.
+   void releaseFrame(uint32_t index)
+   {
+      if (m_state->frames[index].holdsOwned)
+         releaseSlots(index);
+   }
+   void releaseSlots(uint32_t index);
    void releaseAll() noexcept;
    bool mayStore(ORVA_Array *elements, int32_t index) const;
    ORVA_Value *box(SlotValue &value, const SlotFunction *function);
@@ -175,14 +189,14 @@ private:
       taken.owned = value;
       return taken;
    }
-   // Whether the `count` values below `top` are what parameters take: numbers, null, or
-   // (unless `plain`) values of their own, and (if `lent`) values lent.
-   static bool parameters(const SlotValue *top, uint32_t count, bool plain, bool lent = false)
+   // Whether the `count` values below `top` are what a call by name takes: numbers, null,
+   // values of their own and values lent.
+   static bool namedCallArguments(const SlotValue *top, uint32_t count)
    {
       for (uint32_t i = 1; i <= count; i++)
       {
          const uint32_t tag = top[-static_cast<int32_t>(i)].tag;
-         if (tag > kInt && (plain || (tag != kValue && (!lent || tag != kLent))))
+         if (tag > kInt && tag != kValue && tag != kLent)
             return false;
       }
       return true;
@@ -207,6 +221,22 @@ private:
    static bool heldValue(const SlotValue &entry)
    {
       return entry.tag <= kInt || entry.tag == kValue;
+   }
+   // What the `count` values below `top` are, as call arguments: kValueBit for values of
+   // their own among them, kOtherBit for anything a parameter does not take (all clear:
+   // numbers and null only).
+   static constexpr uint32_t kValueBit = 1;
+   static constexpr uint32_t kOtherBit = 2;
+   static uint32_t argumentKinds(const SlotValue *top, uint32_t count)
+   {
+      uint32_t kinds = 0;
+      for (uint32_t i = 1; i <= count; i++)
+      {
+         const uint32_t tag = top[-static_cast<int32_t>(i)].tag;
+         if (tag > kInt)
+            kinds |= (tag == kValue) ? kValueBit : kOtherBit;
+      }
+      return kinds;
    }
    // Makes a data stack entry a value of its own, as the instruction loop holds it.
    static ORVA_Value *own(SlotValue &entry)
@@ -330,13 +360,11 @@ bool ORVA_SlotRunner::namesFree(SlotFunction *function) const
    return true;
 }
 
-// The frame at `depth`, made room for.
-SlotFrame *ORVA_SlotRunner::pushFrame(uint32_t depth)
+// Doubles the frames the runner has room for.
+void ORVA_SlotRunner::growFrames()
 {
    std::vector<SlotFrame> &frames = m_state->frames;
-   if (depth >= frames.size())
-      frames.resize(std::max<size_t>(16, frames.size() * 2));
-   return &frames[depth];
+   frames.resize(std::max<size_t>(16, frames.size() * 2));
 }
 
 // Makes the runner's stack at least `size` values long; returns where `top` is now.
@@ -393,12 +421,10 @@ ORVA_Value *ORVA_SlotRunner::box(SlotValue &value, const SlotFunction *function)
    }
 }
 
-// Releases the array values the slots of frame `index` hold.
-void ORVA_SlotRunner::releaseFrame(uint32_t index)
+// releaseFrame for a frame that may hold values.
+void ORVA_SlotRunner::releaseSlots(uint32_t index)
 {
-   SlotFrame &frame = m_state->frames[index];
-   if (!frame.holdsOwned)
-      return;
+   const SlotFrame &frame = m_state->frames[index];
    SlotValue *slots = m_state->stack.data() + frame.slots;
    for (uint32_t slot = 0; slot < frame.function->slotCount; slot++)
    {
@@ -831,7 +857,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       const int argc = pc->number;
       if (target == nullptr || target->handler == nullptr || argc > kMostNamedCallArguments ||
           (target->numArgs != -1 && target->numArgs != argc) ||
-          !parameters(sp, static_cast<uint32_t>(argc), false, true))
+          !namedCallArguments(sp, static_cast<uint32_t>(argc)))
          goto handOver;
       STEP();
       MARK_TOP();
@@ -911,8 +937,9 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    {
       SlotFunction *target = callee(pc);
       const auto argc = static_cast<uint32_t>(pc->number);
+      const uint32_t kinds = argumentKinds(sp, argc);
       if (!enterable(target) || program->m_callDepth + depth + 1 >= kMaxCallDepth ||
-          !parameters(sp, argc, target->keepsArguments))
+          (kinds & ~kValueBit) != 0 || ((kinds & kValueBit) != 0 && target->keepsArguments))
          goto handOver;
       STEP();
       MARK_TOP();
@@ -921,10 +948,9 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       const uint32_t kept = target->keepsArguments ? argc : 0;
       if (at + target->frameSize + kept > m_state->stack.size())
          sp = reserve(at + target->frameSize + kept, sp);
-      const bool plainArguments = parameters(sp, argc, true);
       frame = pushFrame(++depth);
       m_depth = depth;
-      *frame = SlotFrame{target, static_cast<uint32_t>(at), kept, callAt, count, 0, !plainArguments};
+      *frame = SlotFrame{target, static_cast<uint32_t>(at), kept, callAt, count, 0, kinds != 0};
       target->entered++;
       slots = m_state->stack.data() + at;
       // The arguments stay where they are as the parameters; kept ones are copied past the slots.
@@ -967,7 +993,10 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       // (a foreach loop's walk) goes.
       if (pc->kind == SlotOp::kReturn)
          sp[-1].tag = kUnset;
-      drop(slots + function->slotCount + frame->keptArguments, sp);
+      SlotValue *data = slots + function->slotCount + frame->keptArguments;
+      SlotValue *under = (pc->kind == SlotOp::kReturn) ? sp - 1 : sp;
+      if (under > data)
+         drop(data, under);
       if (depth == 0)
          return finish(count, countdown, next, result);
       releaseFrame(depth);
@@ -1223,9 +1252,11 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          variable.tag = kNull;
          delete variable.owned;
       }
-      ORVA_Value number(sp[-1].number);
-      ORVA_Value *right = (sp[-1].tag == kValue) ? sp[-1].owned : &number;
-      program->concatenateOperands(sp[-2].owned, right);
+      {
+         // Scoped: the threaded jumps may not leave a value's lifetime.
+         ORVA_Value number(sp[-1].number);
+         program->concatenateOperands(sp[-2].owned, (sp[-1].tag == kValue) ? sp[-1].owned : &number);
+      }
       if (variable.tag == kUnset)
          variable.order = ++frame->created;
       variable.owned = sp[-2].owned;
