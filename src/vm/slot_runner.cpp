@@ -898,7 +898,9 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       const bool taken = hold(result, sp);
       sp++;
       pc++;
-      if (!taken)
+      // A host function may have made a global (setGlobalVariable), which a name of the
+      // function would now find before its local: the loop takes over.
+      if (!taken || countOf(program->m_globals) != m_globalCount)
          goto handOver;
       DISPATCH();
    }
