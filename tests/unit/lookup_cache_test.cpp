@@ -232,8 +232,9 @@ std::wstring runWith(ORVA_Program *program, const wchar_t *entry, int32_t argume
 // of its name exists, and then the global is what its name reaches).
 TEST(LookupCache, LocalsAreTakenFromTheRunBeforeOnlyWhereTheyStillAre)
 {
+   // The handler names "$1", so that the instruction loop, whose cache this is, runs it.
    ORVA_Program *program =
-      compile(L"sub onEvent(id) { if (id == 1) a = \"A\"; b = \"B\"; if (id == 1) return a . b . id; return b . id; }");
+      compile(L"sub onEvent(id) { if (0) id = $1; if (id == 1) a = \"A\"; b = \"B\"; if (id == 1) return a . b . id; return b . id; }");
    struct Run
    {
       int32_t argument;
@@ -266,7 +267,8 @@ TEST(LookupCache, LocalsAreTakenFromTheRunBeforeOnlyWhereTheyStillAre)
 // another name may stand at that address.
 TEST(LookupCache, EditedCodeIsLookedAtAgain)
 {
-   ORVA_Program *program = compile(L"sub f(x) { a = \"A\"; b = \"B\"; return a; return b; }");
+   // f names "$1", so that the instruction loop, whose cache this is, runs it.
+   ORVA_Program *program = compile(L"sub f(x) { if (0) x = $1; a = \"A\"; b = \"B\"; return a; return b; }");
    EXPECT_EQ(runWith(program, L"f", 0), L"A");
    uint32_t returnOfA = 0;
    while (program->getInstruction(returnOfA)->getOpcode() != ORVA_Op::RET)
