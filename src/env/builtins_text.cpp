@@ -98,6 +98,12 @@ int padded(int argc, ORVA_Value **argv, ORVA_Value **result, bool alignRight, co
    const uint32_t maxLength = (program != nullptr) ? program->getRunLimits().maxTextLength : 0;
    if (maxLength != 0 && n > maxLength)
       return ORVA_ERR_TEXT_LIMIT;
+   if (kept == n)
+   {
+      // Nothing to pad: the value copies its part of the text.
+      *result = new ORVA_Value(alignRight ? text + (length - kept) : text, n);
+      return 0;
+   }
 
    // Released on every way out, also when making the value runs out of memory.
    std::unique_ptr<wchar_t, decltype(&free)> owned(

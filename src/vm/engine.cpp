@@ -1924,11 +1924,6 @@ ORVA_VariableSystem *OpenCallFrame(ORVA_Program *program)
    return ORVA_Engine::openFrame(program);
 }
 
-const ORVA_ExtFunction *NamedCallTarget(ORVA_Program *program, const ORVA_Instruction *call)
-{
-   return ORVA_Engine::hostFunction(program, call);
-}
-
 int CallHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int argc, ORVA_Value **argv,
                 ORVA_Value **result)
 {

@@ -99,9 +99,6 @@ ORVA_VariableSystem *OpenCallFrame(ORVA_Program *program);
 // Whether a call of the function at `address` may leave out "$1".."$n" (nothing in the
 // function can see them), with the parameters the call then binds itself.
 bool BindsItsParameters(const ORVA_Program *program, uint32_t address, uint32_t *binds);
-// What the CALL_NAME instruction `call` of the program's own code calls: the built-in or
-// host record, or null for a script function.
-const ORVA_ExtFunction *NamedCallTarget(ORVA_Program *program, const ORVA_Instruction *call);
 // Calls a built-in or host handler as CALL_NAME does: a result that is one of the
 // arguments becomes a copy of it, and a result stored before the handler threw goes.
 int CallHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int argc, ORVA_Value **argv,

@@ -229,6 +229,7 @@ int depthChange(const SlotOp &op)
    {
       case SlotOp::kPushInt: case SlotOp::kPushNull: case SlotOp::kPushVar: case SlotOp::kStep:
       case SlotOp::kNext: case SlotOp::kForeach: case SlotOp::kPushValue: case SlotOp::kPushVarLent:
+      case SlotOp::kPushValueLent:
          return 1;
       case SlotOp::kPop:
          return -op.number;
@@ -326,28 +327,30 @@ bool assigns(const SlotOp &op, uint16_t slot)
    }
 }
 
-// Marks the PUSH_VARs that may lend their variable's value (kPushVarLent, see
+// Marks the pushes that may lend their value (kPushVarLent, kPushValueLent, see
 // slot_code.h): following the data stack from each, the op that takes the value is a
-// call by name, and no op before it assigns to the variable, jumps, returns or leaves.
+// call by name, and no op before it jumps, returns, leaves or (for a variable) assigns to
+// the variable.
 void markLentPushes(std::vector<SlotOp> &ops)
 {
    for (size_t i = 0; i < ops.size(); i++)
    {
-      if (ops[i].kind != SlotOp::kPushVar)
+      const bool variable = ops[i].kind == SlotOp::kPushVar;
+      if (!variable && ops[i].kind != SlotOp::kPushValue)
          continue;
       // Where the pushed value is, counted from the top of the data stack.
       int32_t depth = 1;
       for (size_t j = i + 1; j < ops.size(); j++)
       {
          const SlotOp &op = ops[j];
-         if (assigns(op, ops[i].slot) || op.kind == SlotOp::kLeave || op.kind == SlotOp::kJump ||
+         if ((variable && assigns(op, ops[i].slot)) || op.kind == SlotOp::kLeave || op.kind == SlotOp::kJump ||
              op.kind == SlotOp::kJumpZero || op.kind == SlotOp::kJumpNonZero || op.kind == SlotOp::kReturn ||
              op.kind == SlotOp::kReturnNull)
             break;
          if (operandsTaken(op) >= depth)
          {
             if (op.kind == SlotOp::kCallName)
-               ops[i].kind = SlotOp::kPushVarLent;
+               ops[i].kind = variable ? SlotOp::kPushVarLent : SlotOp::kPushValueLent;
             break;
          }
          depth += depthChange(op);

@@ -10,7 +10,8 @@
 // order); int32 constants are read once; jumps become offsets.
 //
 // A variable pushed only for a call by name, with nothing before the call that changes the
-// variable or jumps, may lend its own value to a built-in instead of pushing a copy.
+// variable or jumps, may lend its own value to a built-in instead of pushing a copy; so
+// may a text or real constant.
 //
 // Common pairs (an assignment's SET and POP, an operand pushed for the operator after it,
 // a comparison and its jump) are also one op, which runs both instructions and counts two
@@ -47,6 +48,7 @@ struct SlotOp
       kPushVar,   // PUSH_VAR: slot
       kPushVarLent, // PUSH_VAR whose value only a call by name takes, the variable unchanged
                     // until then: slot
+      kPushValueLent, // PUSH_CONST of a text or real that only a call by name takes: constant
       kSet,       // SET: slot
       kPop,       // POP: number of values
       kOperate,   // an operator ComputeInt32 computes, or CONCAT: opcode
@@ -100,7 +102,7 @@ struct SlotOp
    {
       // kCall: the callee's compact code, once a call found it.
       SlotFunction *callee;
-      // kPushValue: the constant.
+      // kPushValue, kPushValueLent: the constant.
       const ORVA_Value *constant;
       // kCallName: the instruction, for finding what the name calls.
       const ORVA_Instruction *instruction;

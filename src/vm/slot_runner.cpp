@@ -53,8 +53,8 @@ constexpr uint32_t kArray = 4;
 constexpr uint32_t kIterator = 5;
 // A value of its own: `owned`, which the slot or the data stack entry releases.
 constexpr uint32_t kValue = 6;
-// On the data stack, the value of a slot, lent for a call by name (kPushVarLent): `owned`,
-// which the slot keeps.
+// On the data stack, the value of a slot or a constant, lent for a call by name
+// (kPushVarLent, kPushValueLent): `owned`, which the slot or the program keeps.
 constexpr uint32_t kLent = 7;
 constexpr uint32_t kTagBits = 0xFF;
 
@@ -87,6 +87,11 @@ struct ORVA_SlotRunnerState
    // The runner's stack and frames; only grown, never shrunk, so that calls allocate nothing.
    std::vector<SlotValue> stack;
    std::vector<SlotFrame> frames;
+   // The int32 arguments of a built-in's call, which only reads them: set in place instead
+   // of made for each call. A built-in that makes the run call again (a host's trace that
+   // runs the program) finds them taken, and that call makes its own.
+   ORVA_Value numbers[kMostNamedCallArguments];
+   bool numbersTaken = false;
 };
 
 void ORVA_SlotRunnerStateDeleter::operator()(ORVA_SlotRunnerState *state) const noexcept
@@ -237,6 +242,14 @@ private:
             kinds |= (tag == kValue) ? kValueBit : kOtherBit;
       }
       return kinds;
+   }
+   // The int32 argument at `position` of a built-in's call, in the runner's own value.
+   ORVA_Value *numberArgument(int position, int32_t number)
+   {
+      ORVA_Value *value = &m_state->numbers[position];
+      if (!OverwritePlainInt32(value, number))
+         value->set(number);
+      return value;
    }
    // Makes a data stack entry a value of its own, as the instruction loop holds it.
    static ORVA_Value *own(SlotValue &entry)
@@ -651,6 +664,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       &&op_PushNull,
       &&op_PushVar,
       &&op_PushVarLent,
+      &&op_PushValueLent,
       &&op_Set,
       &&op_Pop,
       &&op_Operate,
@@ -736,6 +750,13 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       pc++;
       DISPATCH();
    }
+   op_PushValueLent:
+      STEP();
+      sp->owned = const_cast<ORVA_Value *>(pc->constant);
+      sp->tag = kLent;
+      sp++;
+      pc++;
+      DISPATCH();
    op_PushValue:
    {
       STEP();
@@ -853,7 +874,9 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
    }
    op_CallName:
    {
-      const ORVA_ExtFunction *target = NamedCallTarget(program, pc->instruction);
+      // The runner runs the program's own code only: the run cache knows its calls.
+      const ORVA_ExtFunction *target = program->m_runCache->callTargets().find(
+         *program->m_environment, function->start + static_cast<uint32_t>(pc - ops), pc->instruction->getNameOperand());
       const int argc = pc->number;
       if (target == nullptr || target->handler == nullptr || argc > kMostNamedCallArguments ||
           (target->numArgs != -1 && target->numArgs != argc) ||
@@ -864,21 +887,36 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       // A built-in only reads its arguments: it may read a variable's own value. A host
       // function gets copies, which it may change.
       const bool builtin = IsBuiltinRecord(target);
+      const bool numbers = builtin && !m_state->numbersTaken;
       ORVA_Value *argv[kMostNamedCallArguments];
       for (int i = 0; i < argc; i++)
-         argv[i] = (builtin && sp[i - argc].tag == kLent) ? sp[i - argc].owned : own(sp[i - argc]);
+      {
+         SlotValue &entry = sp[i - argc];
+         if (builtin && entry.tag == kLent)
+            argv[i] = entry.owned;
+         else if (numbers && entry.tag == kInt)
+            argv[i] = numberArgument(i, entry.number);
+         else
+            argv[i] = own(entry);
+      }
       ORVA_Value *result = nullptr;
       int rc = 0;
+      if (numbers)
+         m_state->numbersTaken = true;
       try
       {
          rc = CallHandler(program, target, argc, argv, &result);
       }
       catch (...)
       {
+         if (numbers)
+            m_state->numbersTaken = false;
          // What the handler threw reaches the run as from the instruction loop.
          leave(depth, static_cast<uint32_t>(pc - ops), count, sp);
          throw;
       }
+      if (numbers)
+         m_state->numbersTaken = false;
       const int limitCode = (rc == 0 || rc == -1) ? CheckCreatedValue(program, result) : 0;
       if (rc == -1 && limitCode == 0)
          return stopAt(static_cast<uint32_t>(pc - ops), depth, count, sp, result, countdown, next);

@@ -250,6 +250,7 @@ TEST(SlotRunner, TextsRunAsInTheLoop)
       L"sub f(s, n) { if (0) z = 1; t = s; for (i = 0; i < n; i++) t = t . t; return length(t); }\nreturn f(\"ab\", 8);",
       L"sub f(s, n, e) { if (0) z = 1; array a; a[0] = n; foreach (v : a) return s . v . e; }\nreturn f(\"ab\", 3, \"c\", \"extra\", 7);",
       L"sub f(s) { if (0) z = 1; a = index(s, s = \"b\"); b = length(s) . left(s, 1) . max(s, \"a\"); c = g(s) . max(s, s); return a . b . c . s; }\nsub g(x) { return x . x; }\nreturn f(\"abc\");",
+      L"sub f(s) { if (0) z = 1; t = \"\"; for (i = 1; i < 4; i++) t = t . max(i, 2) . max(\"b\", \"a\") . left(s, i) . substr(s, i, 1) . index(s, \"c\", i) . index(\"abc\", s) . d2x(i * 100, 4) . left(i * 11, 1); return t; }\nreturn f(\"abc\");",
    };
    for (const wchar_t *source : sources)
    {
@@ -342,9 +343,17 @@ int hostChange(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
    return 0;
 }
 
+// Returns its argument's text, then changes the argument: a constant passed must not change.
+int hostEcho(int, ORVA_Value **argv, ORVA_Value **result, ORVA_Program *)
+{
+   *result = new ORVA_Value(argv[0]);
+   argv[0]->set(static_cast<int32_t>(0));
+   return 0;
+}
+
 const ORVA_ExtFunction kHostFunctions[] = {
    {L"hostLength", hostLength, 1}, {L"hostFail", hostFail, 1}, {L"hostStop", hostStop, 1}, {L"hostThrow", hostThrow, 1},
-   {L"hostChange", hostChange, 1}, {L"hostGlobal", hostGlobal, 1}};
+   {L"hostChange", hostChange, 1}, {L"hostGlobal", hostGlobal, 1}, {L"hostEcho", hostEcho, 1}};
 
 // A handler as a host calls it: the entry function onEvent with three arguments, in an
 // environment with host functions. The reference has a host constant `z`, which the
@@ -375,7 +384,7 @@ Outcome runHandler(ORVA_Program *program, const wchar_t *line, bool reference, u
    limits.maxSteps = maxSteps;
    program->setRunLimits(limits);
    auto *environment = new ORVA_Environment();
-   environment->registerFunctionSet(6, kHostFunctions);
+   environment->registerFunctionSet(sizeof(kHostFunctions) / sizeof(kHostFunctions[0]), kHostFunctions);
    ORVA_Value *argv[] = {new ORVA_Value(static_cast<int32_t>(7)), new ORVA_Value(line), new ORVA_Value(L"10.1.2.3")};
    Outcome outcome{program->run(environment, 3, argv, nullptr, nullptr, &constants, L"onEvent"), L"", L"", L""};
    if (outcome.rc != 0 && program->getErrorText() != nullptr)
@@ -439,4 +448,18 @@ TEST(SlotRunner, HandlersRunAsInTheLoop)
       }
       EXPECT_EQ(limit, steps);
    }
+}
+
+// Constants a call by name takes are lent to built-ins, and copied for host functions,
+// which may change what they get.
+TEST(SlotRunner, HostFunctionsChangeOnlyTheirCopies)
+{
+   const wchar_t *source =
+      L"sub onEvent(id, line, address) { t = \"\"; for (i = 0; i < 3; i++) t = t . hostEcho(\"k\") . index(\"k\", \"k\"); return t; }\n";
+   wchar_t errorText[1024];
+   ORVA_Program *program = ORVACompile(source, errorText, 1024);
+   ASSERT_NE(program, nullptr) << errorText;
+   for (int run = 0; run < 2; run++)
+      EXPECT_EQ(runHandler(program, L"x", false, 0).result, L"k1k1k1");
+   delete program;
 }
