@@ -194,18 +194,6 @@ private:
       taken.owned = value;
       return taken;
    }
-   // Whether the `count` values below `top` are what a call by name takes: numbers, null,
-   // values of their own and values lent.
-   static bool namedCallArguments(const SlotValue *top, uint32_t count)
-   {
-      for (uint32_t i = 1; i <= count; i++)
-      {
-         const uint32_t tag = top[-static_cast<int32_t>(i)].tag;
-         if (tag > kInt && tag != kValue && tag != kLent)
-            return false;
-      }
-      return true;
-   }
    // SET: the slot takes `source`, a number or null, or `owned`, a value of its own for it;
    // the value it held before goes.
    static void assign(SlotValue *variable, const SlotValue &source, ORVA_Value *owned)
@@ -879,19 +867,21 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          *program->m_environment, function->start + static_cast<uint32_t>(pc - ops), pc->instruction->getNameOperand());
       const int argc = pc->number;
       if (target == nullptr || target->handler == nullptr || argc > kMostNamedCallArguments ||
-          (target->numArgs != -1 && target->numArgs != argc) ||
-          !namedCallArguments(sp, static_cast<uint32_t>(argc)))
+          (target->numArgs != -1 && target->numArgs != argc))
          goto handOver;
-      STEP();
       MARK_TOP();
-      // A built-in only reads its arguments: it may read a variable's own value. A host
-      // function gets copies, which it may change.
+      // A built-in only reads its arguments: it may read a variable's own value, and a
+      // number in one of the runner's values. A host function gets copies, which it may
+      // change. An entry made a value of its own before the loop takes over is one still.
       const bool builtin = IsBuiltinRecord(target);
       const bool numbers = builtin && !m_state->numbersTaken;
       ORVA_Value *argv[kMostNamedCallArguments];
       for (int i = 0; i < argc; i++)
       {
          SlotValue &entry = sp[i - argc];
+         // Arrays and walks of a foreach loop are the loop's.
+         if (entry.tag > kInt && entry.tag != kValue && entry.tag != kLent)
+            goto handOver;
          if (builtin && entry.tag == kLent)
             argv[i] = entry.owned;
          else if (numbers && entry.tag == kInt)
@@ -899,6 +889,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          else
             argv[i] = own(entry);
       }
+      STEP();
       ORVA_Value *result = nullptr;
       int rc = 0;
       if (numbers)
@@ -938,7 +929,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       pc++;
       // A host function may have made a global (setGlobalVariable), which a name of the
       // function would now find before its local: the loop takes over.
-      if (!taken || countOf(program->m_globals) != m_globalCount)
+      if (!taken || (!builtin && countOf(program->m_globals) != m_globalCount))
          goto handOver;
       DISPATCH();
    }
