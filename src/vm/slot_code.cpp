@@ -327,10 +327,21 @@ bool assigns(const SlotOp &op, uint16_t slot)
    }
 }
 
+// Whether the constant ops[i] pushes is the right operand of the operator after it, which
+// only reads it: (in)equality or concatenation, with a text that is no number (an operator
+// may convert a number in place to the other operand's type).
+bool onlyReadByOperator(const std::vector<SlotOp> &ops, size_t i)
+{
+   if (i + 1 >= ops.size() || ops[i + 1].kind != SlotOp::kOperate)
+      return false;
+   const int opcode = ops[i + 1].opcode;
+   return (opcode == EQ || opcode == NE || opcode == CONCAT) && ops[i].constant->getDataType() == ORVA_DT_STRING;
+}
+
 // Marks the pushes that may lend their value (kPushVarLent, kPushValueLent, see
 // slot_code.h): following the data stack from each, the op that takes the value is a
 // call by name, and no op before it jumps, returns, leaves or (for a variable) assigns to
-// the variable.
+// the variable; or a text constant is the right operand of an operator that only reads it.
 void markLentPushes(std::vector<SlotOp> &ops)
 {
    for (size_t i = 0; i < ops.size(); i++)
@@ -338,6 +349,11 @@ void markLentPushes(std::vector<SlotOp> &ops)
       const bool variable = ops[i].kind == SlotOp::kPushVar;
       if (!variable && ops[i].kind != SlotOp::kPushValue)
          continue;
+      if (!variable && onlyReadByOperator(ops, i))
+      {
+         ops[i].kind = SlotOp::kPushValueLent;
+         continue;
+      }
       // Where the pushed value is, counted from the top of the data stack.
       int32_t depth = 1;
       for (size_t j = i + 1; j < ops.size(); j++)

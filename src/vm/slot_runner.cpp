@@ -834,12 +834,13 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          pc++;
          DISPATCH();
       }
-      if (!heldValue(sp[-2]) || !heldValue(sp[-1]))
+      if (!heldValue(sp[-2]) || (!heldValue(sp[-1]) && sp[-1].tag != kLent))
          goto handOver;
       STEP();
       MARK_TOP();
       ORVA_Value *left = own(sp[-2]);
-      ORVA_Value *right = own(sp[-1]);
+      // A constant lent as the right operand is one the operator only reads.
+      ORVA_Value *right = (sp[-1].tag == kLent) ? sp[-1].owned : own(sp[-1]);
       ORVA_Value *result = nullptr;
       if (program->computeOperator(pc->opcode, left, right, &result) != 0)
       {
@@ -1273,7 +1274,8 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       // nothing else runs between, so nothing can tell. The text limit and any operand
       // concatenation refuses are left to the instructions one at a time.
       SlotValue &variable = slots[pc->slot];
-      if (count <= 3 || sp[-2].tag != kValue || (sp[-1].tag != kInt && sp[-1].tag != kValue) ||
+      const bool ownRight = sp[-1].tag == kValue || sp[-1].tag == kLent;
+      if (count <= 3 || sp[-2].tag != kValue || (sp[-1].tag != kInt && !ownRight) ||
           variable.tag == kBoxed || program->m_limits.maxTextLength != 0)
          goto *kCode[pc->base];
       count -= 3;
@@ -1286,7 +1288,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       {
          // Scoped: the threaded jumps may not leave a value's lifetime.
          ORVA_Value number(sp[-1].number);
-         program->concatenateOperands(sp[-2].owned, (sp[-1].tag == kValue) ? sp[-1].owned : &number);
+         program->concatenateOperands(sp[-2].owned, ownRight ? sp[-1].owned : &number);
       }
       if (variable.tag == kUnset)
          variable.order = ++frame->created;
