@@ -455,3 +455,8 @@ int ORVA_Program::matchRegexp(ORVA_Value *pattern, ORVA_Value *text, bool ignore
    }
    return matched;
 }
+
+bool SameText(ORVA_Value *left, ORVA_Value *right)
+{
+   return sameText(left, right);
+}

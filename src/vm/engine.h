@@ -105,6 +105,9 @@ int CallHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int arg
                 ORVA_Value **result);
 // 0, or the limit error a value a call made raises (a text or an array too large).
 int CheckCreatedValue(const ORVA_Program *program, ORVA_Value *value);
+// What EQ compares when the operands are not both numbers: their texts (none counts as
+// the empty text, and null equals only null). A number's text may be formed.
+bool SameText(ORVA_Value *left, ORVA_Value *right);
 
 // A new value holding a new empty array; nothing is left behind when memory runs out.
 inline ORVA_Value *NewArrayValue()

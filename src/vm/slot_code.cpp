@@ -338,6 +338,14 @@ bool onlyReadByOperator(const std::vector<SlotOp> &ops, size_t i)
    return (opcode == EQ || opcode == NE || opcode == CONCAT) && ops[i].constant->getDataType() == ORVA_DT_STRING;
 }
 
+// Whether the variable ops[i] pushes is the left operand of (in)equality with a text
+// constant, which compares texts and only reads both.
+bool comparedWithText(const std::vector<SlotOp> &ops, size_t i)
+{
+   return i + 2 < ops.size() && ops[i + 1].kind == SlotOp::kPushValue && onlyReadByOperator(ops, i + 1) &&
+          ops[i + 2].opcode != CONCAT;
+}
+
 // Marks the pushes that may lend their value (kPushVarLent, kPushValueLent, see
 // slot_code.h): following the data stack from each, the op that takes the value is a
 // call by name, and no op before it jumps, returns, leaves or (for a variable) assigns to
@@ -352,6 +360,11 @@ void markLentPushes(std::vector<SlotOp> &ops)
       if (!variable && onlyReadByOperator(ops, i))
       {
          ops[i].kind = SlotOp::kPushValueLent;
+         continue;
+      }
+      if (variable && comparedWithText(ops, i))
+      {
+         ops[i].kind = SlotOp::kPushVarLent;
          continue;
       }
       // Where the pushed value is, counted from the top of the data stack.

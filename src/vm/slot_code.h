@@ -11,8 +11,8 @@
 //
 // A variable pushed only for a call by name, with nothing before the call that changes the
 // variable or jumps, may lend its own value to a built-in instead of pushing a copy; so
-// may a text or real constant, and a text constant that is only read as the right
-// operand of (in)equality or concatenation.
+// may a text or real constant, a text constant that is only read as the right operand of
+// (in)equality or concatenation, and a variable compared with such a constant.
 //
 // Common pairs (an assignment's SET and POP, an operand pushed for the operator after it,
 // a comparison and its jump) are also one op, which runs both instructions and counts two
@@ -48,7 +48,8 @@ struct SlotOp
       kPushNull,  // PUSH_CONST of null
       kPushVar,   // PUSH_VAR: slot
       kPushVarLent, // PUSH_VAR whose value only a call by name takes, the variable unchanged
-                    // until then: slot
+                    // until then, or the left operand of (in)equality with a text
+                    // constant: slot
       kPushValueLent, // PUSH_CONST of a text or real that only a call by name takes, or of a
                       // text that only (in)equality or CONCAT reads as its right operand:
                       // constant

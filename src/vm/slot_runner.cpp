@@ -209,6 +209,11 @@ private:
       variable->number = source.number;
       variable->tag = source.tag;
    }
+   // Whether the entry is a value, of its own or lent.
+   static bool valueOf(const SlotValue &entry)
+   {
+      return entry.tag == kValue || entry.tag == kLent;
+   }
    // Whether the runner holds the entry as the instruction loop would hold it: null, a
    // number, or a value of its own.
    static bool heldValue(const SlotValue &entry)
@@ -834,10 +839,22 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          pc++;
          DISPATCH();
       }
-      if (!heldValue(sp[-2]) || (!heldValue(sp[-1]) && sp[-1].tag != kLent))
+      if ((!heldValue(sp[-2]) && sp[-2].tag != kLent) || (!heldValue(sp[-1]) && sp[-1].tag != kLent))
          goto handOver;
       STEP();
       MARK_TOP();
+      // (In)equality of operands that are not both numbers compares their texts: it makes
+      // no value, and a variable lent to it stays as it was.
+      if ((pc->opcode == EQ || pc->opcode == NE) && valueOf(sp[-2]) && valueOf(sp[-1]) &&
+          !(sp[-2].owned->isNumeric() && sp[-1].owned->isNumeric()))
+      {
+         const bool same = SameText(sp[-2].owned, sp[-1].owned);
+         drop(sp - 2, sp);
+         sp--;
+         sp[-1] = SlotValue{{(same == (pc->opcode == EQ)) ? 1 : 0}, 0, kInt};
+         pc++;
+         DISPATCH();
+      }
       ORVA_Value *left = own(sp[-2]);
       // A constant lent as the right operand is one the operator only reads.
       ORVA_Value *right = (sp[-1].tag == kLent) ? sp[-1].owned : own(sp[-1]);

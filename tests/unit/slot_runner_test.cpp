@@ -250,6 +250,7 @@ TEST(SlotRunner, TextsRunAsInTheLoop)
       L"sub f(s, n) { if (0) z = 1; t = s; for (i = 0; i < n; i++) t = t . t; return length(t); }\nreturn f(\"ab\", 8);",
       L"sub f(s, n, e) { if (0) z = 1; array a; a[0] = n; foreach (v : a) return s . v . e; }\nreturn f(\"ab\", 3, \"c\", \"extra\", 7);",
       L"sub f(s) { if (0) z = 1; a = index(s, s = \"b\"); b = length(s) . left(s, 1) . max(s, \"a\"); c = g(s) . max(s, s); return a . b . c . s; }\nsub g(x) { return x . x; }\nreturn f(\"abc\");",
+      L"sub f(a, b) { if (0) z = 1; r = \"\"; for (i = 0; i < 2; i++) { r = r . (a == \"x\") . (a != \"x\") . (b == \"12\") . (b != \"abc\") . (a == \"0x10\") . (b == \"\") . (b == \"12.00\"); a = a . \"x\"; } return r . a . b; }\nreturn f(\"x\", 12) . f(1.5, \"12\") . f(\"0x10\", \"\") . f(16, \"abc\") . f(\"16\", \"12.0\");",
       L"sub f(s) { if (0) z = 1; t = \"\"; for (i = 1; i < 4; i++) t = t . max(i, 2) . max(\"b\", \"a\") . left(s, i) . substr(s, i, 1) . index(s, \"c\", i) . index(\"abc\", s) . d2x(i * 100, 4) . left(i * 11, 1); return t; }\nreturn f(\"abc\");",
    };
    for (const wchar_t *source : sources)
