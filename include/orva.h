@@ -1010,6 +1010,10 @@ public:
 
    ORVA_Environment(const ORVA_Environment &) = delete;
    ORVA_Environment &operator=(const ORVA_Environment &) = delete;
+   /* Hosts make an environment per event: it and its table come from the engine's
+      per-thread block pool rather than the C allocator. */
+   static void *operator new(size_t size);
+   static void operator delete(void *block, size_t size);
 
    void registerFunctionSet(uint32_t count, const ORVA_ExtFunction *functions);
    /* The record a script's call of that name reaches, or null. The const lookup is the
@@ -1065,6 +1069,9 @@ private:
    ORVA_ExtFunction *m_functions;
    /* The host records' array from before ownTable, kept for the pointers it lent. */
    ORVA_ExtFunction *m_retired;
+   /* The bytes each of the two arrays has room for. */
+   size_t m_functionRoom;
+   size_t m_retiredRoom;
    ORVA_Library *m_library;
    FILE *m_stdIn;
    FILE *m_stdOut;

@@ -17,6 +17,7 @@
 
 #include "env/builtins.h"
 #include "platform/platform.h"
+#include "values/pool.h"
 
 
 // Room for a function name, terminator included.
@@ -25,16 +26,31 @@ constexpr size_t kFunctionNameSize = sizeof(ORVA_ExtFunction::name) / sizeof(wch
 // Starts with the built-ins only, shared: nothing is allocated until the host adds a record.
 ORVA_Environment::ORVA_Environment()
    : m_builtins(g_orvaDefaultFunctions), m_builtinCount(kBuiltinFunctionCount), m_functionCount(0),
-     m_functions(nullptr), m_retired(nullptr), m_library(nullptr), m_stdIn(nullptr), m_stdOut(nullptr),
-     m_tableEdits(0)
+     m_functions(nullptr), m_retired(nullptr), m_functionRoom(0), m_retiredRoom(0), m_library(nullptr),
+     m_stdIn(nullptr), m_stdOut(nullptr), m_tableEdits(0)
 {
 }
 
 // Releases the table only; the library and the streams belong to the host.
 ORVA_Environment::~ORVA_Environment()
 {
-   free(m_functions);
-   free(m_retired);
+   TextRelease(m_functions, m_functionRoom);
+   TextRelease(m_retired, m_retiredRoom);
+}
+
+// A derived class's size reaches operator delete through the virtual destructor.
+void *ORVA_Environment::operator new(size_t size)
+{
+   size_t capacity;
+   void *block = TextAllocate(size, &capacity);
+   if (block == nullptr)
+      throw std::bad_alloc();
+   return block;
+}
+
+void ORVA_Environment::operator delete(void *block, size_t size)
+{
+   TextRelease(block, size);
 }
 
 // Appends copies of the host's records; the caller's array is not kept. When the table
@@ -46,11 +62,14 @@ void ORVA_Environment::registerFunctionSet(uint32_t count, const ORVA_ExtFunctio
    uint64_t newCount = static_cast<uint64_t>(m_functionCount) + count;
    if (newCount + m_builtinCount > UINT32_MAX || newCount > SIZE_MAX / sizeof(ORVA_ExtFunction))
       return;
-   auto *grown = static_cast<ORVA_ExtFunction *>(realloc(m_functions, static_cast<size_t>(newCount) * sizeof(ORVA_ExtFunction)));
+   size_t room;
+   auto *grown = static_cast<ORVA_ExtFunction *>(TextGrow(m_functions, m_functionRoom, m_functionCount * sizeof(ORVA_ExtFunction),
+                                                          static_cast<size_t>(newCount) * sizeof(ORVA_ExtFunction), &room));
    if (grown == nullptr)
       return;
    memcpy(grown + m_functionCount, functions, static_cast<size_t>(count) * sizeof(ORVA_ExtFunction));
    m_functions = grown;
+   m_functionRoom = room;
    m_functionCount = static_cast<uint32_t>(newCount);
    m_tableEdits++;
 }
@@ -78,15 +97,18 @@ void ORVA_Environment::ownTable()
    if (m_builtinCount == 0)
       return;
    const size_t count = static_cast<size_t>(m_builtinCount) + m_functionCount;
-   auto *table = static_cast<ORVA_ExtFunction *>(malloc(count * sizeof(ORVA_ExtFunction)));
+   size_t room;
+   auto *table = static_cast<ORVA_ExtFunction *>(TextAllocate(count * sizeof(ORVA_ExtFunction), &room));
    if (table == nullptr)
       throw std::bad_alloc();
    memcpy(table, m_builtins, m_builtinCount * sizeof(ORVA_ExtFunction));
    if (m_functionCount > 0)
       memcpy(table + m_builtinCount, m_functions, m_functionCount * sizeof(ORVA_ExtFunction));
-   free(m_retired);
+   TextRelease(m_retired, m_retiredRoom);
    m_retired = m_functions;
+   m_retiredRoom = m_functionRoom;
    m_functions = table;
+   m_functionRoom = room;
    m_functionCount = static_cast<uint32_t>(count);
    m_builtinCount = 0;
    m_tableEdits++;
