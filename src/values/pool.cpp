@@ -244,7 +244,11 @@ void *TextGrow(void *block, size_t capacity, size_t used, size_t size, size_t *n
    return grown;
 }
 
-void TextRelease(void *block, size_t capacity)
+namespace {
+
+// TextRelease's rare cases, out of line like releaseSlowly: a null or large block, a
+// closed or full list, and the first release of the thread.
+__attribute__((noinline)) void releaseTextSlowly(void *block, size_t capacity)
 {
    if (block == nullptr)
       return;
@@ -262,6 +266,22 @@ void TextRelease(void *block, size_t capacity)
    if (!t_pool.registered)
       registerPool();
    keepBlock(&t_pool.textHeads[textClass], &t_pool.textCounts[textClass], block);
+}
+
+}  // namespace
+
+void TextRelease(void *block, size_t capacity)
+{
+   if (block != nullptr && capacity <= kTextPoolLargest && t_pool.registered && !t_pool.closed)
+   {
+      const size_t textClass = textClassOf(capacity);
+      if (t_pool.textCounts[textClass] < textListLimit(textClass))
+      {
+         keepBlock(&t_pool.textHeads[textClass], &t_pool.textCounts[textClass], block);
+         return;
+      }
+   }
+   releaseTextSlowly(block, capacity);
 }
 
 void *LargeBlockAllocate(size_t size)
