@@ -856,10 +856,23 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          DISPATCH();
       }
       ORVA_Value *left = own(sp[-2]);
-      // A constant lent as the right operand is one the operator only reads.
-      ORVA_Value *right = (sp[-1].tag == kLent) ? sp[-1].owned : own(sp[-1]);
       ORVA_Value *result = nullptr;
-      if (program->computeOperator(pc->opcode, left, right, &result) != 0)
+      int code;
+      if (sp[-1].tag == kInt)
+      {
+         // The operator reads or converts its right operand and keeps nothing of it, so a
+         // number is one on the C stack. Scoped: the threaded jumps may not leave a
+         // value's lifetime.
+         ORVA_Value number(sp[-1].number);
+         code = program->computeOperator(pc->opcode, left, &number, &result);
+      }
+      else
+      {
+         // A constant lent as the right operand is one the operator only reads.
+         ORVA_Value *right = (sp[-1].tag == kLent) ? sp[-1].owned : own(sp[-1]);
+         code = program->computeOperator(pc->opcode, left, right, &result);
+      }
+      if (code != 0)
       {
          // Nothing the loop could tell apart changed: it runs the instruction again and
          // raises the error.
