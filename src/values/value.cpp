@@ -199,6 +199,13 @@ bool readInteger(const wchar_t *text, uint32_t length, int64_t *integer, bool *f
    return true;
 }
 
+// Whether the text holds two points (an address, a version): no real has.
+inline bool twoPoints(const wchar_t *text, uint32_t length)
+{
+   const wchar_t *point = wmemchr(text, L'.', length);
+   return point != nullptr && wmemchr(point + 1, L'.', length - static_cast<uint32_t>(point + 1 - text)) != nullptr;
+}
+
 // Number recognition proper, out of line: updateNumber turns most texts away before.
 __attribute__((noinline)) NumberReading readNumber(const wchar_t *text, uint32_t length)
 {
@@ -215,8 +222,8 @@ __attribute__((noinline)) NumberReading readNumber(const wchar_t *text, uint32_t
       return reading;
    }
    // Texts that start like a number but are none (an address, a date) are told from
-   // their form alone, before any conversion.
-   if (qv_wcsrealspan(text) != length)
+   // their form alone, before any conversion; a second point ends a real's form at once.
+   if (twoPoints(text, length) || qv_wcsrealspan(text) != length)
       return reading;
    wchar_t *end;
    const double real = qv_wcstod(text, &end);
