@@ -260,17 +260,20 @@ private:
       entry.tag = kValue;
       return made;
    }
+   // Releases the entry's value when it is one of its own.
+   static void release(SlotValue &entry)
+   {
+      if (entry.tag == kValue)
+      {
+         entry.tag = kUnset;
+         delete entry.owned;
+      }
+   }
    // Releases the values of their own among the data stack entries from `from` to `to`.
    static void drop(SlotValue *from, const SlotValue *to)
    {
       for (; from < to; from++)
-      {
-         if (from->tag == kValue)
-         {
-            from->tag = kUnset;
-            delete from->owned;
-         }
-      }
+         release(*from);
    }
    // After a call by name: the result as the runner holds it, or false (the value on the
    // stack as it is) for one it does not, which the instruction loop takes.
@@ -849,7 +852,8 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
           !(sp[-2].owned->isNumeric() && sp[-1].owned->isNumeric()))
       {
          const bool same = SameText(sp[-2].owned, sp[-1].owned);
-         drop(sp - 2, sp);
+         release(sp[-2]);
+         release(sp[-1]);
          sp--;
          sp[-1] = SlotValue{{(same == (pc->opcode == EQ)) ? 1 : 0}, 0, kInt};
          pc++;
@@ -883,7 +887,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       sp[-2].tag = kUnset;
       if (result != left)
          delete left;
-      drop(sp - 1, sp);
+      release(sp[-1]);
       sp--;
       const bool taken = hold(result, sp - 1);
       pc++;
@@ -905,7 +909,10 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       // number in one of the runner's values. A host function gets copies, which it may
       // change. An entry made a value of its own before the loop takes over is one still.
       const bool builtin = IsBuiltinRecord(target);
-      const bool numbers = builtin && !m_state->numbersTaken;
+      const bool numbersFree = builtin && !m_state->numbersTaken;
+      // Whether the call takes any of the runner's numbers, and any value of an entry's own.
+      bool numbers = false;
+      bool values = false;
       ORVA_Value *argv[kMostNamedCallArguments];
       for (int i = 0; i < argc; i++)
       {
@@ -914,11 +921,19 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          if (entry.tag > kInt && entry.tag != kValue && entry.tag != kLent)
             goto handOver;
          if (builtin && entry.tag == kLent)
+         {
             argv[i] = entry.owned;
-         else if (numbers && entry.tag == kInt)
+         }
+         else if (numbersFree && entry.tag == kInt)
+         {
             argv[i] = numberArgument(i, entry.number);
+            numbers = true;
+         }
          else
+         {
             argv[i] = own(entry);
+            values = true;
+         }
       }
       STEP();
       ORVA_Value *result = nullptr;
@@ -953,7 +968,8 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
             program->error(rc, pc->instruction->getNameOperand());
          return SlotCall::kFailed;
       }
-      drop(sp - argc, sp);
+      if (values)
+         drop(sp - argc, sp);
       sp -= argc;
       const bool taken = hold(result, sp);
       sp++;
@@ -1326,7 +1342,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       variable.tag = kValue;
       frame->holdsOwned = true;
       sp[-2].tag = kUnset;
-      drop(sp - 1, sp);
+      release(sp[-1]);
       sp -= 2;
       pc += 3;
       DISPATCH();
