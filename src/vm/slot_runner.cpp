@@ -284,16 +284,15 @@ private:
          *entry = SlotValue{{0}, 0, kNull};
          return true;
       }
-      entry->owned = result;
-      entry->tag = kValue;
-      if (!holdable(result))
-         return false;
       if (IsPlainInt32(result))
       {
          *entry = SlotValue{{result->getValueAsInt32()}, 0, kInt};
          delete result;
+         return true;
       }
-      return true;
+      entry->owned = result;
+      entry->tag = kValue;
+      return holdable(result);
    }
    static uint32_t countOf(const ORVA_VariableSystem *set) { return (set != nullptr) ? set->getCount() : 0; }
 
