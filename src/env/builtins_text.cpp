@@ -175,7 +175,7 @@ int search(int argc, ORVA_Value **argv, ORVA_Value **result, bool backwards)
       const wchar_t *p = (from <= h - n) ? haystack + from : nullptr;
       while (p != nullptr && p <= last && (p = wmemchr(p, needle[0], static_cast<size_t>(last - p) + 1)) != nullptr)
       {
-         if (wmemcmp(p + 1, needle + 1, n - 1) == 0)
+         if (n == 1 || wmemcmp(p + 1, needle + 1, n - 1) == 0)
          {
             found = static_cast<int32_t>(p - haystack + 1);
             break;
