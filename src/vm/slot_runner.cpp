@@ -434,7 +434,8 @@ void ORVA_SlotRunner::releaseSlots(uint32_t index)
 {
    const SlotFrame &frame = m_state->frames[index];
    SlotValue *slots = m_state->stack.data() + frame.slots;
-   for (uint32_t slot = 0; slot < frame.function->slotCount; slot++)
+   const uint32_t slotCount = frame.function->slotCount;
+   for (uint32_t slot = 0; slot < slotCount; slot++)
    {
       if (slots[slot].tag == kBoxed || slots[slot].tag == kValue)
       {
