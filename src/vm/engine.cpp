@@ -483,6 +483,14 @@ public:
       }
       if (outcome == SlotCall::kFailed)
          return true;
+      // The runner leaves the entry function's return to the loop, which ends the run at
+      // it: counted as a step, with no checkpoint unless the step falls on one.
+      if (countdown > 1 && program->m_callDepth == 0 && next < program->m_codeSize &&
+          program->m_instructions[next]->m_opcode == RET)
+      {
+         program->m_currentPosition = program->m_codeSize;
+         return true;
+      }
       program->m_currentPosition = next;
       program->execute(countdown);
       return true;
