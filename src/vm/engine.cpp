@@ -1770,7 +1770,9 @@ int ORVA_Program::run(ORVA_Environment *environment, uint32_t argc, ORVA_Value *
    // A request that came too late for this run's last checkpoint is not carried over, and
    // one made for this run's serial cannot match a later run.
    m_interruptRequested.store(false, std::memory_order_relaxed);
-   m_runSerial.fetch_add(1, std::memory_order_relaxed);
+   // Only the thread running the program moves the serial on (other threads read it), so
+   // a plain store does: a locked add would stall every run for nothing.
+   m_runSerial.store(m_runSerial.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
    m_runState = nullptr;
    if (!state.failed)
       ORVA_Engine::clearErrorInfo(this);
