@@ -214,11 +214,11 @@ private:
    {
       return entry.tag == kValue || entry.tag == kLent;
    }
-   // Whether the runner holds the entry as the instruction loop would hold it: null, a
-   // number, or a value of its own.
-   static bool heldValue(const SlotValue &entry)
+   // Whether an operator or a call by name takes the entry as it is: null, a number, or
+   // a value of its own or lent (arrays and a foreach loop's walks are the loop's).
+   static bool operand(const SlotValue &entry)
    {
-      return entry.tag <= kInt || entry.tag == kValue;
+      return entry.tag <= kInt || valueOf(entry);
    }
    // What the `count` values below `top` are, as call arguments: kValueBit for values of
    // their own among them, kOtherBit for anything a parameter does not take (all clear:
@@ -844,7 +844,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          pc++;
          DISPATCH();
       }
-      if ((!heldValue(sp[-2]) && sp[-2].tag != kLent) || (!heldValue(sp[-1]) && sp[-1].tag != kLent))
+      if (!operand(sp[-2]) || !operand(sp[-1]))
          goto handOver;
       STEP();
       MARK_TOP();
@@ -919,8 +919,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       for (int i = 0; i < argc; i++)
       {
          SlotValue &entry = sp[i - argc];
-         // Arrays and walks of a foreach loop are the loop's.
-         if (entry.tag > kInt && entry.tag != kValue && entry.tag != kLent)
+         if (!operand(entry))
             goto handOver;
          if (builtin && entry.tag == kLent)
          {
@@ -1322,8 +1321,8 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       // nothing else runs between, so nothing can tell. The text limit and any operand
       // concatenation refuses are left to the instructions one at a time.
       SlotValue &variable = slots[pc->slot];
-      const bool ownRight = sp[-1].tag == kValue || sp[-1].tag == kLent;
-      if (count <= 3 || sp[-2].tag != kValue || (sp[-1].tag != kInt && !ownRight) ||
+      const bool rightValue = valueOf(sp[-1]);
+      if (count <= 3 || sp[-2].tag != kValue || (sp[-1].tag != kInt && !rightValue) ||
           variable.tag == kBoxed || program->m_limits.maxTextLength != 0)
          goto *kCode[pc->base];
       count -= 3;
@@ -1336,7 +1335,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       {
          // Scoped: the threaded jumps may not leave a value's lifetime.
          ORVA_Value number(sp[-1].number);
-         program->concatenateOperands(sp[-2].owned, ownRight ? sp[-1].owned : &number);
+         program->concatenateOperands(sp[-2].owned, rightValue ? sp[-1].owned : &number);
       }
       if (variable.tag == kUnset)
          variable.order = ++frame->created;
