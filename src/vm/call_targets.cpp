@@ -2,10 +2,23 @@
 // call_targets.h).
 #include "vm/call_targets.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cwchar>
 #include <new>
 
 #include "env/builtins.h"
+
+namespace
+{
+
+// What a call sees of a record: the name up to its end (not the whole room after it),
+// the handler and the number of arguments.
+bool sameRecord(const ORVA_ExtFunction &one, const ORVA_ExtFunction &other)
+{
+   return one.handler == other.handler && one.numArgs == other.numArgs && wcscmp(one.name, other.name) == 0;
+}
+
+}
 
 // The environment is compared with the records the slots were resolved against when it
 // has not been in this run or was edited since; a slot of another call or stamp is
@@ -42,8 +55,7 @@ void ORVA_CallTargets::check(const ORVA_Environment &environment)
    const ORVA_ExtFunction *records = environment.m_functions;
    const uint32_t count = environment.m_functionCount;
    m_checked = nullptr;
-   const bool alike =
-      m_records.size() == count && (count == 0 || memcmp(m_records.data(), records, count * sizeof(*records)) == 0);
+   const bool alike = m_records.size() == count && std::equal(records, records + count, m_records.begin(), sameRecord);
    if (!alike)
    {
       m_stamp++;
