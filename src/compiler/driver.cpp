@@ -21,7 +21,7 @@ namespace {
 // Size of the formatted compile error text, terminator included; longer texts are cut.
 constexpr size_t kErrorTextSize = 1024;
 
-// Sources from this size on (UTF-8 bytes) make their instructions in huge-page blocks
+// Sources from this size on (UTF-8 bytes) make their instructions in 2 MB blocks
 // (vm/instruction_memory.h): such a script makes some 5 MB of instructions and more.
 constexpr int32_t kBulkSourceSize = 256 * 1024;
 
@@ -100,9 +100,9 @@ ORVA_Program *ORVA_Compiler::compileLexer()
    // A large script makes about one instruction for every three bytes of text. Room for
    // one every two bytes spares the code array its regrowth, each a copy of all of it so
    // far; the pages it never fills are never touched.
-   if (large && reserveEntries(&program->m_instructions, &program->m_codeAllocated,
-                               static_cast<uint64_t>(m_lexer->m_sourceSize / 2)))
-      adviseHugePages(program->m_instructions, program->m_codeAllocated * sizeof(ORVA_Instruction *));
+   if (large)
+      reserveEntries(&program->m_instructions, &program->m_codeAllocated,
+                     static_cast<uint64_t>(m_lexer->m_sourceSize / 2));
    ScannerContext scanner(m_lexer);
 
    int result = parse(this, m_lexer, scanner.get(), program.get());

@@ -3,7 +3,6 @@
 // counter, comment depth, string constant being collected).
 #include "compiler/compiler.h"
 #include "lexer.hpp"
-#include "vm/instruction_memory.h"
 
 #include <climits>
 #include <cstdint>
@@ -31,7 +30,6 @@ static char *sourceToUTF8(const wchar_t *source, size_t *length)
    char *text = static_cast<char *>(malloc(count + 1));
    if (text == nullptr)
       return nullptr;
-   adviseHugePages(text, count + 1);
    for (size_t i = 0; i < count; i++)
       text[i] = static_cast<char>(source[i]);
    text[count] = 0;

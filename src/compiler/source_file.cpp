@@ -4,7 +4,6 @@
 #include "compiler/source_file.h"
 
 #include "platform/platform.h"
-#include "vm/instruction_memory.h"
 
 #include <orva.h>
 
@@ -43,7 +42,6 @@ wchar_t *wideTextOf(const char *text, size_t size)
    auto *wide = static_cast<wchar_t *>(malloc((size + 1) * sizeof(wchar_t)));
    if (wide == nullptr)
       return nullptr;
-   adviseHugePages(wide, (size + 1) * sizeof(wchar_t));
    for (size_t i = 0; i < size; i++)
       wide[i] = static_cast<unsigned char>(text[i]);
    wide[size] = 0;

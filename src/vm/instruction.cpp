@@ -13,8 +13,8 @@
 // kUnretired, every release takes one off, and retiring takes off kUnretired minus the
 // number of pieces carved from it, so the counter reaches 0 exactly once, after both.
 // A name operand is therefore released by its instruction (releaseOperand), never with
-// free. During a large compilation (instruction_memory.h) the blocks are 2 MB, aligned and
-// advised to use transparent huge pages. Builds with AddressSanitizer use plain operator
+// free. During a large compilation (instruction_memory.h) the blocks are 2 MB, mapped on
+// their own. Builds with AddressSanitizer use plain operator
 // new and malloc, so that leaks and use-after-free stay visible.
 #include <atomic>
 #include <cstddef>
@@ -44,10 +44,6 @@
 
 namespace {
 
-// The size of a transparent huge page, which one page fault maps where 512 small pages
-// would take one each.
-constexpr size_t kHugePageSize = size_t(2) << 20;
-
 #ifndef ORVA_INSTRUCTION_BLOCKS_DISABLED
 
 struct InstructionBlock
@@ -64,9 +60,12 @@ constexpr size_t kUnitSize = 16384;
 // A small block is one unit: about 680 instructions, so one allocation serves many, and a
 // block that a single long-lived instruction keeps alive costs little.
 constexpr size_t kBlockSize = kUnitSize;
-// Blocks of a large compilation: one huge page each.
-constexpr size_t kHugeBlockSize = kHugePageSize;
-static_assert(kHugeBlockSize % kUnitSize == 0, "huge blocks are whole units");
+// Blocks of a large compilation: a mapping each, for hundreds of instructions' worth of
+// units at a time. They are not advised to use transparent huge pages: with the kernel's
+// usual setting a fault on such a page may wait for memory to be compacted, and a large
+// compilation right after another program freed much memory took up to twice as long.
+constexpr size_t kBulkBlockSize = size_t(2) << 20;
+static_assert(kBulkBlockSize % kUnitSize == 0, "bulk blocks are whole units");
 // A piece larger than this (a very long name) gets a block of its own.
 constexpr size_t kLargestCarved = kUnitSize / 8;
 constexpr uint64_t kUnretired = uint64_t(1) << 62;
@@ -90,7 +89,7 @@ struct ThreadBlocks
    uint64_t carved;
    bool registered;
    bool closed;
-   bool bulk;   // a large compilation runs: new blocks are huge
+   bool bulk;   // a large compilation runs: new blocks are bulk blocks
 };
 
 // Trivially destructible, so it stays readable while the thread's other thread_locals are
@@ -156,23 +155,22 @@ InstructionBlock *newBlock(size_t size)
    return placeBlock(memory, 0);
 }
 
-// A block of kHugeBlockSize bytes on a boundary of its size, as huge pages need, and
-// advised to use them; null when the system has no such memory to give.
-InstructionBlock *newHugeBlock()
+// A block of kBulkBlockSize bytes on a boundary of its size (which keeps its units on
+// theirs); null when the system has no such memory to give.
+InstructionBlock *newBulkBlock()
 {
-   size_t span = 2 * kHugeBlockSize;
+   size_t span = 2 * kBulkBlockSize;
    void *mapped = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
    if (mapped == MAP_FAILED)
       return nullptr;
    uintptr_t address = reinterpret_cast<uintptr_t>(mapped);
-   uintptr_t start = (address + kHugeBlockSize - 1) & ~static_cast<uintptr_t>(kHugeBlockSize - 1);
+   uintptr_t start = (address + kBulkBlockSize - 1) & ~static_cast<uintptr_t>(kBulkBlockSize - 1);
    size_t head = start - address;
    if (head != 0)
       munmap(mapped, head);
-   if (span - head - kHugeBlockSize != 0)
-      munmap(reinterpret_cast<char *>(start) + kHugeBlockSize, span - head - kHugeBlockSize);
-   madvise(reinterpret_cast<void *>(start), kHugeBlockSize, MADV_HUGEPAGE);
-   return placeBlock(reinterpret_cast<void *>(start), kHugeBlockSize);
+   if (span - head - kBulkBlockSize != 0)
+      munmap(reinterpret_cast<char *>(start) + kBulkBlockSize, span - head - kBulkBlockSize);
+   return placeBlock(reinterpret_cast<void *>(start), kBulkBlockSize);
 }
 
 char *unitStartOf(InstructionBlock *block)
@@ -189,7 +187,7 @@ __attribute__((noinline)) void startBlock()
       t_blocks.registered = true;
    }
    retireCurrentBlock();
-   InstructionBlock *block = t_blocks.bulk ? newHugeBlock() : nullptr;
+   InstructionBlock *block = t_blocks.bulk ? newBulkBlock() : nullptr;
    if (block == nullptr)
       block = newBlock(kBlockSize);
    char *unit = unitStartOf(block);
@@ -310,7 +308,7 @@ private:
 namespace {
 
 // Switches the thread's bulk mode and returns the previous one. Either switch retires the
-// current block: a huge block is started at once, and none is left in use after the
+// current block: a bulk block is started at once, and none is left in use after the
 // compilation.
 bool setBulk(bool bulk)
 {
@@ -419,17 +417,6 @@ wchar_t *carveUTF8Name(const char *text, bool kept = false)
 }
 
 }  // namespace
-
-void adviseHugePages(void *buffer, size_t size)
-{
-   constexpr uintptr_t kPage = kHugePageSize;
-   if (buffer == nullptr || size < 2 * kPage)
-      return;
-   uintptr_t start = (reinterpret_cast<uintptr_t>(buffer) + kPage - 1) & ~(kPage - 1);
-   uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(kPage - 1);
-   if (end > start)
-      madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
-}
 
 ORVA_InstructionBulk::ORVA_InstructionBulk(bool enable)
    : m_enabled(enable), m_previous(false), m_names(nullptr), m_previousNames(nullptr)

@@ -10,9 +10,8 @@
 #include <orva.h>
 
 // While an enabled ORVA_InstructionBulk lives, the instructions its thread makes come from
-// blocks of 2 MB backed by transparent huge pages where the system offers them: a large
-// script makes tens of megabytes of instructions, and one page fault per 2 MB instead of
-// per 4 KB takes a good part of its compile time away. When it ends, the thread's current
+// blocks of 2 MB: a large script makes tens of megabytes of instructions, which then take
+// one mapping per 2 MB instead of an allocation per 16 KB. When it ends, the thread's current
 // block is retired, so that instructions made later keep no large block alive. Meanwhile
 // the instructions that name the same variable or function share one copy of the name.
 class ORVA_SharedNames;
@@ -32,12 +31,6 @@ private:
    ORVA_SharedNames *m_names;
    ORVA_SharedNames *m_previousNames;
 };
-
-// Advises the system to back the whole 2 MB pages inside a buffer of size bytes (a large
-// source text, the code array) with transparent huge pages, as instruction blocks of a
-// bulk compilation are. Only a hint: a buffer under 4 MB, or a system without such pages,
-// is left as it is.
-void adviseHugePages(void *buffer, size_t size);
 
 // A constant the compiler makes lives in the piece of its instruction, right behind the
 // record: a script holds hundreds of thousands of them, and one carving serves both, with

@@ -15,7 +15,6 @@
 #include "platform/platform.h"
 #include "vm/function_index.h"
 #include "vm/instruction_cache.h"
-#include "vm/instruction_memory.h"
 #include "vm/opcodes.h"
 #include "vm/program_growth.h"
 #include "vm/regex_cache.h"
@@ -114,7 +113,6 @@ void ORVA_Program::addInstruction(ORVA_Instruction *instruction)
          delete instruction;
          return;
       }
-      adviseHugePages(m_instructions, m_codeAllocated * sizeof(ORVA_Instruction *));
    }
    instruction->m_address = m_codeSize;
    m_instructions[m_codeSize++] = instruction;
