@@ -44,7 +44,8 @@ std::wstring outcome(ORVA_Program *program, ORVA_Environment *environment, const
 }  // namespace
 
 // One program runs in a sequence of environments, each new. Records that differ in order,
-// in handler, in number, or a table made the environment's own, must each be found again.
+// in handler, in name, in number, or a table made the environment's own, must each be
+// found again.
 TEST(CallTargets, EachRunReachesTheFunctionsOfItsOwnEnvironment)
 {
    using Setup = void (*)(ORVA_Environment *);
@@ -58,6 +59,12 @@ TEST(CallTargets, EachRunReachesTheFunctionsOfItsOwnEnvironment)
    const Case cases[] = {
       {"f and g", [](ORVA_Environment *e) { e->registerFunctionSet(2, fg); }, L"F1G13"},
       {"the same again", [](ORVA_Environment *e) { e->registerFunctionSet(2, fg); }, L"F1G13"},
+      {"f's handler under another name",
+       [](ORVA_Environment *e) {
+          const ORVA_ExtFunction r[] = {record(L"h", f1), record(L"g", g1)};
+          e->registerFunctionSet(2, r);
+       },
+       L"error 11"},
       {"g before f",
        [](ORVA_Environment *e) {
           const ORVA_ExtFunction r[] = {record(L"g", g1), record(L"f", f1)};

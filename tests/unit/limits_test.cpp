@@ -265,6 +265,11 @@ TEST(RunLimits, HostFunctionResultsAndExceptions)
       {L"return longText();", text(99), -1, L"Error 29 in line 1: Text length limit exceeded"},
       {L"a = bigArray(); return a[99];", elements(100), 0, L""},
       {L"a = bigArray();", elements(99), -1, L"Error 30 in line 1: Array size limit exceeded"},
+      // The same calls inside a script function, which the slot runner runs.
+      {L"sub f(n) { a = bigArray(); return n; }\nreturn f(1);", elements(99), -1,
+       L"Error 30 in line 1: Array size limit exceeded"},
+      {L"sub f(n) { s = longText(); return n; }\nreturn f(1);", text(99), -1,
+       L"Error 29 in line 1: Text length limit exceeded"},
       {L"x = 1;\nthrowsAway();", ORVA_RunLimits(), -1, L"Error 6 in line 2: Internal error"},
    };
    for (const Case &c : cases)
