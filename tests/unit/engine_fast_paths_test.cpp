@@ -86,6 +86,10 @@ TEST(EngineFastPaths, ResultsStayTheSame)
       {"recursion", L"sub fib(k) { if (k < 2) return k; return fib(k - 1) + fib(k - 2); }\nreturn fib(15);", L"610"},
       {"global appears during recursion", L"sub mk() { global k = 100; return 0; }\nsub f(k, last) { if (k == last) mk(); r = k; if (k > 0 && k < 50) r = r . f(k - 1, last); return r . \"|\" . k; }\nreturn f(3, -1) . \" \" . f(3, 1);", L"3210|0|1|2|3 32100|100|100|100"},
       {"parameter at another position for another argument count", L"sub g(a) { a = a . \"x\"; return a . $1; }\nreturn g(1) . g(2, 3) . g(4) . g(5, 6);", L"1x12x24x45x5"},
+      // The same two in the instruction loop: a function that names a global is not the
+      // slot runner's, and finds its parameters by frame slot there.
+      {"global appears during recursion, in the instruction loop", L"global G = \"\";\nsub mk() { global k = 100; return 0; }\nsub f(k, last) { if (k == last) mk(); r = k . G; if (k > 0 && k < 50) r = r . f(k - 1, last); return r . \"|\" . k; }\nreturn f(3, -1) . \" \" . f(3, 1);", L"3210|0|1|2|3 32100|100|100|100"},
+      {"parameter at another position for another argument count, in the instruction loop", L"global G = \"x\";\nsub g(a) { a = a . G; return a . $1; }\nreturn g(1) . g(2, 3) . g(4) . g(5, 6);", L"1x12x24x45x5"},
       {"deep recursion after shallow", L"sub d(n) { if (n == 0) return 0; return 1 + d(n - 1); }\nreturn d(3) + d(2000) + d(5);", L"2008"},
       // Parameters bound by the call itself: copies of "$1".."$n", null past the arguments.
       {"parameters are copies", L"sub f(a, b) { a = a . \"x\"; return a . $1 . typeof(b) . typeof($2); }\nreturn f(1) . \" \" . f(2, 3) . \" \" . f(4);", L"1x1nullnull 2x2int32int32 4x4nullnull"},
