@@ -55,7 +55,7 @@ ExternalProject_Add(orva_pgo_training
   INSTALL_COMMAND ${PROJECT_SOURCE_DIR}/scripts/pgo-train.sh <BINARY_DIR> ${ORVA_PGO_PROFILE})
 
 add_dependencies(orva_objects orva_pgo_training)
-orva_pgo_options(-fprofile-use=${ORVA_PGO_PROFILE} -fprofile-prefix-path=${CMAKE_BINARY_DIR}
-  -fprofile-partial-training -Wno-missing-profile)
+set(ORVA_PGO_USE -fprofile-use=${ORVA_PGO_PROFILE} -fprofile-partial-training -Wno-missing-profile)
+orva_pgo_options(${ORVA_PGO_USE} -fprofile-prefix-path=${CMAKE_BINARY_DIR})
 # The link-time optimizer works under the same profile options as the compiler.
-target_link_options(orva PRIVATE -fprofile-use=${ORVA_PGO_PROFILE} -fprofile-partial-training -Wno-missing-profile)
+target_link_options(orva PRIVATE ${ORVA_PGO_USE})

@@ -22,8 +22,9 @@ fi
 rm -rf "$profile"
 mkdir -p "$profile"
 
+# Runs a command with its output thrown away and its input from $input (none by default).
 run() {
-  "$@" >/dev/null 2>&1 </dev/null || echo "pgo-train: $* failed; the profile leaves it out" >&2
+  "$@" >/dev/null 2>&1 <"${input:-/dev/null}" || echo "pgo-train: $* failed; the profile leaves it out" >&2
 }
 
 # Script functions with parameters and locals: recursion, loops, texts, arrays, matching.
@@ -39,7 +40,6 @@ run "$host" "$here/bench/embed/handler.orva" 20000
 # Whole scripts as the command runs them, compiled and run once.
 (cd "$here/examples" && run "$orva" log_report.orva)
 (cd "$here/examples" && run "$orva" devices.orva)
-(cd "$here/examples" && "$orva" log_summary.orva <log_summary.log >/dev/null 2>&1) ||
-  echo "pgo-train: log_summary.orva failed; the profile leaves it out" >&2
+(cd "$here/examples" && input=log_summary.log run "$orva" log_summary.orva)
 
 touch "$stamp"

@@ -62,6 +62,7 @@
 
 #include <orva.h>
 
+#include "env/builtins.h"
 #include "platform/platform.h"
 #include "vm/engine.h"
 #include "vm/errors.h"
@@ -1600,8 +1601,9 @@ public:
    }
 
    // Calls a built-in or host function. What the handler stores as its result is the
-   // engine's from here on: one of the handler's own arguments (which the stack still
+   // engine's from here on: one of a host handler's own arguments (which the stack still
    // owns) becomes a copy of it, and a result stored before the handler threw is released.
+   // No built-in hands back one of its arguments, so their results are not compared.
    static int callHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int argc, ORVA_Value **argv,
                           ORVA_Value **result)
    {
@@ -1617,7 +1619,7 @@ public:
          *result = nullptr;
          throw;
       }
-      if (isArgument(*result, argc, argv))
+      if (!IsBuiltinRecord(function) && isArgument(*result, argc, argv))
       {
          const ORVA_Value *argument = *result;
          *result = nullptr;   // should the copy fail, the clean-up must not free the argument
@@ -1940,7 +1942,7 @@ int CallHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int arg
    return ORVA_Engine::callHandler(program, function, argc, argv, result);
 }
 
-int CheckCreatedValue(const ORVA_Program *program, ORVA_Value *value)
+int CheckCreatedValueAgainstLimits(const ORVA_Program *program, ORVA_Value *value)
 {
    return ORVA_Engine::checkCreatedValue(program, value);
 }

@@ -103,8 +103,16 @@ bool BindsItsParameters(const ORVA_Program *program, uint32_t address, uint32_t 
 // arguments becomes a copy of it, and a result stored before the handler threw goes.
 int CallHandler(ORVA_Program *program, const ORVA_ExtFunction *function, int argc, ORVA_Value **argv,
                 ORVA_Value **result);
-// 0, or the limit error a value a call made raises (a text or an array too large).
-int CheckCreatedValue(const ORVA_Program *program, ORVA_Value *value);
+// 0, or the limit error a value a call made raises (a text or an array too large). Most
+// programs set neither limit, and then nothing is looked at.
+int CheckCreatedValueAgainstLimits(const ORVA_Program *program, ORVA_Value *value);
+inline int CheckCreatedValue(const ORVA_Program *program, ORVA_Value *value)
+{
+   const ORVA_RunLimits &limits = program->getRunLimits();
+   if (limits.maxTextLength == 0 && limits.maxArrayElements == 0)
+      return 0;
+   return CheckCreatedValueAgainstLimits(program, value);
+}
 // What EQ compares when the operands are not both numbers: their texts (none counts as
 // the empty text, and null equals only null). A number's text may be formed.
 bool SameText(ORVA_Value *left, ORVA_Value *right);

@@ -943,15 +943,10 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
          m_state->numbersTaken = true;
       try
       {
-         // No built-in hands back one of its arguments as its result, so a built-in is
-         // called without the check CallHandler makes for a host function.
-         rc = builtin ? target->handler(argc, argv, &result, program)
-                      : CallHandler(program, target, argc, argv, &result);
+         rc = CallHandler(program, target, argc, argv, &result);
       }
       catch (...)
       {
-         // CallHandler has released a host function's result already.
-         delete result;
          if (numbers)
             m_state->numbersTaken = false;
          // What the handler threw reaches the run as from the instruction loop.
@@ -960,9 +955,7 @@ SlotCall ORVA_SlotRunner::loop(SlotFunction *function, int argc, uint32_t *count
       }
       if (numbers)
          m_state->numbersTaken = false;
-      const ORVA_RunLimits &limits = program->getRunLimits();
-      const bool limited = limits.maxTextLength != 0 || limits.maxArrayElements != 0;
-      const int limitCode = (limited && (rc == 0 || rc == -1)) ? CheckCreatedValue(program, result) : 0;
+      const int limitCode = (rc == 0 || rc == -1) ? CheckCreatedValue(program, result) : 0;
       if (rc == -1 && limitCode == 0)
          return stopAt(static_cast<uint32_t>(pc - ops), depth, count, sp, result, countdown, next);
       if (rc != 0 || limitCode != 0)
